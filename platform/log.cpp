@@ -1,0 +1,79 @@
+#include "platform/log.h"
+
+#include <syslog.h>
+
+int logToEventLog = 1;
+int logToFile = 0;
+int logToConsole = 0;
+FILE *logFile = nullptr;
+int logLevel = 0;
+const char *const appName = "TarnoqSnmp";
+
+namespace {
+
+// The source is registered and deregistered per message, as the event log's is.
+void syslogSink(const char *header, const char *message) {
+    openlog(appName, 0, LOG_USER);
+    syslog(LOG_INFO, "%s%s", header, message);
+    closelog();
+}
+
+LogEventSink eventSink = syslogSink;
+
+} // namespace
+
+LogEventSink logSetEventSink(LogEventSink sink) {
+    LogEventSink old = eventSink;
+    eventSink = sink ? sink : syslogSink;
+    return old;
+}
+
+void logEvent(const char *format, va_list args) {
+    char message[LOG_EVENT_BUFFER];
+    char header[LOG_HEADER_BUFFER];
+    // vsnprintf cuts an overlong message at the buffer's end and always terminates it.
+    if (vsnprintf(message, sizeof message, format, args) < 0)
+        return;
+    snprintf(header, sizeof header, "%s log : ", appName);
+    eventSink(header, message);
+}
+
+void logOpenFile(const char *name) {
+    if (logFile)
+        fclose(logFile);
+    char fallback[LOG_HEADER_BUFFER];
+    if (!name || !*name) {
+        snprintf(fallback, sizeof fallback, "%s.log", appName);
+        name = fallback;
+    }
+    logFile = fopen(name, "w");
+}
+
+int logSetFile(int on) { return logToFile = on; }
+int logSetEventLog(int on) { return logToEventLog = on; }
+int logSetConsole(int on) { return logToConsole = on; }
+
+void logPrintf(const char *format, ...) {
+    va_list args;
+    if (logToEventLog) {
+        va_start(args, format);
+        logEvent(format, args);
+        va_end(args);
+    }
+    if (logToFile) {
+        if (!logFile)
+            logOpenFile(nullptr);
+        if (logFile) {
+            va_start(args, format);
+            vfprintf(logFile, format, args);
+            va_end(args);
+            fflush(logFile);
+        }
+    }
+    if (logToConsole) {
+        va_start(args, format);
+        vfprintf(stdout, format, args);
+        va_end(args);
+        fflush(stdout);
+    }
+}

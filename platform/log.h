@@ -1,0 +1,32 @@
+// Logging: one function, logPrintf, carries every diagnostic of the system to up
+// to three sinks (event log, log file, console), each with its own switch.
+// Callers test logLevel themselves; logPrintf never looks at it.
+//
+// Bounds: an event-log message is formatted into 2048 bytes and cut there (the
+// tail of a longer message is dropped); the event header into 256 bytes.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+
+inline constexpr int LOG_EVENT_BUFFER = 2048;
+inline constexpr int LOG_HEADER_BUFFER = 256;
+
+extern int logToEventLog; // 1 at start
+extern int logToFile;     // 0 at start
+extern int logToConsole;  // 0 at start
+extern FILE *logFile;     // opened on first need
+extern int logLevel;      // raised by each -d
+extern const char *const appName; // "TarnoqSnmp"
+
+void logPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void logOpenFile(const char *name);
+int logSetFile(int on);
+int logSetEventLog(int on);
+int logSetConsole(int on);
+void logEvent(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+
+// The event-log sink hands each record (header, message) to this routine; by
+// default it goes to syslog. Tests install their own to capture records.
+using LogEventSink = void (*)(const char *header, const char *message);
+LogEventSink logSetEventSink(LogEventSink sink); // none restores syslog; returns the old one

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the fuzzers need,
+# when any is missing. Runs apt-get as root, or through sudo.
+set -euo pipefail
+packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+          clang libclang-rt-14-dev snmp snmpd snmptrapd procps iproute2)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update
+$sudo apt-get install -y --no-install-recommends "${missing[@]}"

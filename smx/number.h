@@ -1,0 +1,14 @@
+// Number text: C-style literals (decimal, octal after "0", hexadecimal after
+// "0x") into 32-bit values. No sign (but smxTextToInteger), no blank skipping,
+// arithmetic wraps without a check. Every parser stores the value accumulated
+// so far, also when it fails with -1.
+#pragma once
+
+#include <cstdint>
+
+int smxParseNumber(uint32_t *value, const char *text);
+int smxParseDecimal(uint32_t *value, const char *digits);
+int smxParseOctal(uint32_t *value, const char *digits);
+int smxParseHex(uint32_t *value, const char *digits);
+int smxTextToUnsigned(uint32_t *value, const char *text);
+int smxTextToInteger(int32_t *value, const char *text);
