@@ -8,6 +8,7 @@ int logToConsole = 0;
 FILE *logFile = nullptr;
 int logLevel = 0;
 const char *const appName = "TarnoqSnmp";
+const char *programName = "";
 
 namespace {
 

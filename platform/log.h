@@ -18,6 +18,7 @@ extern int logToConsole;  // 0 at start
 extern FILE *logFile;     // opened on first need
 extern int logLevel;      // raised by each -d
 extern const char *const appName; // "TarnoqSnmp"
+extern const char *programName;   // argv[0] of the running program, set at its start; "" before
 
 void logPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void logOpenFile(const char *name);
