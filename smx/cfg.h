@@ -1,0 +1,80 @@
+// Configuration files: the configuration directory from the registry, the
+// administrator test, the one search order every reader uses, the line
+// reader and the line tokenisers.
+//
+// Bounds: directory buffers of CFG_DIR_BUFFER bytes (the registry limit);
+// file paths of at most CFG_PATH_MAX characters, a longer candidate is treated
+// as one that does not open; lines of at most CFG_LINE_MAX characters, a
+// longer line is read in pieces.
+#pragma once
+
+#include <cstdio>
+
+inline constexpr int CFG_DIR_BUFFER = 260;
+inline constexpr int CFG_PATH_MAX = 255;
+inline constexpr int CFG_LINE_MAX = 254;
+
+// 0: the buffer (CFG_DIR_BUFFER bytes) holds the directory; 1: none found, the
+// buffer holds the empty text.
+int readCfgPath(const char *component, char *path);
+int readYourPath(const char *component, char *path);
+// Selector 0 reads "etc", any other "yours". 1 found, 0 not ("failure exit").
+int GetAppKeys(int selector, const char *component, char *path);
+int cfgIsAdministrator();
+
+// Candidate forms, tried in this order by cfgSearch.
+enum : unsigned {
+    CFG_FORM_DIR = 1,  // DIR/etc/NAME, DIR from readCfgPath(appName)
+    CFG_FORM_ETC = 2,  // etc/NAME below the working directory
+    CFG_FORM_BARE = 4, // NAME in the working directory
+};
+
+struct CfgSearch {
+    char directory[CFG_DIR_BUFFER]; // empty when the lookup failed
+    int directoryFound;
+    char path[CFG_PATH_MAX + 1]; // the candidate last formed ("" when none)
+    unsigned form;               // its CFG_FORM_*
+};
+
+// Forms one candidate into path (CFG_PATH_MAX + 1 bytes); directory is none
+// when the lookup failed. 0, or -1 when it cannot be formed (no directory for
+// CFG_FORM_DIR, or too long).
+int cfgFormPath(char *path, const char *directory, unsigned form, const char *fileName);
+
+// Called with each candidate formed (search->path, search->form); returns
+// nonzero to take it and end the search.
+using CfgTryFn = int (*)(CfgSearch *search, void *context);
+// Tries fileName in the given forms in order. Returns the form taken, or 0
+// when none was (search->path then holds the last candidate formed). A form
+// that cannot be formed is skipped; one that is too long is reported.
+unsigned cfgSearch(CfgSearch *search, const char *fileName, unsigned forms, CfgTryFn tryFn,
+                   void *context);
+// cfgSearch with fopen(path, mode) as the test: the open file, or none.
+FILE *cfgOpenFirst(CfgSearch *search, const char *fileName, unsigned forms, const char *mode);
+
+// Reads a configuration file line by line: lines of at most CFG_LINE_MAX
+// characters, without the line feed and a CR right before it (or at the end of
+// the file). A longer line comes in pieces; the line feed right after a full
+// piece ends that line. lineNumber counts the file's lines, a piece carrying
+// the number of the line it belongs to.
+struct CfgLineReader {
+    FILE *file;
+    int lineNumber;
+    int held;    // a character read ahead, or -1
+    int midLine; // the last piece ended without its line feed
+};
+void cfgReaderInit(CfgLineReader *reader, FILE *file);
+// Writes the next line or piece into buf (CFG_LINE_MAX + 1 bytes) and returns
+// its length, or -1 at the end of the file.
+int cfgReadLine(CfgLineReader *reader, char *buf);
+
+// Tokenisers: they change the line in place and return pointers into it.
+bool cfgIsBlank(int c); // space, tab, line feed, carriage return
+// 0 skip, 1 keyword line (key upper-cased), 2 definition "name = value", -1 bad.
+int defSplitLine(char *line, char **key, char **value);
+// KEY=value with the key upper-cased and the value the rest of the line: 0 or -1.
+int cfgSplitAssignment(char *line, char **key, char **value);
+void cfgUpperCase(char *text);
+// The text after the last separator (the final character not counted), or the
+// whole text; none for none.
+const char *cfgLastComponent(const char *text, char separator);

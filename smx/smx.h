@@ -1,0 +1,106 @@
+// Text forms of object identifiers and values, the value-kind and error-status
+// name tables, and the variable-binding record they work on.
+//
+// Text writers take a capacity in characters without the terminating NUL: they
+// write at most that many characters and then the NUL (the buffer holds
+// capacity + 1 bytes) and return the count, or -1. Octet writers take a
+// capacity in octets, write no terminator and return the count, or -1. After
+// -1 the buffer's content is unspecified.
+//
+// An encoded object identifier is the content octets of a BER OBJECT
+// IDENTIFIER (X.690, 8.19), without tag and length. Sub-identifiers are
+// unsigned 32-bit values; their arithmetic wraps without a check.
+//
+// Bounds: name look-ups and identifier printing use work texts of 256
+// characters; an IpAddress part is at most 32 characters; a sub-identifier
+// takes 1 to 5 octets.
+#pragma once
+
+#include <cstdint>
+
+// Value kinds of a binding, in the order of smxKindName's table.
+enum SmpKind : int32_t {
+    SMP_KIND_NONE = 0,
+    SMP_KIND_INTEGER = 1,
+    SMP_KIND_OCTET_STRING = 2,
+    SMP_KIND_IP_ADDRESS = 3,
+    SMP_KIND_OPAQUE = 4,
+    SMP_KIND_COUNTER = 5,
+    SMP_KIND_GAUGE = 6,
+    SMP_KIND_TIME_TICKS = 7,
+    SMP_KIND_OBJECT_ID = 8,
+    SMP_KIND_NULL = 9,
+};
+inline constexpr int SMP_KIND_COUNT = 10;
+
+// SNMPv1 error-status values (RFC 1157, 4.1.1).
+enum SmpErrorStatus : int32_t {
+    SMP_NO_ERROR = 0,
+    SMP_TOO_BIG = 1,
+    SMP_NO_SUCH_NAME = 2,
+    SMP_BAD_VALUE = 3,
+    SMP_READ_ONLY = 4,
+    SMP_GEN_ERR = 5,
+};
+inline constexpr int SMP_ERROR_STATUS_COUNT = 6;
+
+// One variable binding. Name and value octets are not owned: they point into a
+// caller's buffer or into a decoded message tree. In a binding taken from a
+// received message value/valueLen hold the content octets for every kind and
+// number the decoded number.
+struct SmpBind {
+    int32_t nameLen;  // octets of name (up to 32767)
+    uint8_t *name;    // encoded object identifier
+    int32_t kind;     // SmpKind
+    int32_t valueLen; // octets of value (up to 32767)
+    uint8_t *value;   // content octets, or none
+    int32_t number;   // Integer (signed), Counter, Gauge, TimeTicks (unsigned)
+};
+
+// Name tables. A code outside a table gives "unknown(N)"; that text lives in a
+// small per-thread ring and stays valid for the next 7 such calls.
+const char *smxKindName(int32_t kind);
+int32_t smxKindCode(const char *name); // 0 when no entry is equal
+const char *smxErrorStatusName(int32_t status);
+int32_t smxErrorStatusCode(const char *name); // 0 when no entry is equal
+
+// Digits, without leading zeros.
+int smxFormatDecimal(char *buf, int capacity, uint32_t value);
+int smxFormatOctal(char *buf, int capacity, uint32_t value);
+int smxUnsignedToText(char *buf, int capacity, uint32_t value);
+int smxIntegerToText(char *buf, int capacity, int32_t value);
+
+// Text (a defined name with instance arcs, or dotted decimal) to encoded identifier.
+int smxTextToObjectId(uint8_t *out, int capacity, const char *text);
+// Dotted decimal (later arcs may be "quoted strings") to encoded identifier.
+int smxNumericToObjectId(uint8_t *out, int capacity, const char *text);
+// Encoded identifier to text with the longest defined name substituted.
+int smxObjectIdToText(char *buf, int capacity, const uint8_t *oid, int length);
+// Encoded identifier to dotted decimal.
+int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length);
+// Base text followed by further arcs, to encoded identifier.
+int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const uint32_t *arcs,
+                            int count);
+
+// One sub-identifier in base 128: octets written (1 to 5), or capacity + 1
+// (nothing written) when they do not fit.
+int smxEncodeSubId(uint8_t *out, int capacity, uint32_t value);
+
+// Sub-identifier arrays. The first element is the first encoded sub-identifier
+// (40 x first arc + second), not split.
+int smxObjectIdToSubIds(uint32_t *subIds, int maxCount, const uint8_t *oid, int length);
+int smxSubIdsToObjectId(uint8_t *out, int capacity, const uint32_t *subIds, int count);
+int smxCompareSubIds(const uint32_t *a, int countA, const uint32_t *b,
+                     int countB);    // 0, 1 a>b, 2 a<b
+uint32_t *smxAllocSubIds(int count); // released with smxFreeSubIds
+int smxFreeSubIds(uint32_t *block);  // accepts none; 0
+void smxCopySubIds(uint32_t *dest, const uint32_t *src, int count);
+
+// Binding values.
+int smxValueToText(char *buf, int capacity, const SmpBind *bind);
+int smxTextToValue(SmpBind *bind, const char *text);
+
+int smxOctetStringToText(char *buf, int capacity, const uint8_t *octets, int length);
+int smxTextToOctetString(uint8_t *out, int capacity, const char *text);
+int smxIpAddressToText(char *buf, int capacity, const uint8_t *octets, int length);
+int smxTextToIpAddress(uint8_t *out, int capacity, const char *text); // 4 or -1
