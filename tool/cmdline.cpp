@@ -1,0 +1,168 @@
+#include "platform/log.h"
+#include "platform/net.h"
+#include "smx/number.h"
+#include "tool/tool.h"
+
+#include <cstdio>
+
+namespace {
+
+const char *definitionFile = nullptr;
+const char *definitionIncludeDir = "/etc";
+
+// The option values as given; none when the option is absent.
+struct OptionTexts {
+    const char *host = nullptr;
+    const char *port = nullptr;
+    const char *timeout = nullptr;
+    const char *requestId = nullptr;
+    const char *community = nullptr;
+};
+
+// Takes the next unconsumed argument; none when there is none left.
+const char *takeValue(int argc, char **argv, int *next) {
+    return *next < argc ? argv[(*next)++] : nullptr;
+}
+
+// Scans the options; on success *first is the index of the first name argument.
+bool parseOptions(OptionTexts *texts, int argc, char **argv, int *first) {
+    bool good = true;
+    int next = argc > 0 ? 1 : 0;
+    while (next < argc && good && argv[next][0] == '-') {
+        const char *letters = argv[next++] + 1;
+        for (; *letters && good; ++letters) {
+            const char **target = nullptr;
+            switch (*letters) {
+            case 'c':
+                target = &texts->community;
+                break;
+            case 'h':
+                target = &texts->host;
+                break;
+            case 'i':
+                target = &texts->requestId;
+                break;
+            case 'p':
+                target = &texts->port;
+                break;
+            case 't':
+                target = &texts->timeout;
+                break;
+            case 'd':
+                if (letters[1] == '\0') {
+                    ++logLevel;
+                } else if (letters[1] == 'f' || letters[1] == 'i') {
+                    const char *value = takeValue(argc, argv, &next);
+                    if (!value)
+                        good = false;
+                    else if (letters[1] == 'f')
+                        toolSetDefinitionFile(value);
+                    else
+                        toolSetDefinitionIncludeDir(value);
+                    ++letters; // the scan goes on after the "f" or "i"
+                } else {
+                    good = false;
+                }
+                break;
+            default:
+                good = false;
+                break;
+            }
+            if (target) {
+                // The value is the next argument whatever it begins with.
+                *target = takeValue(argc, argv, &next);
+                if (!*target)
+                    good = false;
+            }
+        }
+    }
+    *first = next;
+    return good;
+}
+
+} // namespace
+
+void toolSetDefinitionFile(const char *name) {
+    definitionFile = name;
+}
+void toolSetDefinitionIncludeDir(const char *name) {
+    definitionIncludeDir = name;
+}
+const char *toolDefinitionFile() {
+    return definitionFile;
+}
+const char *toolDefinitionIncludeDir() {
+    return definitionIncludeDir;
+}
+
+int printUsage() {
+    printf("Usage: %s", programName);
+    printf(" [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
+           " [-df definitionFile] [-di definitionIncludeDir] [name] ...\n");
+    return 1;
+}
+
+int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
+    programName = argc > 0 && argv[0] ? argv[0] : "";
+    toolSetDefinitionFile(nullptr);
+    toolSetDefinitionIncludeDir("/etc");
+
+    OptionTexts texts;
+    int first = 0;
+    if (!parseOptions(&texts, argc, argv, &first))
+        return printUsage();
+
+    // Tested in this order; only the first failure is reported.
+    if (texts.host) {
+        settings->agentAddress = hostGetHostAddress(texts.host);
+        if (settings->agentAddress == HOST_NO_ADDRESS) {
+            printf("%s: Bad foreign host: %s\n", programName, texts.host);
+            return 2;
+        }
+    } else {
+        settings->agentAddress = hostGetLocalAddress();
+        if (settings->agentAddress == HOST_NO_ADDRESS) {
+            printf("%s: Can't find out local host\n", programName);
+            return 2;
+        }
+    }
+
+    if (texts.port) {
+        settings->agentPort = hostGetServicePort(texts.port);
+        if (settings->agentPort == -1) {
+            printf("%s: Bad remote port: %s\n", programName, texts.port);
+            return 2;
+        }
+    } else {
+        settings->agentPort = hostSnmpPort();
+    }
+
+    settings->timeout = 0;
+    if (texts.timeout && smxParseNumber(&settings->timeout, texts.timeout) != 0) {
+        printf("%s: Bad timeout value: %s\n", programName, texts.timeout);
+        return 2;
+    }
+
+    uint32_t requestId = 0;
+    if (texts.requestId && smxParseNumber(&requestId, texts.requestId) != 0) {
+        printf("%s: Bad requestId value: %s\n", programName, texts.requestId);
+        return 2;
+    }
+    settings->requestId = static_cast<int32_t>(requestId);
+
+    settings->community = texts.community ? texts.community : "public";
+    settings->nameCount = argc - first;
+    settings->names = argv + first;
+    return 0;
+}
+
+int toolRun(int argc, char **argv) {
+    ToolSettings settings = {};
+    int status = toolParseSettings(&settings, argc, argv);
+    if (status != 0)
+        return status;
+    // The walk of the agent starts here with these settings; its result
+    // becomes the exit status. Until it exists the run ends once the
+    // settings stand.
+    return 0;
+}

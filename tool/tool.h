@@ -1,0 +1,35 @@
+// The query tool mibwalk: command line, settings and the walk they start.
+#pragma once
+
+#include <cstdint>
+
+// The settings that stand once the command line has been tested; the strings
+// are the argument strings themselves.
+struct ToolSettings {
+    uint32_t agentAddress; // host byte order
+    int agentPort;         // as given or looked up; the endpoint uses its low 16 bits
+    uint32_t timeout;      // inactivity timeout in seconds; 0: no timer
+    int32_t requestId;     // id of the first request
+    const char *community;
+    int nameCount;
+    char **names; // the name arguments, in order
+};
+
+// Process body: parses and tests the settings, then runs the walk; returns the
+// exit status.
+int toolRun(int argc, char **argv);
+
+// Prints the usage text on standard output; returns 1.
+int printUsage();
+
+// Parses the options and tests the settings in their order, printing the
+// message of the first that fails. Returns 0 when the settings stand, 1 for a
+// usage error, 2 for a rejected value. Sets programName and raises logLevel.
+int toolParseSettings(ToolSettings *settings, int argc, char **argv);
+
+// The definitions file (-df) and include directory (-di) given on the command
+// line; none and "/etc" when absent.
+void toolSetDefinitionFile(const char *name);
+void toolSetDefinitionIncludeDir(const char *name);
+const char *toolDefinitionFile();
+const char *toolDefinitionIncludeDir();
