@@ -282,6 +282,24 @@ TEST(Mibwalk, ExitStatusesAndMessages) {
         EXPECT_EQ(result.err, "") << c.args[0];
     }
 }
+
+// Without -h the local host's name must resolve; a namespace of its own lets
+// the test give the host a name that does not.
+TEST(Mibwalk, LocalHostNotFound) {
+    if (findProgram("unshare").empty())
+        GTEST_SKIP() << "unshare is not installed";
+    if (runProcess({"unshare", "--uts", "true"}).status != 0)
+        GTEST_SKIP() << "no permission for a new UTS namespace";
+    const std::string program = MIBWALK_PATH;
+    ProcessResult result = runProcess(
+        {"unshare", "--uts", "sh", "-c", "hostname nowhere.invalid && exec " + program + " -t 5s"});
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_EQ(result.out, program + ": Can't find out local host\n");
+    // With -h the local name is not needed.
+    result = runProcess({"unshare", "--uts", "sh", "-c",
+                         "hostname nowhere.invalid && exec " + program + " -h 10.1.2.3"});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+}
 #endif
 
 } // namespace

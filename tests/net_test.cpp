@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,43 @@ TEST(LocalHost, NameAddressAndUname) {
     EXPECT_GT(strnlen(record.machine, UNAME_FIELD), 0u);
     EXPECT_LT(strnlen(record.machine, UNAME_FIELD), static_cast<size_t>(UNAME_FIELD));
     EXPECT_EQ(net::uname(nullptr), 0);
+}
+
+// Run only by LongHostNameIsReadWhole, inside a namespace whose host name is
+// NET_TEST_LONG_NAME and whose hosts file gives it the address 10.9.8.7.
+TEST(LocalHost, DISABLED_LongNameChild) {
+    const char *expected = getenv("NET_TEST_LONG_NAME");
+    ASSERT_NE(expected, nullptr);
+    char name[256];
+    EXPECT_EQ(hostGetLocalName(name, 255), static_cast<int>(strlen(expected)));
+    EXPECT_STREQ(name, expected);
+    EXPECT_EQ(hostGetLocalName(name, 15), -1);
+    EXPECT_EQ(hostGetLocalAddress(), 0x0A090807u); // the whole name was resolved
+    UnameRec record;
+    EXPECT_EQ(net::uname(&record), 0);
+    EXPECT_EQ(std::string(record.nodeName), std::string(expected, UNAME_FIELD - 1));
+    EXPECT_EQ(std::string(record.systemName), std::string(expected, UNAME_FIELD - 1));
+}
+
+TEST(LocalHost, LongHostNameIsReadWhole) {
+    if (findProgram("unshare").empty())
+        GTEST_SKIP() << "unshare is not installed";
+    const std::string name = "a-host-name-of-forty-three-characters-00042";
+    ASSERT_EQ(name.size(), 43u);
+    TempDir dir;
+    writeFile(dir.file("hosts"), "127.0.0.1 localhost\n10.9.8.7 " + name + "\n");
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string script = "mount --bind " + dir.file("hosts") + " /etc/hosts && hostname " +
+                               name + " && exec " + self +
+                               " --gtest_also_run_disabled_tests"
+                               " --gtest_filter=LocalHost.DISABLED_LongNameChild";
+    ProcessResult probe = runProcess({"unshare", "--uts", "--mount", "true"});
+    if (probe.status != 0)
+        GTEST_SKIP() << "no permission for new UTS and mount namespaces: " << probe.err;
+    ProcessResult result = runProcess({"unshare", "--uts", "--mount", "sh", "-c", script}, "",
+                                      {{"NET_TEST_LONG_NAME", name}});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
 }
 
 TEST(UdpEndpoint, FieldsAndReferenceCount) {

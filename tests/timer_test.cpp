@@ -55,11 +55,11 @@ TEST(Timer, FiresOnceAfterItsDelayOnAnotherThread) {
 
 TEST(Timer, CancelPreventsIt) {
     Record r;
-    uint32_t id = timerStart(80, 5000, recordRoutine, reinterpret_cast<uintptr_t>(&r));
+    uint32_t id = timerStart(300, 5000, recordRoutine, reinterpret_cast<uintptr_t>(&r));
     ASSERT_NE(id, 0u);
     EXPECT_EQ(timerCancel(id), 0);
     EXPECT_NE(timerCancel(id), 0); // already gone
-    std::this_thread::sleep_for(milliseconds(200));
+    std::this_thread::sleep_for(milliseconds(500));
     EXPECT_EQ(r.calls.load(), 0);
 }
 
@@ -93,10 +93,10 @@ TEST(Timer, SeveralTimersFireInDelayOrder) {
 TEST(Timer, RearmingBeforeEachWaitKeepsItQuiet) {
     // The walk cancels and restarts its timer before every receive.
     Record r;
-    uint32_t id = timerStart(100, 5000, recordRoutine, reinterpret_cast<uintptr_t>(&r));
+    uint32_t id = timerStart(500, 5000, recordRoutine, reinterpret_cast<uintptr_t>(&r));
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(timerCancel(id), 0) << i;
-        id = timerStart(100, 5000, recordRoutine, reinterpret_cast<uintptr_t>(&r));
+        id = timerStart(500, 5000, recordRoutine, reinterpret_cast<uintptr_t>(&r));
         ASSERT_NE(id, 0u);
     }
     EXPECT_EQ(r.calls.load(), 0);
