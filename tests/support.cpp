@@ -43,7 +43,9 @@ std::string readFile(const std::string &path) {
     return s.str();
 }
 
-bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+bool fileExists(const std::string &path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 ScopedCwd::ScopedCwd(const std::string &dir) {
     char buf[4096];
@@ -203,6 +205,160 @@ std::string EventCapture::joined() const {
     for (const auto &m : messages)
         all += m;
     return all;
+}
+
+} // namespace testing_support
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace testing_support {
+
+UdpPeer::UdpPeer() {
+    fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        close(fd);
+        fd = -1;
+        return;
+    }
+    port = ntohs(a.sin_port);
+}
+
+UdpPeer::~UdpPeer() {
+    if (fd >= 0)
+        close(fd);
+}
+
+bool UdpPeer::receive(std::vector<unsigned char> &data, int &fromPort, int timeoutMs) {
+    if (fd < 0)
+        return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0)
+        return false;
+    data.resize(65535);
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n =
+        recvfrom(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
+    if (n < 0) {
+        data.clear();
+        return false;
+    }
+    data.resize(static_cast<size_t>(n));
+    fromPort = ntohs(from.sin_port);
+    return true;
+}
+
+bool UdpPeer::sendTo(int toPort, const std::vector<unsigned char> &data) {
+    if (fd < 0)
+        return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(toPort));
+    return sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) ==
+           static_cast<ssize_t>(data.size());
+}
+
+int freeUdpPort() {
+    UdpPeer peer;
+    return peer.port;
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd,
+                                     const std::map<std::string, std::string> &env) {
+    if (argv.empty())
+        return;
+    std::string outPath = logs.file("stdout"), errPath = logs.file("stderr");
+    pid_t child = fork();
+    if (child == 0) {
+        int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int devnull = open("/dev/null", O_RDONLY);
+        if (o < 0 || e < 0)
+            _exit(126);
+        dup2(o, 1);
+        dup2(e, 2);
+        if (devnull >= 0)
+            dup2(devnull, 0);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        for (const auto &[k, v] : env) {
+            if (v.empty())
+                unsetenv(k.c_str());
+            else
+                setenv(k.c_str(), v.c_str(), 1);
+        }
+        std::vector<char *> args;
+        for (const auto &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    pid = child;
+}
+
+BackgroundProcess::~BackgroundProcess() {
+    if (pid > 0)
+        stop();
+}
+
+bool BackgroundProcess::running() {
+    if (pid <= 0)
+        return false;
+    int st = 0;
+    pid_t r = waitpid(pid, &st, WNOHANG);
+    if (r == 0)
+        return true;
+    if (r == pid)
+        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    pid = -1;
+    return false;
+}
+
+int BackgroundProcess::stop(int signal) {
+    if (pid <= 0)
+        return status;
+    kill(pid, signal);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int st = 0;
+    pid_t r = 0;
+    while ((r = waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (r == 0) {
+        kill(pid, SIGKILL);
+        r = waitpid(pid, &st, 0);
+    }
+    if (r == pid)
+        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    pid = -1;
+    return status;
+}
+
+std::string BackgroundProcess::out() const {
+    return readFile(logs.file("stdout"));
+}
+std::string BackgroundProcess::err() const {
+    return readFile(logs.file("stderr"));
+}
+
+bool BackgroundProcess::waitForOutput(const std::string &text, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        if (out().find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return out().find(text) != std::string::npos;
 }
 
 } // namespace testing_support

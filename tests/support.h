@@ -69,3 +69,47 @@ struct EventCapture {
 };
 
 } // namespace testing_support
+
+namespace testing_support {
+
+// A UDP socket bound to 127.0.0.1 on a port the system chose, for tests that
+// play an agent, a manager or a trap receiver. Closed when the object dies.
+struct UdpPeer {
+    int fd = -1;
+    int port = 0; // the bound port, 0 when the socket could not be made
+    UdpPeer();
+    ~UdpPeer();
+    UdpPeer(const UdpPeer &) = delete;
+    UdpPeer &operator=(const UdpPeer &) = delete;
+    // Waits at most timeoutMs for one datagram (of at most 65535 octets);
+    // false on silence. fromPort is the sender's port.
+    bool receive(std::vector<unsigned char> &data, int &fromPort, int timeoutMs);
+    // Sends one datagram to 127.0.0.1:toPort; false when the send fails.
+    bool sendTo(int toPort, const std::vector<unsigned char> &data);
+};
+
+// A UDP port on 127.0.0.1 that was free a moment ago (bound, read back,
+// released), for peers that must be told their port on the command line.
+int freeUdpPort();
+
+// A child process that runs while the object lives: standard output and error
+// go to files in a scratch folder; the destructor stops it (SIGTERM, then
+// SIGKILL after two seconds) unless stop() was called.
+struct BackgroundProcess {
+    int pid = -1;
+    int status = -1; // after stop(): exit status, or 128 + signal
+    TempDir logs;
+    BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
+                      const std::map<std::string, std::string> &env = {});
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess &) = delete;
+    BackgroundProcess &operator=(const BackgroundProcess &) = delete;
+    bool running();            // false once it has ended
+    int stop(int signal = 15); // sends the signal, waits, returns status
+    std::string out() const;   // standard output so far
+    std::string err() const;   // standard error so far
+    // Waits at most timeoutMs until standard output holds text; true when it does.
+    bool waitForOutput(const std::string &text, int timeoutMs);
+};
+
+} // namespace testing_support
