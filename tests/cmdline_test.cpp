@@ -1,5 +1,6 @@
 #include "platform/log.h"
 #include "platform/net.h"
+#include "smx/def.h"
 #include "tests/support.h"
 #include "tool/tool.h"
 
@@ -120,8 +121,8 @@ TEST(CommandLine, DefaultsWhenNothingIsGiven) {
     EXPECT_STREQ(run.settings.community, "public");
     EXPECT_EQ(run.settings.nameCount, 0);
     EXPECT_EQ(run.level, 0);
-    EXPECT_EQ(toolDefinitionFile(), nullptr);
-    EXPECT_STREQ(toolDefinitionIncludeDir(), "/etc");
+    EXPECT_EQ(defGetDefinitionFile(), nullptr);
+    EXPECT_STREQ(defGetDefinitionIncludeDir(), "/etc");
     EXPECT_STREQ(programName, "mibwalk");
 }
 
@@ -208,17 +209,17 @@ TEST(CommandLine, DefinitionOptions) {
         SettingsRun run(args);
         ASSERT_EQ(run.status, 0) << c.args[0] << ": " << run.out;
         if (c.file)
-            EXPECT_STREQ(toolDefinitionFile(), c.file) << c.args[0];
+            EXPECT_STREQ(defGetDefinitionFile(), c.file) << c.args[0];
         else
-            EXPECT_EQ(toolDefinitionFile(), nullptr) << c.args[0];
-        EXPECT_STREQ(toolDefinitionIncludeDir(), c.includeDir) << c.args[0];
+            EXPECT_EQ(defGetDefinitionFile(), nullptr) << c.args[0];
+        EXPECT_STREQ(defGetDefinitionIncludeDir(), c.includeDir) << c.args[0];
         EXPECT_EQ(run.settings.requestId, c.requestId) << c.args[0];
         EXPECT_EQ(run.level, c.level) << c.args[0];
     }
     // A new run starts from the defaults again.
     SettingsRun plain({"-h", "10.1.2.3"});
-    EXPECT_EQ(toolDefinitionFile(), nullptr);
-    EXPECT_STREQ(toolDefinitionIncludeDir(), "/etc");
+    EXPECT_EQ(defGetDefinitionFile(), nullptr);
+    EXPECT_STREQ(defGetDefinitionIncludeDir(), "/etc");
 }
 
 TEST(CommandLine, ToolRunReturnsTheSettingsStatus) {

@@ -1,14 +1,12 @@
 #include "platform/log.h"
 #include "platform/net.h"
+#include "smx/def.h"
 #include "smx/number.h"
 #include "tool/tool.h"
 
 #include <cstdio>
 
 namespace {
-
-const char *definitionFile = nullptr;
-const char *definitionIncludeDir = "/etc";
 
 // The option values as given; none when the option is absent.
 struct OptionTexts {
@@ -56,9 +54,9 @@ bool parseOptions(OptionTexts *texts, int argc, char **argv, int *first) {
                     if (!value)
                         good = false;
                     else if (letters[1] == 'f')
-                        toolSetDefinitionFile(value);
+                        defSetDefinitionFile(value);
                     else
-                        toolSetDefinitionIncludeDir(value);
+                        defSetDefinitionIncludeDir(value);
                     ++letters; // the scan goes on after the "f" or "i"
                 } else {
                     good = false;
@@ -82,19 +80,6 @@ bool parseOptions(OptionTexts *texts, int argc, char **argv, int *first) {
 
 } // namespace
 
-void toolSetDefinitionFile(const char *name) {
-    definitionFile = name;
-}
-void toolSetDefinitionIncludeDir(const char *name) {
-    definitionIncludeDir = name;
-}
-const char *toolDefinitionFile() {
-    return definitionFile;
-}
-const char *toolDefinitionIncludeDir() {
-    return definitionIncludeDir;
-}
-
 int printUsage() {
     printf("Usage: %s", programName);
     printf(" [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
@@ -104,8 +89,8 @@ int printUsage() {
 
 int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
     programName = argc > 0 && argv[0] ? argv[0] : "";
-    toolSetDefinitionFile(nullptr);
-    toolSetDefinitionIncludeDir("/etc");
+    defSetDefinitionFile(nullptr);
+    defSetDefinitionIncludeDir("/etc");
 
     OptionTexts texts;
     int first = 0;

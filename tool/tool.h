@@ -24,12 +24,6 @@ int printUsage();
 
 // Parses the options and tests the settings in their order, printing the
 // message of the first that fails. Returns 0 when the settings stand, 1 for a
-// usage error, 2 for a rejected value. Sets programName and raises logLevel.
+// usage error, 2 for a rejected value. Sets programName, raises logLevel and
+// stores -df and -di with the definitions module (none and "/etc" by default).
 int toolParseSettings(ToolSettings *settings, int argc, char **argv);
-
-// The definitions file (-df) and include directory (-di) given on the command
-// line; none and "/etc" when absent.
-void toolSetDefinitionFile(const char *name);
-void toolSetDefinitionIncludeDir(const char *name);
-const char *toolDefinitionFile();
-const char *toolDefinitionIncludeDir();
