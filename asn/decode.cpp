@@ -1,0 +1,464 @@
+// The octet-at-a-time BER decoder. One small loop feeds each octet to the
+// state handler installed in the tree's header; the grammar table says which
+// identifier may come next, how its content is read and how short it may be.
+// Every length is checked against the room of the enclosing element at the
+// octet where it arrives, and every octet and record costs bytesLeft, so
+// nothing is read or written outside the block.
+#include "asn/decode.h"
+
+#include "platform/log.h"
+
+#include <cinttypes>
+#include <cstdint>
+
+namespace {
+
+bool stepTrace() {
+    return logLevel > 1;
+}
+bool entryTrace() {
+    return logLevel > 2;
+}
+
+uintptr_t addr(const void *p) {
+    return reinterpret_cast<uintptr_t>(p);
+}
+
+AsnNode *nodeAt(AsnHeader *h, int slot) {
+    return reinterpret_cast<AsnNode *>(h->base + slot * ASN_SLOT);
+}
+
+AsnNode *currentNode(AsnHeader *h) {
+    return nodeAt(h, h->current);
+}
+
+AsnHandler handlerFor(uint32_t kind) {
+    return asnHandlers[kind < 8 ? kind : 0];
+}
+
+void trace(const char *text) {
+    if (stepTrace())
+        logPrintf("%s", text);
+}
+
+int refuse(const char *code) {
+    trace(code);
+    return ASN_MALFORMED;
+}
+
+// A definite length L has been read: the content starts at the next octet.
+void openDefinite(AsnHeader *h, AsnNode *n, int L) {
+    const AslEntry *e = n->descriptor;
+    n->flags |= ASN_FLAG_DEFINITE;
+    // An end beyond any block's reach is never met; the block runs out first.
+    int end = h->pos + L;
+    n->endPos = static_cast<int16_t>(end <= ASN_MAX_COUNT ? end : -1);
+    n->kind = e->kind;
+    n->valueOffset = static_cast<int16_t>(h->pos);
+    n->contentLen = static_cast<int16_t>(L);
+    n->maxLen = static_cast<int16_t>(L);
+    h->handler = handlerFor(e->kind);
+    h->pending = e->first;
+}
+
+void traceInteger(const char *name, AsnHeader *h, const AsnNode *n, int c) {
+    if (!stepTrace())
+        return;
+    logPrintf("%s: %02X\n", name, c);
+    logPrintf("asnInteger1: %02X\n", h->base[n->valueOffset]);
+    logPrintf("%s: %d\n", name, n->valueOffset);
+    logPrintf("%s: %08" PRIXPTR "\n", name, addr(n));
+}
+
+} // namespace
+
+const AsnHandler asnHandlers[8] = {asnType0, asnInteger0, asnOctets0, asnObjectId0,
+                                   asnSeq,   asnSeqOf,    asnNull,    asnType0};
+
+AsnNode *asnNew(int grammarNumber) {
+    const AslEntry *g = aslGrammar(grammarNumber);
+    if (!g)
+        return nullptr;
+    trace("asnNew");
+    AsnNode *root = asnNewBlock(ASN_CAPACITY);
+    if (root) {
+        AsnHeader *h = asnHeader(root);
+        h->status = ASN_MORE;
+        h->handler = handlerFor(g->kind);
+        h->grammar = g;
+        h->depth = 1;
+        if (stepTrace())
+            logPrintf(" dp %" PRIXPTR, addr(root));
+        root->descriptor = g;
+    }
+    trace("\n");
+    return root;
+}
+
+int asnDecode(AsnNode *root, uint8_t octet) {
+    if (!root)
+        return ASN_NO_ROOM;
+    AsnHeader *h = asnHeader(root);
+    if (stepTrace())
+        logPrintf("asnDecode0 bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
+    if (h->status != ASN_MORE)
+        return h->status;
+    if (static_cast<int16_t>(h->bytesLeft) <= 0) {
+        h->status = ASN_NO_ROOM;
+        return ASN_NO_ROOM;
+    }
+    h->bytesLeft--;
+    h->base[h->pos++] = octet;
+    h->status = h->handler(h, octet);
+    // Several nested elements can end at the same octet; each gets its end signal.
+    while (h->status == ASN_MORE && currentNode(h)->endPos == h->pos)
+        h->status = h->handler(h, ASN_END);
+    if (h->status != ASN_MORE || h->depth != 0)
+        return h->status;
+    if (stepTrace())
+        logPrintf("asnDecode bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
+    h->status = ASN_COMPLETE;
+    return ASN_COMPLETE;
+}
+
+int asnType0(AsnHeader *h, int c) {
+    if (entryTrace())
+        logPrintf("asnType0\n");
+    if (c == ASN_END || c == 0)
+        return ASN_MALFORMED;
+    AsnNode *n = currentNode(h);
+    n->total++;
+    if (stepTrace())
+        logPrintf("asnType0 dp %" PRIXPTR " np %" PRIXPTR "\n", addr(n), addr(n->descriptor));
+    const AslEntry *e = aslChoice(n->descriptor, c);
+    if (!e)
+        return ASN_MALFORMED;
+    if (n->maxLen != -1 && e->aslMinLen > n->maxLen)
+        return ASN_MALFORMED;
+    n->descriptor = e;
+    n->tagClass = static_cast<uint32_t>(c) >> 6;
+    if (c & 0x20)
+        n->flags |= ASN_FLAG_CONSTRUCTED;
+    else
+        n->flags &= static_cast<uint16_t>(~ASN_FLAG_CONSTRUCTED);
+    if ((c & 0x1F) == 0x1F) {
+        n->tagNumber = 0;
+        h->handler = asnType1;
+    } else {
+        n->tagNumber = static_cast<uint32_t>(c & 0x1F);
+        h->handler = asnLen0;
+    }
+    return 0;
+}
+
+// Further identifier octets (X.690, 8.1.2.4): the entry matched so far must
+// itself select over the next octet.
+int asnType1(AsnHeader *h, int c) {
+    if (entryTrace())
+        logPrintf("asnType1\n");
+    if (c == ASN_END)
+        return ASN_MALFORMED;
+    AsnNode *n = currentNode(h);
+    n->total++;
+    const AslEntry *e = aslChoice(n->descriptor, c);
+    if (!e)
+        return ASN_MALFORMED;
+    if (n->maxLen != -1 && n->total + e->aslMinLen > n->maxLen)
+        return ASN_MALFORMED;
+    n->descriptor = e;
+    n->tagNumber = (n->tagNumber << 7) | static_cast<uint32_t>(c & 0x7F);
+    if (!(c & 0x80))
+        h->handler = asnLen0;
+    return 0;
+}
+
+int asnLen0(AsnHeader *h, int c) {
+    trace("asnLen0 ");
+    if (c == ASN_END)
+        return refuse("0\n");
+    if (c == 0xFF) // reserved (X.690, 8.1.3.5)
+        return refuse("1\n");
+    AsnNode *n = currentNode(h);
+    const AslEntry *e = n->descriptor;
+    n->total++;
+    if (c < 0x80) {
+        if (asnLenVerify(n, c) != 0)
+            return refuse("2\n");
+        openDefinite(h, n, c);
+        trace("4\n");
+        return 0;
+    }
+    if (c == 0x80) {
+        if (!(n->flags & ASN_FLAG_CONSTRUCTED)) // X.690, 8.1.3.2
+            return refuse("9\n");
+        if (n->maxLen != -1) {
+            // What remains must hold the content and the two end-of-contents octets.
+            if (n->maxLen - n->total < 2)
+                return refuse("6\n");
+            n->maxLen = static_cast<int16_t>(n->maxLen - n->total);
+        }
+        n->flags = static_cast<uint16_t>((n->flags | ASN_FLAG_INDEFINITE) & ~ASN_FLAG_DEFINITE);
+        n->kind = e->kind;
+        n->valueOffset = static_cast<int16_t>(h->pos);
+        h->handler = handlerFor(e->kind);
+        h->pending = e->first;
+        trace("8\n");
+        return 0;
+    }
+    int k = c & 0x7F;
+    if (k > 2)
+        return refuse("5\n");
+    if (n->maxLen != -1 && n->total + k + e->aslMinLen > n->maxLen)
+        return refuse("6\n");
+    // The definite mark is set once the whole length is verified: until then
+    // 0x08 still says whether this element must end where its parent ends.
+    h->lenShift = 8 * k;
+    h->handler = asnLen1;
+    trace("7\n");
+    return 0;
+}
+
+int asnLen1(AsnHeader *h, int c) {
+    trace("asnLen1 ");
+    if (c == ASN_END)
+        return refuse("0\n");
+    AsnNode *n = currentNode(h);
+    n->total++;
+    h->lenShift -= 8;
+    auto t = static_cast<int16_t>(n->contentLen | (c << h->lenShift));
+    if (stepTrace()) {
+        logPrintf("tlen %d ", t);
+        logPrintf("MaxLen %d ", n->maxLen);
+        logPrintf("TotalLen %d ", n->total);
+        logPrintf("aslMinLen %d ", n->descriptor->aslMinLen);
+    }
+    if (n->maxLen != -1 && t + n->total > n->maxLen)
+        return refuse("1\n");
+    if (h->lenShift != 0) {
+        n->contentLen = t;
+        trace("4\n");
+        return 0;
+    }
+    // A length read as negative is below every bound and refused here.
+    if (asnLenVerify(n, t) != 0)
+        return refuse("2\n");
+    openDefinite(h, n, t);
+    trace("3\n");
+    return 0;
+}
+
+int asnLenVerify(const AsnNode *n, int L) {
+    const AslEntry *e = n->descriptor;
+    if (stepTrace()) {
+        logPrintf("asnLenVerify ");
+        logPrintf("Max %d ", n->maxLen);
+        logPrintf("Tot %d ", n->total);
+        logPrintf("Len %d ", L);
+        logPrintf("Min %d ", e->aslMinLen);
+    }
+    if (e->kind == ASN_SEQUENCE) {
+        if (L < e->first->aslMinLen)
+            return refuse("0 ");
+    } else if (e->kind == ASN_SEQUENCEOF) {
+        if (L != 0 && L < e->first->aslMinLen)
+            return refuse("1 ");
+        if (L < 0)
+            return refuse("1 ");
+    } else if (L < e->aslMinLen) {
+        return refuse("5 ");
+    }
+    int m = e->next ? e->next->aslMinLen : 0;
+    // The element and the least that must follow it have to fit.
+    if (n->maxLen != -1 && n->total + L + m > n->maxLen)
+        return refuse("2 ");
+    // The last component must end where its parent ends.
+    if ((n->flags & ASN_FLAG_DEFINITE) && !e->next && n->maxLen != -1 && n->total + L != n->maxLen)
+        return refuse("3 ");
+    trace("4 ");
+    return 0;
+}
+
+int asnPush(AsnHeader *h, const AslEntry *entry) {
+    if (entryTrace())
+        logPrintf("asnPush\n");
+    if (static_cast<int16_t>(h->bytesLeft) < ASN_SLOT)
+        return ASN_NO_ROOM;
+    h->bytesLeft = static_cast<uint16_t>(h->bytesLeft - ASN_SLOT);
+    h->lowest--;
+    AsnNode *parent = currentNode(h);
+    AsnNode *n = nodeAt(h, h->lowest);
+    h->depth++;
+    parent->descendants++;
+    *n = AsnNode{};
+    n->toHeader = h->nextToHeader++;
+    n->parent = h->current;
+    n->descriptor = entry;
+    n->maxLen = parent->maxLen;
+    if (n->maxLen != -1 && (parent->flags & ASN_FLAG_INDEFINITE))
+        n->maxLen = static_cast<int16_t>(n->maxLen - 2); // the end-of-contents octets
+    if (!parent->descriptor->next && (parent->flags & ASN_FLAG_DEFINITE))
+        n->flags = ASN_FLAG_DEFINITE;
+    h->handler = handlerFor(entry->kind);
+    h->current = h->lowest;
+    h->pending = nullptr;
+    return 0;
+}
+
+int asnPop(AsnHeader *h) {
+    if (entryTrace())
+        logPrintf("asnPop\n");
+    AsnNode *n = currentNode(h);
+    n->total = static_cast<int16_t>(n->total + n->contentLen);
+    n->endPos = 0;
+    h->pending = n->descriptor->next;
+    if (n->parent != 0) {
+        AsnNode *p = nodeAt(h, n->parent);
+        h->handler = handlerFor(p->descriptor->kind);
+        if (p->flags & ASN_FLAG_INDEFINITE)
+            p->contentLen = static_cast<int16_t>(p->contentLen + n->total);
+        p->valueLen = static_cast<int16_t>(p->valueLen + n->valueLen);
+        p->descendants = static_cast<uint16_t>(p->descendants + n->descendants);
+        if (p->maxLen != -1)
+            p->maxLen = static_cast<int16_t>(p->maxLen - n->total);
+        h->current = n->parent;
+    }
+    h->depth--;
+    return 0;
+}
+
+int asnInteger0(AsnHeader *h, int c) {
+    AsnNode *n = currentNode(h);
+    if (c == ASN_END) // an INTEGER has at least one content octet
+        return refuse("asnInteger0: 1\n");
+    traceInteger("asnInteger0", h, n, c);
+    n->valueLen = n->contentLen;
+    h->handler = asnInteger1;
+    trace("asnInteger0: 2\n");
+    return 0;
+}
+
+// The first nine bits of an INTEGER are never all equal (X.690, 8.3.2).
+int asnInteger1(AsnHeader *h, int c) {
+    AsnNode *n = currentNode(h);
+    if (c == ASN_END) {
+        trace("asnInteger1: 1\n");
+        return asnPop(h);
+    }
+    traceInteger("asnInteger1", h, n, c);
+    uint8_t first = h->base[n->valueOffset];
+    if ((first == 0x00 && c < 0x80) || (first == 0xFF && c >= 0x80))
+        return refuse("asnInteger1: 2\n");
+    h->handler = asnInteger2;
+    trace("asnInteger1: 3\n");
+    return 0;
+}
+
+int asnInteger2(AsnHeader *h, int c) {
+    if (c == ASN_END) {
+        trace("asnInteger2: 1\n");
+        return asnPop(h);
+    }
+    trace("asnInteger2: 2\n");
+    return 0;
+}
+
+int asnOctets0(AsnHeader *h, int c) {
+    AsnNode *n = currentNode(h);
+    n->valueLen = n->contentLen;
+    if (c == ASN_END)
+        return asnPop(h);
+    h->handler = asnInteger2;
+    return 0;
+}
+
+int asnObjectId0(AsnHeader *h, int c) {
+    trace("asnObjectId0 ");
+    AsnNode *n = currentNode(h);
+    n->valueLen = n->contentLen;
+    if (c == ASN_END) {
+        trace("0\n");
+        return asnPop(h);
+    }
+    h->handler = asnObjectId1;
+    trace("1\n");
+    return 0;
+}
+
+int asnObjectId1(AsnHeader *h, int c) {
+    trace("asnObjectId1 ");
+    if (c != ASN_END) {
+        trace("2\n");
+        return 0;
+    }
+    AsnNode *n = currentNode(h);
+    uint8_t last = h->base[n->valueOffset + n->contentLen - 1];
+    if (stepTrace())
+        logPrintf("%02X ", last);
+    if (last & 0x80) // unfinished sub-identifier (X.690, 8.19.2)
+        return refuse("0\n");
+    trace("1\n");
+    return asnPop(h);
+}
+
+int asnNull(AsnHeader *h, int c) {
+    if (entryTrace())
+        logPrintf("asnNull\n");
+    currentNode(h)->valueLen = 0;
+    if (c == ASN_END)
+        return asnPop(h);
+    return ASN_MALFORMED; // NULL has no content (X.690, 8.8.2)
+}
+
+int asnSeq(AsnHeader *h, int c) {
+    trace("asnSeq ");
+    AsnNode *n = currentNode(h);
+    if (h->pending) {
+        trace("4\n");
+        int r = asnPush(h, h->pending);
+        if (r != 0)
+            return r;
+        return h->handler(h, c); // an end signal here means a missing component
+    }
+    if (n->flags & ASN_FLAG_INDEFINITE) {
+        if (c == 0) {
+            n->total++;
+            h->handler = asnEOC1;
+            trace("1\n");
+            return 0;
+        }
+        return refuse("0\n");
+    }
+    if (c == ASN_END) {
+        trace("2\n");
+        return asnPop(h);
+    }
+    return refuse("3\n"); // octets after the last component
+}
+
+int asnSeqOf(AsnHeader *h, int c) {
+    if (entryTrace())
+        logPrintf("asnSeqOf\n");
+    AsnNode *n = currentNode(h);
+    if (c == ASN_END)
+        return asnPop(h);
+    if (c == 0) {
+        if (!(n->flags & ASN_FLAG_INDEFINITE))
+            return ASN_MALFORMED;
+        n->total++;
+        h->handler = asnEOC1;
+        return 0;
+    }
+    int r = asnPush(h, n->descriptor->first);
+    if (r != 0)
+        return r;
+    return h->handler(h, c);
+}
+
+int asnEOC1(AsnHeader *h, int c) {
+    if (entryTrace())
+        logPrintf("asnEOC1\n");
+    if (c != 0) // also the end signal
+        return ASN_MALFORMED;
+    currentNode(h)->total++;
+    return asnPop(h);
+}
