@@ -1,0 +1,214 @@
+// Typed value conversions over the node constructors and accessors.
+#include "asn/asx.h"
+
+#include "platform/log.h"
+#include "smx/smx.h"
+
+namespace {
+
+constexpr uint32_t UNIVERSAL = 0;
+constexpr uint32_t APPLICATION = 1;
+
+bool isType(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber) {
+    return node && node->tagClass == tagClass && node->tagNumber == tagNumber;
+}
+
+// Unsigned values: up to 4 octets taken as they are (shorter ones sign-extend,
+// so 41 01 80 reads 4294967168), or 5 octets after a leading 00.
+int decodeUnsigned(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber, uint32_t *valuep,
+                   const char *format) {
+    if (!isType(node, tagClass, tagNumber))
+        return ASN_NO_ROOM;
+    int n = node->valueLen;
+    if (n < 0 || n > 5)
+        return ASN_NO_ROOM;
+    uint8_t octets[5];
+    if (asnGather(node, octets, n) != n)
+        return ASN_NO_ROOM;
+    uint32_t value;
+    if (n == 5) {
+        if (asnNonZero(octets, 1) != 0)
+            return ASN_NO_ROOM;
+        value = static_cast<uint32_t>(asnBytesToInt(octets + 1, 4));
+    } else {
+        value = static_cast<uint32_t>(asnBytesToInt(octets, n));
+    }
+    *valuep = value;
+    if (logLevel > 1)
+        logPrintf(format, value);
+    return 0;
+}
+
+AsnNode *encodeIpAddress(uint32_t value) {
+    uint8_t octets[4];
+    if (asxIpAddressToByte(octets, 4, value) != 4)
+        return nullptr;
+    return asnNewPrimitive(APPLICATION, 0, ASN_OCTETS, octets, 4);
+}
+
+} // namespace
+
+AsnNode *asxEncodeInteger(int32_t value) {
+    return asnNewInteger(UNIVERSAL, 2, value);
+}
+AsnNode *asxEncodeUnsigned(uint32_t value) {
+    return asnNewUnsigned(UNIVERSAL, 2, value);
+}
+AsnNode *asxEncodeOctetString(const uint8_t *octets, int len) {
+    return asnNewPrimitive(UNIVERSAL, 4, ASN_OCTETS, octets, len);
+}
+AsnNode *asxEncodeNull() {
+    return asnNewPrimitive(UNIVERSAL, 5, ASN_OCTETS, nullptr, 0);
+}
+AsnNode *asxEncodeIpAddress(uint32_t value) {
+    return encodeIpAddress(value);
+}
+AsnNode *asxEncodeCounter(uint32_t value) {
+    return asnNewUnsigned(APPLICATION, 1, value);
+}
+AsnNode *asxEncodeGauge(uint32_t value) {
+    return asnNewUnsigned(APPLICATION, 2, value);
+}
+AsnNode *asxEncodeTimeTicks(uint32_t value) {
+    return asnNewUnsigned(APPLICATION, 3, value);
+}
+AsnNode *asxEncodeOpaque(const uint8_t *octets, int len) {
+    return asnNewPrimitive(APPLICATION, 4, ASN_OCTETS, octets, len);
+}
+
+AsnNode *asxEncodeObjectId(const char *text) {
+    if (!text)
+        return nullptr;
+    if (logLevel > 1)
+        logPrintf("asxEncodeObjectId : value = %s\n", text);
+    uint8_t octets[ASX_OBJECT_ID_MAX];
+    int n = smxTextToObjectId(octets, ASX_OBJECT_ID_MAX, text);
+    if (n < 0)
+        return nullptr;
+    return asnNewPrimitive(UNIVERSAL, 6, ASN_OBJECTID, octets, n);
+}
+
+int asxDecodeInteger(const AsnNode *node, int32_t *valuep) {
+    if (!node || node->valueLen > 4 || node->valueLen < 0)
+        return ASN_NO_ROOM;
+    if (!isType(node, UNIVERSAL, 2))
+        return ASN_NO_ROOM;
+    uint8_t octets[4];
+    int n = node->valueLen;
+    if (asnGather(node, octets, n) != n)
+        return ASN_NO_ROOM;
+    int32_t value = asnBytesToInt(octets, n);
+    *valuep = value;
+    if (logLevel > 1)
+        logPrintf("asxDecodeInteger : %d\n", value);
+    return 0;
+}
+
+int asxDecodeUnsigned(const AsnNode *node, uint32_t *valuep) {
+    return decodeUnsigned(node, UNIVERSAL, 2, valuep, "asxDecodeUnsigned : %u\n");
+}
+int asxDecodeCounter(const AsnNode *node, uint32_t *valuep) {
+    return decodeUnsigned(node, APPLICATION, 1, valuep, "asxDecodeCounter : %u\n");
+}
+int asxDecodeGauge(const AsnNode *node, uint32_t *valuep) {
+    return decodeUnsigned(node, APPLICATION, 2, valuep, "asxDecodeGauge : %u\n");
+}
+int asxDecodeTimeTicks(const AsnNode *node, uint32_t *valuep) {
+    return decodeUnsigned(node, APPLICATION, 3, valuep, "asxDecodeTimeTicks : %u\n");
+}
+
+int asxDecodeOctetString(const AsnNode *node, uint8_t *valuep, int16_t *lenp) {
+    if (!isType(node, UNIVERSAL, 4) || !lenp || node->valueLen > *lenp)
+        return ASN_NO_ROOM;
+    if (asnGather(node, valuep, *lenp) < 0)
+        return ASN_NO_ROOM;
+    *lenp = node->valueLen;
+    if (logLevel > 1)
+        logPrintf("asxDecodeOctetString : *lenp = %d\n", *lenp);
+    return 0;
+}
+
+int asxDecodeNull(const AsnNode *node) {
+    return isType(node, UNIVERSAL, 5) && node->valueLen == 0 ? 0 : ASN_NO_ROOM;
+}
+
+int asxDecodeObjectId(const AsnNode *node, char *valuep, int16_t *lenp) {
+    if (!isType(node, UNIVERSAL, 6) || !lenp || !valuep || node->valueLen > ASX_OBJECT_ID_MAX)
+        return ASN_NO_ROOM;
+    if (*lenp < 1)
+        return ASN_NO_ROOM;
+    uint8_t octets[ASX_OBJECT_ID_MAX];
+    int n = asnGather(node, octets, ASX_OBJECT_ID_MAX);
+    if (n < 0)
+        return ASN_NO_ROOM;
+    // *lenp counts the terminator; the text writer's capacity does not.
+    int len = smxObjectIdToText(valuep, *lenp - 1, octets, n);
+    if (len < 0)
+        return ASN_NO_ROOM;
+    *lenp = static_cast<int16_t>(len);
+    if (logLevel > 1)
+        logPrintf("asxDecodeObjectId : valuep = %s\n", valuep);
+    return 0;
+}
+
+int asxDecodeIpAddress(const AsnNode *node, uint32_t *valuep) {
+    if (!isType(node, APPLICATION, 0))
+        return ASN_NO_ROOM;
+    int n = node->valueLen;
+    if (n > 4 || n < 0)
+        return ASN_NO_ROOM;
+    uint8_t octets[4];
+    if (asnGather(node, octets, n) != n)
+        return ASN_NO_ROOM;
+    if (asxByteToIpAddress(valuep, octets, n) != 4)
+        return ASN_NO_ROOM;
+    return 0;
+}
+
+int asxIpAddressToByte(uint8_t *buf, int len, uint32_t value) {
+    if (logLevel > 1)
+        logPrintf("asxIpAddressToByte : value = %X\n", value);
+    if (len < 4 || !buf)
+        return -1;
+    for (int i = 0; i < 4; i++)
+        buf[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+    if (logLevel > 1) {
+        logPrintf("asxIpAddressToByte : buf = ");
+        for (int i = 0; i < 4; i++)
+            logPrintf("%d.", buf[i]);
+        logPrintf("\n");
+    }
+    return 4;
+}
+
+int asxByteToIpAddress(uint32_t *valuep, const uint8_t *buf, int len) {
+    if (len < 4 || !buf || !valuep)
+        return -1;
+    if (logLevel > 1) {
+        logPrintf("asxByteToIpAddress : ipaddrBuf = ");
+        for (int i = 0; i < 4; i++)
+            logPrintf("%d.", buf[i]);
+        logPrintf("\n");
+    }
+    *valuep = (static_cast<uint32_t>(buf[0]) << 24) | (static_cast<uint32_t>(buf[1]) << 16) |
+              (static_cast<uint32_t>(buf[2]) << 8) | buf[3];
+    if (logLevel > 1)
+        logPrintf("asxByteToIpAddress : *valuep = %X\n", *valuep);
+    return 4;
+}
+
+int asxIpAddressToText(char *text, int size, uint32_t value) {
+    if (!text || size < 1)
+        return -1;
+    uint8_t octets[4];
+    asxIpAddressToByte(octets, 4, value);
+    // size counts the terminator; the text writer's capacity does not.
+    return smxIpAddressToText(text, size - 1, octets, 4);
+}
+
+int asxTextToIpAddress(uint32_t *valuep, const char *text) {
+    uint8_t octets[4];
+    if (smxTextToIpAddress(octets, 4, text) != 4)
+        return -1;
+    return asxByteToIpAddress(valuep, octets, 4);
+}
