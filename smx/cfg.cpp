@@ -1,0 +1,357 @@
+#include "smx/cfg.h"
+
+#include "platform/log.h"
+#include "platform/registry.h"
+#include "platform/token.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+// The one key handle of the lookup; open only inside GetAppKeys.
+RegKey *appKeyHandle = nullptr;
+
+constexpr int KEY_PATH_BUFFER = 512;
+constexpr uint32_t VALUE_LIMIT = 260;
+
+void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void trace(const char *format, ...) {
+    if (logLevel < 1)
+        return;
+    char text[LOG_EVENT_BUFFER];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    logPrintf("%s", text);
+}
+
+int lookUp(const char *component, char *path, int selector, const char *entryTrace,
+           const char *foundTrace) {
+    path[0] = '\0';
+    trace("%s", entryTrace);
+    if (!cfgIsAdministrator())
+        return 1;
+    if (!GetAppKeys(selector, component, path)) {
+        path[0] = '\0';
+        return 1;
+    }
+    trace(foundTrace, path);
+    return 0;
+}
+
+int failureExit(char *path) {
+    logPrintf("failure exit\n");
+    if (appKeyHandle)
+        regCloseKey(appKeyHandle);
+    appKeyHandle = nullptr;
+    path[0] = '\0';
+    return 0;
+}
+
+int openKey(const char *keyPath) {
+    trace("abPathBuffer: %s\n", keyPath);
+    trace("RegOpenKeyEx\n");
+    int result = regOpenKey(keyPath, &appKeyHandle);
+    trace("lResult: %d\n", result);
+    return result;
+}
+
+struct OpenContext {
+    const char *mode;
+    FILE *file;
+};
+
+int tryOpen(CfgSearch *search, void *context) {
+    auto *open = static_cast<OpenContext *>(context);
+    open->file = fopen(search->path, open->mode);
+    return open->file != nullptr;
+}
+
+bool appendTo(char *path, size_t *length, const char *text) {
+    size_t n = strlen(text);
+    if (n > static_cast<size_t>(CFG_PATH_MAX) - *length)
+        return false;
+    memcpy(path + *length, text, n + 1);
+    *length += n;
+    return true;
+}
+
+} // namespace
+
+int readCfgPath(const char *component, char *path) {
+    return lookUp(component, path, 0, "readCfgPath ()\n",
+                  "GetAppKeys for configuration path: %s\n");
+}
+
+int readYourPath(const char *component, char *path) {
+    return lookUp(component, path, 1, "readYourPath ()\n", "GetAppKeys for user's path: %s\n");
+}
+
+int GetAppKeys(int selector, const char *component, char *path) {
+    path[0] = '\0';
+    if (!component)
+        component = "";
+    char keyPath[KEY_PATH_BUFFER];
+    int n = snprintf(keyPath, sizeof keyPath, "Software\\%s\\%s\\%s", "Velmora", "TarnoqSnmp",
+                     "CurrentVersion");
+    if (n < 0 || n >= KEY_PATH_BUFFER || openKey(keyPath) != REG_OK)
+        return failureExit(path);
+
+    char version[VALUE_LIMIT] = "";
+    trace("RegQueryValueEx\n");
+    int result = regQueryString(appKeyHandle, "Version", version, VALUE_LIMIT);
+    trace("lResult: %d, Version: %s\n", result, version);
+    if (result != REG_OK)
+        return failureExit(path);
+
+    n = snprintf(keyPath, sizeof keyPath, "Software\\%s\\%s\\%s\\%s", "Velmora", "TarnoqSnmp",
+                 version, component);
+    if (n < 0 || n >= KEY_PATH_BUFFER)
+        return failureExit(path);
+    regCloseKey(appKeyHandle);
+    appKeyHandle = nullptr;
+    if (openKey(keyPath) != REG_OK)
+        return failureExit(path);
+
+    uint32_t installed = 0;
+    trace("RegQueryValueEx\n");
+    result = regQueryNumber(appKeyHandle, "Installed", &installed);
+    trace("lResult: %d, fInstalled: %d\n", result, static_cast<int>(installed));
+    if (result != REG_OK)
+        return failureExit(path);
+
+    trace("RegQueryValueEx\n");
+    result = regQueryString(appKeyHandle, selector == 0 ? "etc" : "yours", path, VALUE_LIMIT);
+    if (result != REG_OK)
+        path[0] = '\0';
+    trace("lResult: %d, Path: %s\n", result, path);
+    if (result != REG_OK)
+        return failureExit(path);
+
+    regCloseKey(appKeyHandle);
+    appKeyHandle = nullptr;
+    return 1;
+}
+
+int cfgIsAdministrator() {
+    return tokenIsAdministrator();
+}
+
+int cfgFormPath(char *path, const char *directory, unsigned form, const char *fileName) {
+    path[0] = '\0';
+    if (!fileName)
+        return -1;
+    size_t length = 0;
+    bool fits;
+    switch (form) {
+    case CFG_FORM_DIR:
+        // Without a directory there is no first candidate: an empty text would
+        // turn it into a path below the root.
+        if (!directory || !*directory)
+            return -1;
+        fits = appendTo(path, &length, directory) && appendTo(path, &length, "/etc/") &&
+               appendTo(path, &length, fileName);
+        break;
+    case CFG_FORM_ETC:
+        fits = appendTo(path, &length, "etc/") && appendTo(path, &length, fileName);
+        break;
+    case CFG_FORM_BARE:
+        fits = appendTo(path, &length, fileName);
+        break;
+    default:
+        return -1;
+    }
+    if (!fits) {
+        path[0] = '\0';
+        return -1;
+    }
+    return 0;
+}
+
+unsigned cfgSearch(CfgSearch *search, const char *fileName, unsigned forms, CfgTryFn tryFn,
+                   void *context) {
+    search->directory[0] = '\0';
+    search->directoryFound = 0;
+    search->path[0] = '\0';
+    search->form = 0;
+    if (forms & CFG_FORM_DIR)
+        search->directoryFound = readCfgPath(appName, search->directory) == 0;
+    char candidate[CFG_PATH_MAX + 1];
+    for (unsigned form : {CFG_FORM_DIR, CFG_FORM_ETC, CFG_FORM_BARE}) {
+        if (!(forms & form))
+            continue;
+        if (form == CFG_FORM_DIR && !search->directoryFound)
+            continue;
+        if (cfgFormPath(candidate, search->directoryFound ? search->directory : nullptr, form,
+                        fileName) != 0) {
+            logPrintf("%s : path too long for %s, not tried\n", programName,
+                      fileName ? fileName : "");
+            continue;
+        }
+        memcpy(search->path, candidate, sizeof candidate);
+        search->form = form;
+        if (tryFn(search, context))
+            return form;
+    }
+    return 0;
+}
+
+FILE *cfgOpenFirst(CfgSearch *search, const char *fileName, unsigned forms, const char *mode) {
+    OpenContext context{mode, nullptr};
+    cfgSearch(search, fileName, forms, tryOpen, &context);
+    return context.file;
+}
+
+void cfgReaderInit(CfgLineReader *reader, FILE *file) {
+    reader->file = file;
+    reader->lineNumber = 0;
+    reader->held = -1;
+    reader->midLine = 0;
+}
+
+int cfgReadLine(CfgLineReader *reader, char *buf) {
+    auto next = [reader]() {
+        if (reader->held >= 0) {
+            int c = reader->held;
+            reader->held = -1;
+            return c;
+        }
+        return getc(reader->file);
+    };
+    int c = next();
+    if (c == EOF)
+        return -1;
+    if (!reader->midLine)
+        ++reader->lineNumber;
+    int n = 0;
+    for (;; c = next()) {
+        if (c == EOF || c == '\n')
+            break;
+        if (c == '\r') {
+            int after = next();
+            if (after == '\n' || after == EOF)
+                break;
+            reader->held = after; // a CR inside the line is kept
+        }
+        if (n == CFG_LINE_MAX) {
+            // c starts the next piece. The line feed right after a full piece
+            // ended the line above, so a 254-character line is one line.
+            if (reader->held >= 0)
+                ungetc(reader->held, reader->file);
+            reader->held = c;
+            reader->midLine = 1;
+            buf[n] = '\0';
+            return n;
+        }
+        buf[n++] = static_cast<char>(c);
+    }
+    reader->midLine = 0;
+    buf[n] = '\0';
+    return n;
+}
+
+bool cfgIsBlank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+void cfgUpperCase(char *text) {
+    if (!text)
+        return;
+    for (; *text; ++text)
+        if (*text >= 'a' && *text <= 'z')
+            *text = static_cast<char>(*text - 'a' + 'A');
+}
+
+const char *cfgLastComponent(const char *text, char separator) {
+    if (!text)
+        return nullptr;
+    size_t length = strlen(text);
+    // The final character is not taken as a separator.
+    for (size_t i = length > 0 ? length - 1 : 0; i > 0; --i)
+        if (text[i - 1] == separator)
+            return text + i;
+    return text;
+}
+
+int defSplitLine(char *line, char **key, char **value) {
+    *key = nullptr;
+    *value = nullptr;
+    if (!line || !*line || line[0] == '#')
+        return 0;
+    size_t length = strlen(line);
+    if (line[length - 1] == '\n')
+        line[length - 1] = '\0';
+    char *p = line;
+    while (*p && cfgIsBlank(*p))
+        ++p;
+    if (!*p)
+        return 0;
+    char *k = p;
+    while (*p && !cfgIsBlank(*p) && *p != '=')
+        ++p;
+    if (!*p)
+        return -1;
+    if (cfgIsBlank(*p)) {
+        *p++ = '\0';
+        while (*p && cfgIsBlank(*p))
+            ++p;
+        if (!*p)
+            return -1;
+    }
+    bool definition = *p == '=';
+    if (definition) {
+        *p++ = '\0';
+        while (*p && cfgIsBlank(*p))
+            ++p;
+        if (!*p)
+            return -1;
+    } else {
+        cfgUpperCase(k);
+    }
+    char *v = p;
+    while (*p && !cfgIsBlank(*p))
+        ++p;
+    *p = '\0';
+    if (!*k)
+        return -1;
+    *key = k;
+    *value = v;
+    return definition ? 2 : 1;
+}
+
+int cfgSplitAssignment(char *line, char **key, char **value) {
+    *key = nullptr;
+    *value = nullptr;
+    if (!line || !*line || line[0] == '#')
+        return -1;
+    size_t length = strlen(line);
+    if (line[length - 1] == '\n')
+        line[length - 1] = '\0';
+    char *p = line;
+    while (*p && cfgIsBlank(*p))
+        ++p;
+    if (!*p)
+        return -1;
+    char *k = p;
+    for (; *p && !cfgIsBlank(*p) && *p != '='; ++p)
+        if (*p >= 'a' && *p <= 'z')
+            *p = static_cast<char>(*p - 'a' + 'A');
+    if (!*p)
+        return -1;
+    if (cfgIsBlank(*p)) {
+        *p++ = '\0';
+        while (*p && cfgIsBlank(*p))
+            ++p;
+    }
+    if (*p != '=')
+        return -1;
+    *p++ = '\0';
+    if (!*k)
+        return -1;
+    *key = k;
+    *value = p;
+    return 0;
+}

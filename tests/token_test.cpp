@@ -1,0 +1,53 @@
+#include "platform/token.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(Token, OverrideGivesTheAnswer) {
+    tokenSetOverride(0);
+    EXPECT_EQ(tokenIsAdministrator(), 0);
+    tokenSetOverride(1);
+    EXPECT_EQ(tokenIsAdministrator(), 1);
+    tokenSetOverride(-1);
+}
+
+TEST(Token, RootIsAdministrator) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    EXPECT_EQ(tokenIsAdministrator(), 1);
+}
+
+// A child that drops every root id: user and groups of nobody. Its exit status
+// carries the answer, 2 when the drop itself failed.
+int answerWithoutRoot(bool keepGroupZero) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        gid_t groups[1] = {0};
+        if (setgroups(keepGroupZero ? 1 : 0, groups) != 0 || setgid(65534) != 0 ||
+            setuid(65534) != 0)
+            _exit(2);
+        _exit(tokenIsAdministrator());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 3;
+}
+
+TEST(Token, OrdinaryUserIsNot) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop privileges";
+    EXPECT_EQ(answerWithoutRoot(false), 0);
+}
+
+TEST(Token, SupplementaryGroupZeroCounts) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop privileges";
+    EXPECT_EQ(answerWithoutRoot(true), 1);
+}
+
+} // namespace
