@@ -1,0 +1,256 @@
+#include "smx/stats.h"
+
+#include "platform/log.h"
+#include "platform/shm.h"
+#include "smx/cfg.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+uint32_t shmLocalBlock[SMP_STATS_WORDS];
+// Counters raised before shminit ran land in the local block.
+uint32_t *smpStats = shmLocalBlock;
+
+namespace {
+
+constexpr char SIGNATURE[] = "SNMP SHARED MEMORY"; // compared with its NUL: 19 bytes
+constexpr const char *AUT_FILE = "snmp.aut";
+constexpr const char *AUT_KEY = "AUTHENTICATIONTRAP";
+// The key file holds one decimal number; more than this is never needed.
+constexpr int KEY_TEXT_MAX = 64;
+
+void trace(const char *format, const char *text) {
+    if (logLevel >= 1)
+        logPrintf(format, text);
+}
+
+// One "%d" from the start of the file: blanks, a sign, digits. A number out of
+// the range of int names no segment.
+bool readSegmentId(FILE *file, int *id) {
+    char text[KEY_TEXT_MAX + 1];
+    size_t n = fread(text, 1, KEY_TEXT_MAX, file);
+    text[n] = '\0';
+    const char *p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
+        ++p;
+    const char *digits = (*p == '+' || *p == '-') ? p + 1 : p;
+    if (*digits < '0' || *digits > '9')
+        return false;
+    errno = 0;
+    long value = strtol(p, nullptr, 10);
+    if (errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        return false;
+    *id = static_cast<int>(value);
+    return true;
+}
+
+// The shared block at the segment the key file names, or none.
+uint32_t *attachShared(const char *keyFile) {
+    struct stat st;
+    if (stat(keyFile, &st) != 0)
+        return nullptr;
+    FILE *file = fopen(keyFile, "r");
+    if (!file)
+        return nullptr;
+    int id = 0;
+    bool haveId = readSegmentId(file, &id);
+    fclose(file);
+    if (!haveId)
+        return nullptr;
+    void *address = shmAttach(id, 0, 0);
+    if (address == SHM_ATTACH_FAILED)
+        return nullptr;
+    ShmStatusRec status{};
+    if (shmStatus(id, 0, &status) != 0 || status.size != SHM_SEGMENT_SIZE ||
+        memcmp(address, SIGNATURE, sizeof SIGNATURE) != 0) {
+        shmSegmentDetach(address);
+        return nullptr;
+    }
+    return reinterpret_cast<uint32_t *>(static_cast<char *>(address) + SHM_BLOCK_OFFSET);
+}
+
+struct AutContext {
+    const char *mode; // fopen mode, or none for the writability test
+    FILE *file;
+};
+
+// The trace sequence of the writers: the first place, "errBad" after each
+// place that failed, the second place's failure traced as "buffer".
+int tryAutPlace(CfgSearch *search, void *context) {
+    auto *c = static_cast<AutContext *>(context);
+    bool first = search->form == CFG_FORM_DIR;
+    if (first)
+        trace("authABFile: %s\n", search->path);
+    bool taken;
+    if (c->mode) {
+        c->file = fopen(search->path, c->mode);
+        taken = c->file != nullptr;
+    } else {
+        taken = authFileWritable(search->path) == 1;
+    }
+    if (!taken)
+        trace(first ? "authABFile: %s errBad\n" : "buffer: %s errBad\n", search->path);
+    return taken;
+}
+
+int wordIndex(int word) {
+    return word >= 1 && word <= SMP_STATS_WORDS ? word - 1 : -1;
+}
+
+} // namespace
+
+void smpStatRaise(int word) {
+    int i = wordIndex(word);
+    if (i >= 0)
+        shmCounterRaise(&smpStats[i]);
+}
+
+uint32_t smpStatRead(int word) {
+    int i = wordIndex(word);
+    return i >= 0 ? shmCounterRead(&smpStats[i]) : 0;
+}
+
+void smpStatWrite(int word, uint32_t value) {
+    int i = wordIndex(word);
+    if (i >= 0)
+        shmCounterStore(&smpStats[i], value);
+}
+
+void *shmAttach(int id, int, int) {
+    void *address = shmSegmentAttach(id);
+    return address == reinterpret_cast<void *>(static_cast<intptr_t>(-1)) ? SHM_ATTACH_FAILED
+                                                                          : address;
+}
+
+int shmStatus(int id, int, ShmStatusRec *status) {
+    uint64_t size = 0;
+    if (!status || shmSegmentSize(id, &size) != 0)
+        return -1;
+    status->size = size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
+    status->attachCount = 0;
+    return 0;
+}
+
+void shmLocalInit() {
+    memset(shmLocalBlock, 0, sizeof shmLocalBlock);
+    authReadSetting(&shmLocalBlock[SMP_STAT_ENABLE_AUTHEN_TRAPS - 1]);
+}
+
+void shminit(const char *keyFile) {
+    if (logLevel >= 1)
+        logPrintf("shminit ()\n");
+    char shmDefaultFile[CFG_PATH_MAX + 1] = "";
+    if (!keyFile) {
+        char directory[CFG_DIR_BUFFER];
+        bool found = readCfgPath(appName, directory) == 0;
+        // Without a directory there is no key file to read.
+        if (cfgFormPath(shmDefaultFile, found ? directory : nullptr, CFG_FORM_DIR, "snmp.shm") == 0)
+            keyFile = shmDefaultFile;
+        trace("shmDefaultFile: %s\n", shmDefaultFile);
+        trace("defaultFile: %s\n", shmDefaultFile);
+        trace("fileString: %s\n", shmDefaultFile);
+    }
+    uint32_t *shared = keyFile ? attachShared(keyFile) : nullptr;
+    if (shared) {
+        if (logLevel >= 1)
+            logPrintf("shared memory used\n");
+        smpStats = shared;
+        return;
+    }
+    smpStats = shmLocalBlock;
+    shmLocalInit();
+    if (logLevel >= 1)
+        logPrintf("local memory used\n");
+}
+
+void authReadSetting(uint32_t *setting) {
+    CfgSearch search;
+    AutContext context{"r", nullptr};
+    cfgSearch(
+        &search, AUT_FILE, CFG_FORM_DIR | CFG_FORM_ETC | CFG_FORM_BARE,
+        [](CfgSearch *s, void *c) {
+            auto *ctx = static_cast<AutContext *>(c);
+            if (s->form == CFG_FORM_DIR)
+                trace("authABFile: %s\n", s->path);
+            ctx->file = fopen(s->path, ctx->mode);
+            return ctx->file ? 1 : 0;
+        },
+        &context);
+    *setting = 1;
+    if (!context.file)
+        return;
+    trace("from %s : ", search.path);
+    CfgLineReader reader;
+    cfgReaderInit(&reader, context.file);
+    char line[CFG_LINE_MAX + 1];
+    while (cfgReadLine(&reader, line) >= 0) {
+        char *key;
+        char *value;
+        if (cfgSplitAssignment(line, &key, &value) != 0 || strcmp(key, AUT_KEY) != 0)
+            continue;
+        if (strcmp(value, "disabled") == 0) {
+            *setting = 2;
+            trace("%s", "Authentication trap disabled");
+        } else if (strcmp(value, "enabled") == 0) {
+            *setting = 1;
+            trace("%s", "Authentication trap enabled");
+        }
+        trace("%s", "\n");
+    }
+    fclose(context.file);
+}
+
+int authWriteSetting(uint32_t setting) {
+    CfgSearch search;
+    AutContext context{"w", nullptr};
+    cfgSearch(&search, AUT_FILE, CFG_FORM_DIR | CFG_FORM_ETC, tryAutPlace, &context);
+    if (!context.file)
+        return 1;
+    FILE *f = context.file;
+    bool written = fprintf(f, "# \n") >= 0 && fprintf(f, "# %s status :\n", AUT_KEY) >= 0 &&
+                   fprintf(f, "# - %s\n", "enabled") >= 0 &&
+                   fprintf(f, "# - %s\n", "disabled") >= 0 &&
+                   fprintf(f, "%s=%s\n", AUT_KEY, setting == 1 ? "enabled" : "disabled") >= 0;
+    // A write that did not reach the file is no success.
+    if (fclose(f) != 0)
+        written = false;
+    return written ? 0 : 1;
+}
+
+int authCheckWritable() {
+    CfgSearch search;
+    AutContext context{nullptr, nullptr};
+    return cfgSearch(&search, AUT_FILE, CFG_FORM_DIR | CFG_FORM_ETC, tryAutPlace, &context) ? 0 : 1;
+}
+
+int authFileWritable(const char *path) {
+    if (!path)
+        return 0;
+    struct stat st;
+    int result;
+    while ((result = stat(path, &st)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) {
+        if (errno != ENOENT)
+            return 0;
+        // Exclusive create: a file another process made meanwhile is left alone.
+        int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0)
+            return 0;
+        close(fd);
+        while (unlink(path) != 0 && errno == EINTR) {
+        }
+        return 1;
+    }
+    int fd = open(path, O_WRONLY | O_APPEND);
+    if (fd < 0)
+        return 0;
+    close(fd);
+    return 1;
+}
