@@ -499,3 +499,29 @@ TEST_F(TraceTest, RefusalCodes) {
 }
 
 } // namespace
+
+namespace {
+
+// Every seed of the decoder's fuzz corpus is a complete message.
+TEST(AsnDecode, FuzzSeedsAreMessages) {
+    const char *seeds[] = {"get_request",
+                           "get_request_empty",
+                           "get_next_request",
+                           "get_response_error",
+                           "get_response_every_kind",
+                           "set_request",
+                           "trap",
+                           "indefinite_response",
+                           "long_segment"};
+    for (const char *s : seeds) {
+        std::string text = readFile(std::string(SOURCE_DIR) + "/fuzz/corpus/asn_decode_fuzz/" + s);
+        ASSERT_FALSE(text.empty()) << s;
+        Octets m(text.begin(), text.end());
+        Tree t;
+        Fed r = feed(t.node, m);
+        EXPECT_EQ(r.status, 1) << s;
+        EXPECT_EQ(r.at, static_cast<int>(m.size()) - 1) << s;
+    }
+}
+
+} // namespace
