@@ -1,0 +1,153 @@
+// The SNMP version 1 protocol engine (RFC 1157): protocol objects, PDU
+// records, request building and sending, message input and dispatch, and the
+// agent's Get, GetNext and Set operations.
+//
+// Bounds: a message is serialised into SMP_MESSAGE_MAX (2048) octets and
+// agents receive at most that many per datagram; GetNext names are gathered
+// into SMP_NAME_MAX (512) octets; a PDU carries at most 65535 bindings.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "asn/asn.h"
+#include "smx/smx.h"
+
+struct ApsRec;
+
+inline constexpr int SMP_MESSAGE_MAX = 2048;
+inline constexpr int SMP_NAME_MAX = 512;
+
+enum SmpPduType : int32_t {
+    SMP_GET_REQUEST = 0,
+    SMP_GET_NEXT_REQUEST = 1,
+    SMP_GET_RESPONSE = 2,
+    SMP_SET_REQUEST = 3,
+    SMP_TRAP = 4,
+};
+
+// Operations given to commVerify.
+inline constexpr int SMP_OP_READ = 1;
+inline constexpr int SMP_OP_WRITE = 2;
+
+// Generic trap numbers (RFC 1157, 4.1.6) the engine sends.
+inline constexpr int SMP_TRAP_AUTHENTICATION_FAILURE = 4;
+
+struct SmpObject;
+struct SmpPdu;
+
+// Transmits one encoded message: 0 sent. A negative length is a failure:
+// nothing is sent and the result is nonzero.
+using SmpSendFn = int (*)(void *transport, const uint8_t *octets, int length);
+// Called for every authenticated GetResponse and Trap; 0 means handled. The
+// record and every pointer in it are valid only during the call.
+using SmpUpcallFn = int (*)(SmpObject *object, SmpPdu *record);
+
+struct SmpObject {
+    SmpUpcallFn upcall;
+    SmpSendFn send;
+    void *transport;      // first argument of send; not owned
+    AsnNode *decoder;     // the message being received; owned
+    int32_t smpRecStatus; // 0, or the status of the failed or dispatched message
+};
+
+// One PDU as a flat record; the fields a type does not use are 0 or none.
+struct SmpPdu {
+    int32_t type; // SmpPduType
+    ApsRec *auth; // sending: gives the community; input: the verifying handle
+    int32_t requestId;
+    int32_t errorStatus; // SmpErrorStatus
+    uint16_t errorIndex;
+    int16_t enterpriseLen; // Trap
+    const uint8_t *enterprise;
+    int16_t agentAddrLen; // Trap
+    const uint8_t *agentAddr;
+    int32_t genericTrap;  // Trap
+    int32_t specificTrap; // Trap
+    int32_t timeStamp;    // Trap: hundredths of a second
+    uint16_t count;
+    SmpBind *binds;
+};
+
+// How each SmpKind is encoded: class and tag number (-1: none, the binding fails).
+struct SmpKindType {
+    uint32_t tagClass;
+    int32_t tagNumber;
+};
+inline constexpr std::array<SmpKindType, SMP_KIND_COUNT> smpKindTypes = {{
+    {3, -1}, // None
+    {0, 2},  // Integer
+    {0, 4},  // OctetString
+    {1, 0},  // IpAddress
+    {1, 4},  // Opaque
+    {1, 1},  // Counter
+    {1, 2},  // Gauge
+    {1, 3},  // TimeTicks
+    {0, 6},  // ObjectId
+    {0, 5},  // Null
+}};
+
+// The reverse maps by tag number: universal class, and every other class.
+inline constexpr std::array<int32_t, 8> smpUniversalKinds = {
+    SMP_KIND_NONE,         SMP_KIND_NONE, SMP_KIND_INTEGER,   SMP_KIND_NONE,
+    SMP_KIND_OCTET_STRING, SMP_KIND_NULL, SMP_KIND_OBJECT_ID, SMP_KIND_NONE,
+};
+inline constexpr std::array<int32_t, 6> smpApplicationKinds = {
+    SMP_KIND_IP_ADDRESS, SMP_KIND_COUNTER, SMP_KIND_GAUGE,
+    SMP_KIND_TIME_TICKS, SMP_KIND_OPAQUE,  SMP_KIND_NONE,
+};
+
+// The kind of a received value's identifier; None for a tag beyond its table.
+constexpr int32_t smpKindOf(uint32_t tagClass, uint32_t tagNumber) {
+    if (tagClass == 0)
+        return tagNumber < smpUniversalKinds.size() ? smpUniversalKinds[tagNumber] : SMP_KIND_NONE;
+    return tagNumber < smpApplicationKinds.size() ? smpApplicationKinds[tagNumber] : SMP_KIND_NONE;
+}
+
+// Protocol objects. smpFree accepts none and returns none.
+SmpObject *smpNew(void *transport, SmpSendFn send, SmpUpcallFn upcall);
+SmpObject *smpFree(SmpObject *object);
+
+// Binding arrays: one call allocates count zeroed entries (none when memory
+// runs out; a count of 0 gives an empty array, not none), one releases them.
+SmpBind *smpAllocBinds(uint16_t count);
+SmpBind *smpFreeBinds(SmpBind *binds); // accepts none; returns none
+
+// Builds the PDU of a record and sends it through the record's handle: 0 sent,
+// 1 when the object or record is none or building failed, else the send
+// function's result.
+int smpRequest(SmpObject *object, const SmpPdu *record);
+// Wraps a PDU into a message, serialises it and sends it: 0 sent, 1 when no
+// message could be built, else the send function's result. The PDU stays the
+// caller's.
+int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+// The message of a PDU through the handle, serialised into buf: its length, or
+// -1 when no message could be built or it exceeds capacity.
+int smpEncodeMessage(ApsRec *handle, AsnNode *pdu, uint8_t *buf, int capacity);
+// The value tree of a binding, or none (kind None, IpAddress not 4 octets,
+// octets absent, unfinished identifier).
+AsnNode *smpValueNode(const SmpBind *bind);
+// SEQUENCE { name, value }; the caller keeps and frees the value tree.
+AsnNode *smpVarBind(const uint8_t *name, int nameLen, const AsnNode *value);
+// The PDU [tag] { request-id, error-status, error-index, list } with copies of
+// the given trees; none on failure.
+AsnNode *smpPduBuild(uint32_t tag, const AsnNode *requestId, int32_t status, int32_t index,
+                     const AsnNode *list);
+
+// One received datagram from host (IPv4, host byte order; 0 when unknown):
+// the object's status afterwards, 0 when decoded, authenticated, allowed and
+// handled.
+int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t length);
+// The bindings of a decoded binding list; name and value point into the tree.
+SmpBind *smpCrackList(AsnNode *list, uint16_t *count);
+int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+int smpTrapInput(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+
+// Agent operations on a decoded request PDU: the result of sending the reply
+// (0 sent), or 1 when no reply could be built.
+int smpGetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+int smpNextOp(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+int smpSetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+// The GetResponse to a request: list for status 0, else the request's own
+// bindings with status and index (RFC 1157, 4.1.2); none on failure.
+AsnNode *smpReply(AsnNode *pdu, int32_t status, int32_t index, const AsnNode *list);
