@@ -18,7 +18,9 @@ bool definitionFileSet = false;
 std::string definitionIncludeDir;
 bool definitionIncludeDirSet = false;
 
-// Records in defTable; the storing pass never writes past the counted ones.
+// The block defReadFile allocated and its records before the closing one; the
+// storing pass never writes past them. Only this block is ever released.
+DefEntry *ownTable = nullptr;
 int defCapacity = 0;
 
 // The files open in the current include chain, outermost first.
@@ -29,14 +31,16 @@ struct IncludeChain {
 };
 
 void freeTable() {
-    if (!defTable)
+    if (!ownTable)
         return;
     for (int i = 0; i < defCapacity; ++i) {
-        free(defTable[i].value);
-        free(defTable[i].name);
+        free(ownTable[i].value);
+        free(ownTable[i].name);
     }
-    free(defTable);
-    defTable = nullptr;
+    free(ownTable);
+    if (defTable == ownTable)
+        defTable = nullptr;
+    ownTable = nullptr;
     defCapacity = 0;
     defCount = 0;
 }
@@ -173,7 +177,7 @@ int fileInsert(int *counter, const char *path, FILE *file, int storing, IncludeC
 } // namespace
 
 int defStoreEntry(int index, const char *value, const char *name) {
-    if (!defTable || index < 0 || index >= defCapacity || !value || !name)
+    if (!defTable || defTable != ownTable || index < 0 || index >= defCapacity || !value || !name)
         return -1;
     DefEntry &e = defTable[index];
     size_t valueLength = strlen(value);
@@ -292,7 +296,8 @@ int defReadFile() {
     } else if (logLevel >= 1) {
         logPrintf("defReadFile : file size = %d\n", count);
     }
-    defTable = static_cast<DefEntry *>(calloc(static_cast<size_t>(count) + 1, sizeof(DefEntry)));
+    ownTable = static_cast<DefEntry *>(calloc(static_cast<size_t>(count) + 1, sizeof(DefEntry)));
+    defTable = ownTable;
     if (!defTable) {
         defErrorFn(0, "no space memory available", "");
         return -2;

@@ -310,15 +310,6 @@ TEST(DefFile, ErrorFnTracesAndReports) {
                      "tool : no space memory available \n"}));
 }
 
-TEST(DefFile, Settings) {
-    defSetDefinitionIncludeDir("/etc");
-    EXPECT_STREQ(defGetDefinitionIncludeDir(), "/etc");
-    defSetDefinitionFile("x.def");
-    EXPECT_STREQ(defGetDefinitionFile(), "x.def");
-    defSetDefinitionFile(nullptr);
-    EXPECT_EQ(defGetDefinitionFile(), nullptr);
-}
-
 TEST(DefFile, RepositoryDefinitionsLoadCleanly) {
     TempDir hiveDir;
     ScopedEnv registry("TARNOQSNMP_REGISTRY", hiveDir.file("none").c_str());

@@ -8,14 +8,6 @@
 
 namespace {
 
-TEST(Token, OverrideGivesTheAnswer) {
-    tokenSetOverride(0);
-    EXPECT_EQ(tokenIsAdministrator(), 0);
-    tokenSetOverride(1);
-    EXPECT_EQ(tokenIsAdministrator(), 1);
-    tokenSetOverride(-1);
-}
-
 TEST(Token, RootIsAdministrator) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root";
