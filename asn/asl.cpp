@@ -162,16 +162,14 @@ const AslEntry *aslGrammar(int) {
 const AslEntry *aslChoice(const AslEntry *selector, int octet) {
     if (logLevel > 1)
         logPrintf("aslChoice ");
+    if (logLevel > 1)
+        logPrintf(octet == 0 ? "0\n" : "1\n");
+    // An entry that is no selector offers no alternatives.
     const char *octets = selector->octets;
     if (!octets)
         return nullptr;
-    if (octet == 0) {
-        if (logLevel > 1)
-            logPrintf("0\n");
+    if (octet == 0)
         return octets[0] == 0 ? selector->next : nullptr;
-    }
-    if (logLevel > 1)
-        logPrintf("1\n");
     for (int i = 0; octets[i] != 0; i++)
         if (static_cast<unsigned char>(octets[i]) == octet)
             return selector->next + i;

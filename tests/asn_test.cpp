@@ -255,6 +255,22 @@ TEST(AsnEncode, BufferShortAndIncomplete) {
     asnFree(c);
 }
 
+// Mended: no encoding longer than a signed 16-bit count is reported. No
+// constructor makes such a node, so one record is forged; nothing is copied.
+TEST(AsnEncode, ResultAbove32767Refused) {
+    Octets data(32000, 0x61);
+    Tree s(asnNewOctetString(0, 4, data.data(), 32000));
+    ASSERT_NE(s.node, nullptr);
+    Octets buf(40000);
+    EXPECT_EQ(asnEncode(s.node, buf.data(), 40000), 32004);
+    s.node->contentLen = 32764; // 1 + 3 + 32764 = 32768
+    EXPECT_EQ(asnEncode(s.node, buf.data(), 40000), -1);
+    s.node->contentLen = 32763;
+    s.node->tagNumber = 200; // 3 + 3 + 32763
+    EXPECT_EQ(asnEncode(s.node, buf.data(), 40000), -1);
+    s.node->contentLen = 32000;
+}
+
 TEST(AsnEncode, LongContentUsesLongLength) {
     Octets data(300, 0x61);
     Tree s(asnNewOctetString(0, 4, data.data(), 300));
