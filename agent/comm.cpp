@@ -1,0 +1,262 @@
+// Community configuration and the community check.
+//
+// Bounds: stem COMM_STEM_MAX (31) characters, paths CFG_PATH_MAX (255), lines
+// read in pieces of CFG_LINE_MAX (254); words of a line are separated by
+// spaces and tabs.
+#include "agent/comm.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/log.h"
+#include "platform/net.h"
+#include "smp/aps.h"
+#include "smp/smp.h"
+#include "smx/cfg.h"
+
+namespace {
+
+char *fileNameSetting = nullptr;
+
+void flushed(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void flushed(const char *format, ...) {
+    char text[LOG_EVENT_BUFFER];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    logPrintf("%s", text);
+    fflush(stdout);
+}
+
+bool isWordSeparator(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Splits line in place into at most max words; returns how many were found.
+int splitWords(char *line, char **words, int max) {
+    int n = 0;
+    char *p = line;
+    while (n < max) {
+        while (*p && isWordSeparator(*p))
+            ++p;
+        if (!*p)
+            break;
+        words[n++] = p;
+        while (*p && !isWordSeparator(*p))
+            ++p;
+        if (*p)
+            *p++ = '\0';
+    }
+    return n;
+}
+
+// The base name up to its first "." into stem (COMM_STEM_MAX + 1 bytes);
+// false when it does not fit.
+bool makeStem(const char *baseName, char *stem) {
+    const char *end = baseName;
+    while (*end && *end != '.')
+        ++end;
+    size_t length = static_cast<size_t>(end - baseName);
+    if (length > static_cast<size_t>(COMM_STEM_MAX))
+        return false;
+    memcpy(stem, baseName, length);
+    stem[length] = '\0';
+    return true;
+}
+
+struct OpenTry {
+    FILE *file;
+};
+
+int tryCandidate(CfgSearch *search, void *context) {
+    auto *attempt = static_cast<OpenTry *>(context);
+    bool first = search->form == CFG_FORM_DIR;
+    if (first && logLevel)
+        flushed("cmmABFile: %s\n", search->path);
+    attempt->file = fopen(search->path, "r");
+    if (!attempt->file && first)
+        flushed("cmmABFile: %s Error not found\n", search->path);
+    return attempt->file != nullptr;
+}
+
+// READ, WRITE, 0 for a line to ignore (NONE), -1 for anything else.
+int32_t classifyRights(const char *word) {
+    if (strncmp(word, "READ", 4) == 0)
+        return COMM_READ;
+    if (strncmp(word, "WRITE", 5) == 0)
+        return COMM_WRITE;
+    if (strncmp(word, "NONE", 4) == 0)
+        return 0;
+    return -1;
+}
+
+} // namespace
+
+int commInit() {
+    return commReadFile();
+}
+
+int cmmABFile(const char *baseName, const char *fileName, FILE **file, char *path) {
+    *file = nullptr;
+    path[0] = '\0';
+    if (fileName) {
+        // A name longer than a path may be is one that does not open.
+        if (strlen(fileName) > static_cast<size_t>(CFG_PATH_MAX))
+            return -1;
+        strcpy(path, fileName);
+        *file = fopen(fileName, "r");
+        return *file ? 0 : -1;
+    }
+    char stem[COMM_STEM_MAX + 1];
+    if (!baseName || !makeStem(baseName, stem))
+        return -2;
+    char name[COMM_STEM_MAX + 5];
+    snprintf(name, sizeof name, "%s.cmm", stem);
+    CfgSearch search;
+    OpenTry attempt{nullptr};
+    cfgSearch(&search, name, CFG_FORM_DIR | CFG_FORM_ETC | CFG_FORM_BARE, tryCandidate, &attempt);
+    memcpy(path, search.path, sizeof search.path);
+    if (!attempt.file)
+        return -2;
+    *file = attempt.file;
+    return 0;
+}
+
+int community(const char *name, uint32_t address, int32_t rights) {
+    ApsRec *handle = apsNew(name, "trivial", nullptr);
+    if (!handle)
+        return -1;
+    for (const CommHost *h = handle->hosts; h; h = h->next)
+        if (h->address == address) {
+            apsFree(handle); // each entry keeps one reference; this line adds none
+            return -2;
+        }
+    auto *entry = new (std::nothrow) CommHost{address, rights, handle->hosts};
+    if (!entry) {
+        apsFree(handle);
+        return -3;
+    }
+    handle->hosts = entry;
+    if (logLevel > 1)
+        flushed("community : %s host : %d\n", name, static_cast<int>(address));
+    return 0;
+}
+
+void commErrorFn(int line, const char *message, const char *text) {
+    if (logLevel)
+        flushed("commErrorFn : (line %d) %s %s\n", line, message, text);
+    if (line != 0) {
+        logPrintf("%s : community configuration file error\n", programName);
+        logPrintf("\tline %d : %s %s\n", line, message, text);
+    } else {
+        logPrintf("%s : %s %s\n", programName, message, text);
+    }
+}
+
+int commReadFile() {
+    if (logLevel)
+        flushed("commReadFile ()\n");
+    const char *baseName = cfgLastComponent(programName, '/');
+    FILE *file = nullptr;
+    char path[CFG_PATH_MAX + 1];
+    if (cmmABFile(baseName, commGetFileName(), &file, path) != 0) {
+        commErrorFn(0, "can't read community configuration file", "");
+        return -1;
+    }
+    if (logLevel > 1)
+        flushed("from %s : \n", path);
+
+    CfgLineReader reader;
+    cfgReaderInit(&reader, file);
+    char line[CFG_LINE_MAX + 1];
+    int declared = 0;
+    while (cfgReadLine(&reader, line) >= 0) {
+        const char *start = line;
+        while (*start && cfgIsBlank(static_cast<unsigned char>(*start)))
+            ++start;
+        if (!*start || *start == '#')
+            continue;
+        char copy[CFG_LINE_MAX + 1];
+        strcpy(copy, start);
+        char *words[3];
+        if (splitWords(copy, words, 3) < 3) {
+            commErrorFn(reader.lineNumber, "bad arg list : ", start);
+            continue;
+        }
+        cfgUpperCase(words[2]);
+        int32_t rights = classifyRights(words[2]);
+        if (rights == 0)
+            continue;
+        if (rights < 0) {
+            commErrorFn(reader.lineNumber, "bad rights arg : ", words[2]);
+            continue;
+        }
+        uint32_t address = hostGetHostAddress(words[1]);
+        if (address == HOST_NO_ADDRESS) {
+            commErrorFn(reader.lineNumber, "no such host name : ", words[1]);
+            continue;
+        }
+        if (community(words[0], address, rights) < 0) {
+            commErrorFn(reader.lineNumber, "host already declared for community : ", words[1]);
+            continue;
+        }
+        ++declared;
+    }
+    fclose(file);
+    if (declared == 0) {
+        commErrorFn(reader.lineNumber, "declared communities number = ", "0");
+        return -2;
+    }
+    return 0;
+}
+
+int commVerify(uint32_t address, int operation, const ApsRec *handle) {
+    if (address == 0) {
+        if (logLevel)
+            flushed("commVerify : host = 0\n");
+        return 0;
+    }
+    if (operation != SMP_OP_READ && operation != SMP_OP_WRITE) {
+        if (logLevel)
+            flushed("commVerify : operation unknown %d\n", operation);
+        return 0;
+    }
+    if (!handle) {
+        if (logLevel)
+            flushed("commVerify : ap = 0\n");
+        return 0;
+    }
+    const CommHost *entry = nullptr;
+    const CommHost *anyHost = nullptr;
+    for (const CommHost *h = handle->hosts; h; h = h->next) {
+        if (h->address == address) {
+            entry = h;
+            break;
+        }
+        if (h->address == 0 && !anyHost)
+            anyHost = h;
+    }
+    if (!entry)
+        entry = anyHost;
+    if (!entry) {
+        if (logLevel)
+            flushed("unknown host 0x%x for community %s\n", address, handle->name);
+        return 0;
+    }
+    if (operation == SMP_OP_READ || entry->rights == COMM_WRITE)
+        return 1;
+    if (logLevel)
+        flushed("bad rights for 0x%x\n", address);
+    return 0;
+}
+
+void commSetFileName(const char *name) {
+    free(fileNameSetting);
+    fileNameSetting = name ? strdup(name) : nullptr;
+}
+
+const char *commGetFileName() {
+    return fileNameSetting;
+}

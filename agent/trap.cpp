@@ -1,0 +1,553 @@
+// Trap configuration, Trap sending and trap binding lists.
+//
+// Bounds: TRAP_DESTINATIONS_MAX (25) destinations, the enterprise converted
+// into TRAP_OID_BUFFER (2048) octets, stem TRAP_STEM_MAX (31) characters,
+// paths CFG_PATH_MAX (255), lines read in pieces of CFG_LINE_MAX (254); words
+// of a line are separated by spaces and tabs.
+#include "agent/trap.h"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "asn/asx.h"
+#include "platform/log.h"
+#include "smp/aps.h"
+#include "smp/smp.h"
+#include "smx/cfg.h"
+
+namespace {
+
+std::array<TrapDest, TRAP_DESTINATIONS_MAX> trapDests{};
+int trapDestsCount = 0;
+uint8_t *trapEnterprise = nullptr;
+int trapEnterpriseLen = 0;
+uint8_t trapAgentAddr[4];
+int trapAgentAddrLen = 0;
+TimeOfDay trapStart{0, 0};
+char *fileNameSetting = nullptr;
+TrapClockFn trapClock = timeOfDay;
+
+void flushed(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void flushed(const char *format, ...) {
+    char text[LOG_EVENT_BUFFER];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    logPrintf("%s", text);
+    fflush(stdout);
+}
+
+bool isWordSeparator(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Splits line in place into at most max words; returns how many were found.
+int splitWords(char *line, char **words, int max) {
+    int n = 0;
+    char *p = line;
+    while (n < max) {
+        while (*p && isWordSeparator(*p))
+            ++p;
+        if (!*p)
+            break;
+        words[n++] = p;
+        while (*p && !isWordSeparator(*p))
+            ++p;
+        if (*p)
+            *p++ = '\0';
+    }
+    return n;
+}
+
+// The base name up to its first "." into stem (TRAP_STEM_MAX + 1 bytes);
+// false when it does not fit.
+bool makeStem(const char *baseName, char *stem) {
+    const char *end = baseName;
+    while (*end && *end != '.')
+        ++end;
+    size_t length = static_cast<size_t>(end - baseName);
+    if (length > static_cast<size_t>(TRAP_STEM_MAX))
+        return false;
+    memcpy(stem, baseName, length);
+    stem[length] = '\0';
+    return true;
+}
+
+struct OpenTry {
+    FILE *file;
+};
+
+int tryCandidate(CfgSearch *search, void *context) {
+    auto *attempt = static_cast<OpenTry *>(context);
+    if (search->form == CFG_FORM_DIR && logLevel)
+        flushed("trpABFile: %s\n", search->path);
+    attempt->file = fopen(search->path, "r");
+    return attempt->file != nullptr;
+}
+
+// The trpABFile step: the first default place that opens, its path in path.
+FILE *trpABFile(const char *stem, char *path) {
+    char name[TRAP_STEM_MAX + 5];
+    snprintf(name, sizeof name, "%s.trp", stem);
+    CfgSearch search;
+    OpenTry attempt{nullptr};
+    cfgSearch(&search, name, CFG_FORM_DIR | CFG_FORM_ETC | CFG_FORM_BARE, tryCandidate, &attempt);
+    memcpy(path, search.path, sizeof search.path);
+    return attempt.file;
+}
+
+void forgetConfiguration() {
+    for (int i = 0; i < trapDestsCount; ++i)
+        free(trapDests[i].community);
+    trapDests.fill(TrapDest{});
+    trapDestsCount = 0;
+    free(trapEnterprise);
+    trapEnterprise = nullptr;
+    trapEnterpriseLen = 0;
+    trapAgentAddrLen = 0;
+}
+
+// Converts text and makes it the enterprise; a later one replaces an earlier.
+void setEnterprise(int line, const char *text) {
+    uint8_t oid[TRAP_OID_BUFFER];
+    int length = smxTextToObjectId(oid, sizeof oid, text);
+    if (length < 0) {
+        trapErrorFn(line, "bad enterprise ObjectId", text);
+        return;
+    }
+    auto *copy = static_cast<uint8_t *>(malloc(length > 0 ? length : 1));
+    if (!copy) {
+        trapErrorFn(line, "no memory available", "");
+        return;
+    }
+    memcpy(copy, oid, length);
+    free(trapEnterprise);
+    trapEnterprise = copy;
+    trapEnterpriseLen = length;
+}
+
+void addDestination(int line, char **words) {
+    uint32_t address = hostGetHostAddress(words[1]);
+    if (address == HOST_NO_ADDRESS) {
+        trapErrorFn(line, "no such host name : ", words[1]);
+        return;
+    }
+    int port = hostGetServicePort(words[2]);
+    if (port == -1) {
+        trapErrorFn(line, "no such port : ", words[2]);
+        return;
+    }
+    char *name = strdup(words[0]);
+    if (!name) {
+        trapErrorFn(line, "no memory available", "");
+        return;
+    }
+    TrapDest &dest = trapDests[trapDestsCount];
+    dest = TrapDest{name, address, static_cast<uint16_t>(port)};
+    if (logLevel) {
+        char dotted[16];
+        if (asxIpAddressToText(dotted, sizeof dotted, address) < 0)
+            dotted[0] = '\0';
+        flushed("trap : %s %s %d\n", name, dotted, dest.port);
+    }
+    ++trapDestsCount;
+}
+
+void readFile(FILE *file) {
+    CfgLineReader reader;
+    cfgReaderInit(&reader, file);
+    char line[CFG_LINE_MAX + 1];
+    int previousLine = 0;
+    while (cfgReadLine(&reader, line) >= 0) {
+        if (trapDestsCount >= TRAP_DESTINATIONS_MAX) {
+            trapErrorFn(previousLine, "File is too big", "");
+            break;
+        }
+        previousLine = reader.lineNumber;
+        if (line[0] == '#')
+            continue;
+        char copy[CFG_LINE_MAX + 1];
+        strcpy(copy, line);
+        char *words[4];
+        switch (splitWords(copy, words, 4)) {
+        case 0:
+            break;
+        case 2:
+            if (strcmp(words[0], "enterprise") == 0)
+                setEnterprise(reader.lineNumber, words[1]);
+            else
+                trapErrorFn(reader.lineNumber, "bad arg list : ", line);
+            break;
+        case 3:
+            addDestination(reader.lineNumber, words);
+            break;
+        default: // one word, or more than three
+            trapErrorFn(reader.lineNumber, "bad arg list : ", line);
+            break;
+        }
+    }
+}
+
+// Checks shared by every append: 0 when the name may be appended.
+int checkAppend(const TrapBindType *list, const uint8_t *name, int nameLen, const char *who,
+                const char *namelenWho, bool badNameMessage) {
+    if (!name || nameLen == 0 || !list) {
+        if (badNameMessage && logLevel)
+            flushed("%s: bad name (namelen=%d)\n", who, nameLen);
+        return -1;
+    }
+    if (list->count >= list->capacity) {
+        if (logLevel)
+            flushed("%s: count overflow %d\n", who, static_cast<int>(list->count));
+        return -1;
+    }
+    if (nameLen < 0) {
+        if (logLevel)
+            flushed("%s : namelen = %d\n", namelenWho, nameLen);
+        return -1;
+    }
+    return 0;
+}
+
+uint8_t *copyOctets(const uint8_t *octets, int length) {
+    auto *copy = static_cast<uint8_t *>(malloc(length));
+    if (copy)
+        memcpy(copy, octets, length);
+    return copy;
+}
+
+void cantMalloc(const char *who) {
+    if (logLevel)
+        flushed("%s: can't malloc\n", who);
+}
+
+// Appends an entry that owns name (and value); never fails.
+void store(TrapBindType *list, uint8_t *name, int nameLen, int32_t kind, uint8_t *value,
+           int valueLen, int32_t number) {
+    list->items[list->count++] = TrapBindRec{nameLen, name, kind, valueLen, value, number};
+}
+
+// The appends that carry octets: OctetString and ObjectId.
+int addOctets(TrapBindType *list, const uint8_t *name, int nameLen, int32_t kind,
+              const uint8_t *octets, int length, const char *who, const char *namelenWho) {
+    if (checkAppend(list, name, nameLen, who, namelenWho, true) != 0)
+        return -1;
+    if (length < 0 || (length > 0 && !octets)) {
+        // A negative length or missing octets would reach the encoder as a value.
+        if (kind == SMP_KIND_OBJECT_ID && logLevel)
+            flushed("trapListAddOjectId : oidlen = %d\n", length);
+        return -1;
+    }
+    if (length == 0 && kind == SMP_KIND_OBJECT_ID && logLevel)
+        flushed("trapListAddOjectId : oidlen = %d\n", length);
+    uint8_t *nameCopy = copyOctets(name, nameLen);
+    if (!nameCopy) {
+        cantMalloc(who);
+        return -1;
+    }
+    uint8_t *value = nullptr;
+    if (length > 0) {
+        value = copyOctets(octets, length);
+        if (!value) {
+            cantMalloc(who);
+            free(nameCopy);
+            return -1;
+        }
+    }
+    store(list, nameCopy, nameLen, kind, value, length, 0);
+    return 0;
+}
+
+} // namespace
+
+int trapInit() {
+    const char *baseName = cfgLastComponent(programName, '/');
+    char stem[TRAP_STEM_MAX + 1];
+    bool stemFits = baseName && makeStem(baseName, stem);
+    if (logLevel)
+        flushed("trapInit ()\n");
+    trapClock(&trapStart, nullptr);
+    forgetConfiguration();
+
+    FILE *file = nullptr;
+    char path[CFG_PATH_MAX + 1] = "";
+    const char *fileName = trapGetFileName();
+    if (fileName) {
+        // A name longer than a path may be is one that does not open.
+        if (strlen(fileName) <= static_cast<size_t>(CFG_PATH_MAX)) {
+            strcpy(path, fileName);
+            file = fopen(fileName, "r");
+        }
+        if (!file) {
+            trapErrorFn(0, "no such file : ", fileName);
+            return -1;
+        }
+    } else {
+        if (!stemFits)
+            return 0;
+        file = trpABFile(stem, path);
+        if (!file)
+            return 0;
+    }
+    if (logLevel > 1)
+        flushed("from %s :\n", path);
+    readFile(file);
+    fclose(file);
+
+    if (!trapEnterprise)
+        setEnterprise(0, TRAP_DEFAULT_ENTERPRISE);
+    // An unknown local address gives 255.255.255.255.
+    trapAgentAddrLen =
+        asxIpAddressToByte(trapAgentAddr, sizeof trapAgentAddr, hostGetLocalAddress());
+    return 0;
+}
+
+void trapErrorFn(int line, const char *message, const char *text) {
+    if (line != 0) {
+        logPrintf("%s : trap configuration file error\n", programName);
+        logPrintf("\tline %d : %s %s\n", line, message, text);
+    } else {
+        logPrintf("%s : %s %s\n", programName, message, text);
+    }
+}
+
+int trapSend(int32_t genericTrap, int32_t specificTrap, uint16_t count, SmpBind *binds) {
+    if (logLevel)
+        flushed("trapSend ()\n");
+    int sock = udpOpenSocket();
+    if (sock < 0) {
+        logPrintf("socket");
+        return -1;
+    }
+    if (udpBindSocket(sock, 0, 0) != 0) {
+        logPrintf("bind");
+        udpCloseSocket(sock);
+        return -1;
+    }
+
+    TimeOfDay now{0, 0};
+    trapClock(&now, nullptr);
+    // Hundredths of a second in 64 bits, wrapped to the 32 bits of TimeTicks:
+    // the product overflows 32 bits after 248 days.
+    int64_t elapsed = (static_cast<int64_t>(now.seconds) - trapStart.seconds) * 100 +
+                      (static_cast<int64_t>(now.microseconds) - trapStart.microseconds) / 10000;
+
+    SmpPdu pdu{};
+    pdu.type = SMP_TRAP;
+    pdu.enterprise = trapEnterprise;
+    pdu.enterpriseLen = static_cast<int16_t>(trapEnterpriseLen);
+    pdu.agentAddr = trapAgentAddr;
+    pdu.agentAddrLen = static_cast<int16_t>(trapAgentAddrLen);
+    pdu.genericTrap = genericTrap;
+    pdu.specificTrap = specificTrap;
+    pdu.timeStamp = static_cast<int32_t>(static_cast<uint32_t>(elapsed));
+    pdu.count = count;
+    pdu.binds = binds;
+
+    for (int i = 0; i < trapDestsCount; ++i) {
+        const TrapDest &dest = trapDests[i];
+        UdpEndpoint *endpoint = udpNew(sock, dest.address, dest.port);
+        SmpObject *object = endpoint ? smpNew(endpoint, udpSend, trapUpcall) : nullptr;
+        if (!object) {
+            udpFree(endpoint);
+            udpCloseSocket(sock);
+            return -2;
+        }
+        pdu.auth = apsNew(dest.community, "trivial", nullptr);
+        if (logLevel)
+            flushed("send trap request\n");
+        smpRequest(object, &pdu);
+        smpFree(object);
+        udpFree(endpoint);
+        pdu.auth = apsFree(pdu.auth);
+    }
+    return udpCloseSocket(sock);
+}
+
+int trapUpcall(SmpObject *, SmpPdu *) {
+    logPrintf("Upcall:\n");
+    return 0;
+}
+
+void trapSetFileName(const char *name) {
+    free(fileNameSetting);
+    fileNameSetting = name ? strdup(name) : nullptr;
+}
+
+const char *trapGetFileName() {
+    return fileNameSetting;
+}
+
+int trapDestCount() {
+    return trapDestsCount;
+}
+
+const TrapDest *trapDestAt(int index) {
+    return index >= 0 && index < trapDestsCount ? &trapDests[index] : nullptr;
+}
+
+const uint8_t *trapEnterpriseOid(int *length) {
+    if (length)
+        *length = trapEnterpriseLen;
+    return trapEnterprise;
+}
+
+TrapClockFn trapSetClock(TrapClockFn clock) {
+    TrapClockFn previous = trapClock;
+    trapClock = clock ? clock : timeOfDay;
+    return previous;
+}
+
+TrapBindType *trapListNew(uint32_t capacity) {
+    auto *list = static_cast<TrapBindType *>(malloc(sizeof(TrapBindType)));
+    if (!list)
+        return nullptr;
+    auto *items = static_cast<TrapBindRec *>(calloc(capacity ? capacity : 1, sizeof(TrapBindRec)));
+    if (!items) {
+        free(list);
+        return nullptr;
+    }
+    *list = TrapBindType{0, capacity, items};
+    return list;
+}
+
+int trapListFree(TrapBindType *list) {
+    if (logLevel)
+        flushed("trapListFree:\n");
+    if (!list)
+        return 0;
+    for (uint32_t i = 0; i < list->count; ++i) {
+        TrapBindRec &item = list->items[i];
+        free(item.name);
+        if (logLevel > 1)
+            flushed(">>> free name\n");
+        if (item.kind == SMP_KIND_OCTET_STRING || item.kind == SMP_KIND_IP_ADDRESS ||
+            item.kind == SMP_KIND_OBJECT_ID) {
+            free(item.value);
+            if (logLevel > 1)
+                flushed(">>> free value\n");
+        }
+    }
+    free(list->items);
+    if (logLevel > 1)
+        flushed(">> free TrapBindRec structure\n");
+    free(list);
+    if (logLevel > 1)
+        flushed("> free TrapBindType structure\n");
+    return 0;
+}
+
+int trapListAddInteger(TrapBindType *list, const uint8_t *name, int nameLen, int32_t value) {
+    const char *who = "trapListAddInteger";
+    if (checkAppend(list, name, nameLen, who, who, false) != 0)
+        return -1;
+    uint8_t *nameCopy = copyOctets(name, nameLen);
+    if (!nameCopy) {
+        cantMalloc(who);
+        return -1;
+    }
+    store(list, nameCopy, nameLen, SMP_KIND_INTEGER, nullptr, 0, value);
+    if (logLevel > 1)
+        flushed("trapListAddInteger : %d\n", value);
+    return 0;
+}
+
+int trapListAddUns(TrapBindType *list, const uint8_t *name, int nameLen, int32_t kind,
+                   uint32_t value) {
+    const char *who = "trapListAddUns";
+    if (checkAppend(list, name, nameLen, who, who, false) != 0)
+        return -1;
+    uint8_t *nameCopy = copyOctets(name, nameLen);
+    if (!nameCopy) {
+        cantMalloc(who);
+        return -1;
+    }
+    store(list, nameCopy, nameLen, kind, nullptr, 0, static_cast<int32_t>(value));
+    if (logLevel > 1)
+        flushed("trapListAddUns : %d, type : %d\n", static_cast<int>(value), kind);
+    return 0;
+}
+
+int trapListAddUnsigned(TrapBindType *list, const uint8_t *name, int nameLen, uint32_t value) {
+    return trapListAddUns(list, name, nameLen, SMP_KIND_INTEGER, value);
+}
+
+int trapListAddCounter(TrapBindType *list, const uint8_t *name, int nameLen, uint32_t value) {
+    return trapListAddUns(list, name, nameLen, SMP_KIND_COUNTER, value);
+}
+
+int trapListAddGauge(TrapBindType *list, const uint8_t *name, int nameLen, uint32_t value) {
+    return trapListAddUns(list, name, nameLen, SMP_KIND_GAUGE, value);
+}
+
+int trapListAddTimeTicks(TrapBindType *list, const uint8_t *name, int nameLen, uint32_t value) {
+    return trapListAddUns(list, name, nameLen, SMP_KIND_TIME_TICKS, value);
+}
+
+int trapListAddNull(TrapBindType *list, const uint8_t *name, int nameLen) {
+    const char *who = "trapListAddNull";
+    if (checkAppend(list, name, nameLen, who, who, false) != 0)
+        return -1;
+    uint8_t *nameCopy = copyOctets(name, nameLen);
+    if (!nameCopy) {
+        cantMalloc(who);
+        return -1;
+    }
+    store(list, nameCopy, nameLen, SMP_KIND_NULL, nullptr, 0, 0);
+    if (logLevel > 1)
+        flushed("trapListAddNull\n");
+    return 0;
+}
+
+int trapListAddOctetString(TrapBindType *list, const uint8_t *name, int nameLen,
+                           const uint8_t *octets, int length) {
+    const char *who = "trapListAddOctetString";
+    if (addOctets(list, name, nameLen, SMP_KIND_OCTET_STRING, octets, length, who, who) != 0)
+        return -1;
+    if (logLevel > 1) {
+        // The value need not end with a zero octet: print no further than its length.
+        const TrapBindRec &item = list->items[list->count - 1];
+        flushed("trapListAddOctetString : %.*s\n", item.valueLen,
+                item.value ? reinterpret_cast<const char *>(item.value) : "");
+    }
+    return 0;
+}
+
+int trapListAddObjectId(TrapBindType *list, const uint8_t *name, int nameLen, const uint8_t *oid,
+                        int oidLen) {
+    if (logLevel)
+        flushed("trapListAddObjectId:\n");
+    if (addOctets(list, name, nameLen, SMP_KIND_OBJECT_ID, oid, oidLen, "trapListAddObjectId",
+                  "trapListAddOjectId") != 0)
+        return -1;
+    if (logLevel > 1)
+        flushed("trapListAddObjectId ok\n");
+    return 0;
+}
+
+int trapListAddIpAddress(TrapBindType *list, const uint8_t *name, int nameLen,
+                         const uint8_t *address) {
+    const char *who = "trapListAddIpAddress";
+    if (logLevel)
+        flushed("trapListAddIpAddress:\n");
+    if (checkAppend(list, name, nameLen, who, who, true) != 0 || !address)
+        return -1;
+    uint8_t *nameCopy = copyOctets(name, nameLen);
+    if (!nameCopy) {
+        cantMalloc(who);
+        return -1;
+    }
+    uint8_t *value = copyOctets(address, 4);
+    if (!value) {
+        cantMalloc(who);
+        free(nameCopy);
+        return -1;
+    }
+    store(list, nameCopy, nameLen, SMP_KIND_IP_ADDRESS, value, 4, 0);
+    if (logLevel > 1)
+        flushed("trapListAddIpAddress ok\n");
+    return 0;
+}
