@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "agent/trap.h"
 #include "platform/log.h"
 #include "smp/smp.h"
 #include "smx/stats.h"
@@ -54,7 +55,8 @@ bool unlink(ApsRec **list, ApsRec *handle) {
 
 void authenticationFailure() {
     smpStatRaise(SMP_STAT_IN_BAD_COMMUNITY_NAMES);
-    // The authenticationFailure Trap goes out from the trap module once it is linked in.
+    if (smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS) == 1)
+        trapSend(SMP_TRAP_AUTHENTICATION_FAILURE, 0, 0, nullptr);
 }
 
 int trivialVerify(void *, AsnNode *) {

@@ -1,0 +1,246 @@
+// Message input and dispatch: one received datagram is decoded octet by
+// octet, authenticated, and handed to the agent operations (requests) or to
+// the object's upcall (GetResponse, Trap).
+//
+// Bounds: the datagram length is signed 16-bit; the decoding tree has the
+// codec's 16384-octet capacity, so a message that does not fit is a parse
+// error; a binding list yields at most 65535 bindings.
+#include <cstdio>
+
+#include "agent/comm.h"
+#include "agent/trap.h"
+#include "platform/log.h"
+#include "smp/aps.h"
+#include "smp/smp.h"
+#include "smx/stats.h"
+
+namespace {
+
+void failure(const char *text) {
+    if (logLevel != 0) {
+        logPrintf("%s", text);
+        fflush(stdout);
+    }
+}
+
+// The signed value of a primitive component of node; 0 when it is absent.
+int32_t componentInt(AsnNode *node, int i) {
+    AsnNode *c = asnComponent(node, i);
+    if (!c)
+        return 0;
+    const uint8_t *v = asnValue(c);
+    int32_t n = v ? asnBytesToInt(v, asnValueLength(c)) : 0;
+    asnFree(c);
+    return n;
+}
+
+// Calls the upcall with the bindings of the list at component listAt; the
+// record's other fields are the caller's.
+int deliver(SmpObject *object, ApsRec *handle, AsnNode *pdu, int listAt, SmpPdu *record) {
+    AsnNode *list = asnComponent(pdu, listAt);
+    if (!list)
+        return 1;
+    record->binds = smpCrackList(list, &record->count);
+    asnFree(list);
+    if (!record->binds)
+        return 1;
+    record->auth = handle;
+    int r = object->upcall ? object->upcall(object, record) : 1;
+    record->binds = smpFreeBinds(record->binds);
+    return r;
+}
+
+} // namespace
+
+SmpBind *smpCrackList(AsnNode *list, uint16_t *count) {
+    if (!count || !list)
+        return nullptr;
+    *count = asnChildCount(list);
+    if (logLevel > 2) {
+        logPrintf("smpCrackList: count = %d.\n", *count);
+        fflush(stdout);
+    }
+    SmpBind *binds = smpAllocBinds(*count);
+    if (!binds)
+        return nullptr;
+    uint16_t i = 0;
+    for (int p = 1; p <= asnDescendants(list) && i < *count; i++) {
+        AsnNode *vb = asnComponent(list, p);
+        AsnNode *name = vb ? asnComponent(vb, 1) : nullptr;
+        AsnNode *val = vb ? asnComponent(vb, 2) : nullptr;
+        if (!name || !val) {
+            // Only a tree the grammar did not shape lacks these.
+            asnFree(name);
+            asnFree(val);
+            asnFree(vb);
+            *count = 0;
+            return smpFreeBinds(binds);
+        }
+        SmpBind &b = binds[i];
+        b.name = const_cast<uint8_t *>(asnValue(name));
+        b.nameLen = asnValueLength(name);
+        b.kind = smpKindOf(asnClass(val), asnTag(val));
+        // None for a value that arrived in constructed form; valueLen still counts its octets.
+        b.value = const_cast<uint8_t *>(asnValue(val));
+        b.valueLen = asnValueLength(val);
+        switch (b.kind) {
+        case SMP_KIND_INTEGER:
+        case SMP_KIND_COUNTER:
+        case SMP_KIND_GAUGE:
+        case SMP_KIND_TIME_TICKS:
+            // Of more than four octets the low 32 bits remain.
+            b.number = b.value ? asnBytesToInt(b.value, b.valueLen) : 0;
+            break;
+        default:
+            b.number = 0;
+        }
+        asnFree(name);
+        asnFree(val);
+        p += asnDescendants(vb) + 1;
+        asnFree(vb);
+    }
+    *count = i;
+    return binds;
+}
+
+int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
+    if (!object || !pdu)
+        return 1;
+    SmpPdu record{};
+    record.type = static_cast<int32_t>(asnTag(pdu));
+    record.requestId = componentInt(pdu, 1);
+    record.errorStatus = componentInt(pdu, 2);
+    record.errorIndex = static_cast<uint16_t>(componentInt(pdu, 3));
+    return deliver(object, handle, pdu, 4, &record);
+}
+
+int smpTrapInput(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
+    if (!object || !pdu)
+        return 1;
+    SmpPdu record{};
+    record.type = static_cast<int32_t>(asnTag(pdu));
+    AsnNode *enterprise = asnComponent(pdu, 1);
+    AsnNode *agent = asnComponent(pdu, 2);
+    if (enterprise) {
+        record.enterprise = asnValue(enterprise);
+        record.enterpriseLen = asnValueLength(enterprise);
+    }
+    if (agent) {
+        record.agentAddr = asnValue(agent);
+        record.agentAddrLen = asnValueLength(agent);
+    }
+    asnFree(enterprise);
+    asnFree(agent);
+    record.genericTrap = componentInt(pdu, 3);
+    record.specificTrap = componentInt(pdu, 4);
+    record.timeStamp = componentInt(pdu, 5);
+    return deliver(object, handle, pdu, 6, &record);
+}
+
+int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t length) {
+    if (logLevel > 2) {
+        logPrintf("smpInput:\n");
+        fflush(stdout);
+    }
+    smpStatRaise(SMP_STAT_IN_PKTS);
+    if (!object) {
+        failure("smpInput: smp = 0\n");
+        return 1;
+    }
+    if (object->smpRecStatus != 0) {
+        // A message cannot continue in a later call: a failed object stays failed.
+        if (logLevel > 2) {
+            logPrintf("smpInput: smpRecStatus = %d\n", object->smpRecStatus);
+            fflush(stdout);
+        }
+        return object->smpRecStatus;
+    }
+    if (!object->decoder) {
+        if (logLevel > 2) {
+            logPrintf("smpInput: asnNew(0)\n");
+            fflush(stdout);
+        }
+        object->decoder = asnNew(0);
+    }
+
+    int r = 0;
+    if (octets)
+        for (int i = 0; i < length && r == 0; i++)
+            r = asnDecode(object->decoder, octets[i]);
+    // Octets after a complete message are ignored.
+    if (r != ASN_COMPLETE) {
+        failure("smpInput: parse error\n");
+        smpStatRaise(SMP_STAT_IN_ASN_PARSE_ERRS);
+        object->decoder = asnFree(object->decoder);
+        object->smpRecStatus = 1;
+        return 1;
+    }
+
+    ApsRec *handle = apsVerify(object->decoder);
+    if (!handle) {
+        failure("smpInput: apsVerify failed\n");
+        object->decoder = asnFree(object->decoder);
+        object->smpRecStatus = 1;
+        return 1;
+    }
+    AsnNode *pdu = apsDecode(handle, object->decoder);
+    // The PDU keeps the decoded block alive.
+    object->decoder = asnFree(object->decoder);
+    if (!pdu) {
+        failure("smpInput: apsDecode failed\n");
+        apsFree(handle);
+        object->smpRecStatus = 1;
+        return 1;
+    }
+    if (logLevel > 1) {
+        logPrintf("smpInput: asn0\n");
+        asnPrint(pdu, 0);
+        fflush(stdout);
+    }
+
+    bool allowed = true;
+    int status = 1;
+    switch (asnTag(pdu)) {
+    case SMP_GET_REQUEST:
+        allowed = commVerify(host, SMP_OP_READ, handle) != 0;
+        if (allowed && (status = smpGetOp(object, handle, pdu)) == 0)
+            smpStatRaise(SMP_STAT_IN_GET_REQUESTS);
+        break;
+    case SMP_GET_NEXT_REQUEST:
+        allowed = commVerify(host, SMP_OP_READ, handle) != 0;
+        if (allowed && (status = smpNextOp(object, handle, pdu)) == 0)
+            smpStatRaise(SMP_STAT_IN_GET_NEXTS);
+        break;
+    case SMP_GET_RESPONSE:
+        if ((status = smpResponseInput(object, handle, pdu)) == 0)
+            smpStatRaise(SMP_STAT_IN_GET_RESPONSES);
+        break;
+    case SMP_SET_REQUEST:
+        allowed = commVerify(host, SMP_OP_WRITE, handle) != 0;
+        if (allowed && (status = smpSetOp(object, handle, pdu)) == 0)
+            smpStatRaise(SMP_STAT_IN_SET_REQUESTS);
+        break;
+    case SMP_TRAP:
+        if ((status = smpTrapInput(object, handle, pdu)) == 0)
+            smpStatRaise(SMP_STAT_IN_TRAPS);
+        break;
+    default:
+        break;
+    }
+    asnFree(pdu);
+    apsFree(handle);
+
+    if (!allowed) {
+        failure("smpInput: commVerify failed\n");
+        if (smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS) == 1)
+            trapSend(SMP_TRAP_AUTHENTICATION_FAILURE, 0, 0, nullptr);
+        object->smpRecStatus = 1;
+        return 1;
+    }
+    object->smpRecStatus = status;
+    if (logLevel > 1) {
+        logPrintf("smpInput: End\n");
+        fflush(stdout);
+    }
+    return status;
+}
