@@ -19,53 +19,6 @@ namespace {
 
 char *fileNameSetting = nullptr;
 
-void flushed(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void flushed(const char *format, ...) {
-    char text[LOG_EVENT_BUFFER];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    logPrintf("%s", text);
-    fflush(stdout);
-}
-
-bool isWordSeparator(char c) {
-    return c == ' ' || c == '\t';
-}
-
-// Splits line in place into at most max words; returns how many were found.
-int splitWords(char *line, char **words, int max) {
-    int n = 0;
-    char *p = line;
-    while (n < max) {
-        while (*p && isWordSeparator(*p))
-            ++p;
-        if (!*p)
-            break;
-        words[n++] = p;
-        while (*p && !isWordSeparator(*p))
-            ++p;
-        if (*p)
-            *p++ = '\0';
-    }
-    return n;
-}
-
-// The base name up to its first "." into stem (COMM_STEM_MAX + 1 bytes);
-// false when it does not fit.
-bool makeStem(const char *baseName, char *stem) {
-    const char *end = baseName;
-    while (*end && *end != '.')
-        ++end;
-    size_t length = static_cast<size_t>(end - baseName);
-    if (length > static_cast<size_t>(COMM_STEM_MAX))
-        return false;
-    memcpy(stem, baseName, length);
-    stem[length] = '\0';
-    return true;
-}
-
 struct OpenTry {
     FILE *file;
 };
@@ -74,10 +27,10 @@ int tryCandidate(CfgSearch *search, void *context) {
     auto *attempt = static_cast<OpenTry *>(context);
     bool first = search->form == CFG_FORM_DIR;
     if (first && logLevel)
-        flushed("cmmABFile: %s\n", search->path);
+        logPrintfFlush("cmmABFile: %s\n", search->path);
     attempt->file = fopen(search->path, "r");
     if (!attempt->file && first)
-        flushed("cmmABFile: %s Error not found\n", search->path);
+        logPrintfFlush("cmmABFile: %s Error not found\n", search->path);
     return attempt->file != nullptr;
 }
 
@@ -110,7 +63,7 @@ int cmmABFile(const char *baseName, const char *fileName, FILE **file, char *pat
         return *file ? 0 : -1;
     }
     char stem[COMM_STEM_MAX + 1];
-    if (!baseName || !makeStem(baseName, stem))
+    if (!baseName || !cfgMakeStem(baseName, stem, COMM_STEM_MAX))
         return -2;
     char name[COMM_STEM_MAX + 5];
     snprintf(name, sizeof name, "%s.cmm", stem);
@@ -140,13 +93,13 @@ int community(const char *name, uint32_t address, int32_t rights) {
     }
     handle->hosts = entry;
     if (logLevel > 1)
-        flushed("community : %s host : %d\n", name, static_cast<int>(address));
+        logPrintfFlush("community : %s host : %d\n", name, static_cast<int>(address));
     return 0;
 }
 
 void commErrorFn(int line, const char *message, const char *text) {
     if (logLevel)
-        flushed("commErrorFn : (line %d) %s %s\n", line, message, text);
+        logPrintfFlush("commErrorFn : (line %d) %s %s\n", line, message, text);
     if (line != 0) {
         logPrintf("%s : community configuration file error\n", programName);
         logPrintf("\tline %d : %s %s\n", line, message, text);
@@ -157,7 +110,7 @@ void commErrorFn(int line, const char *message, const char *text) {
 
 int commReadFile() {
     if (logLevel)
-        flushed("commReadFile ()\n");
+        logPrintfFlush("commReadFile ()\n");
     const char *baseName = cfgLastComponent(programName, '/');
     FILE *file = nullptr;
     char path[CFG_PATH_MAX + 1];
@@ -166,7 +119,7 @@ int commReadFile() {
         return -1;
     }
     if (logLevel > 1)
-        flushed("from %s : \n", path);
+        logPrintfFlush("from %s : \n", path);
 
     CfgLineReader reader;
     cfgReaderInit(&reader, file);
@@ -181,7 +134,7 @@ int commReadFile() {
         char copy[CFG_LINE_MAX + 1];
         strcpy(copy, start);
         char *words[3];
-        if (splitWords(copy, words, 3) < 3) {
+        if (cfgSplitWords(copy, words, 3) < 3) {
             commErrorFn(reader.lineNumber, "bad arg list : ", start);
             continue;
         }
@@ -215,17 +168,17 @@ int commReadFile() {
 int commVerify(uint32_t address, int operation, const ApsRec *handle) {
     if (address == 0) {
         if (logLevel)
-            flushed("commVerify : host = 0\n");
+            logPrintfFlush("commVerify : host = 0\n");
         return 0;
     }
     if (operation != SMP_OP_READ && operation != SMP_OP_WRITE) {
         if (logLevel)
-            flushed("commVerify : operation unknown %d\n", operation);
+            logPrintfFlush("commVerify : operation unknown %d\n", operation);
         return 0;
     }
     if (!handle) {
         if (logLevel)
-            flushed("commVerify : ap = 0\n");
+            logPrintfFlush("commVerify : ap = 0\n");
         return 0;
     }
     const CommHost *entry = nullptr;
@@ -242,13 +195,13 @@ int commVerify(uint32_t address, int operation, const ApsRec *handle) {
         entry = anyHost;
     if (!entry) {
         if (logLevel)
-            flushed("unknown host 0x%x for community %s\n", address, handle->name);
+            logPrintfFlush("unknown host 0x%x for community %s\n", address, handle->name);
         return 0;
     }
     if (operation == SMP_OP_READ || entry->rights == COMM_WRITE)
         return 1;
     if (logLevel)
-        flushed("bad rights for 0x%x\n", address);
+        logPrintfFlush("bad rights for 0x%x\n", address);
     return 0;
 }
 

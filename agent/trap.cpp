@@ -29,53 +29,6 @@ TimeOfDay trapStart{0, 0};
 char *fileNameSetting = nullptr;
 TrapClockFn trapClock = timeOfDay;
 
-void flushed(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void flushed(const char *format, ...) {
-    char text[LOG_EVENT_BUFFER];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    logPrintf("%s", text);
-    fflush(stdout);
-}
-
-bool isWordSeparator(char c) {
-    return c == ' ' || c == '\t';
-}
-
-// Splits line in place into at most max words; returns how many were found.
-int splitWords(char *line, char **words, int max) {
-    int n = 0;
-    char *p = line;
-    while (n < max) {
-        while (*p && isWordSeparator(*p))
-            ++p;
-        if (!*p)
-            break;
-        words[n++] = p;
-        while (*p && !isWordSeparator(*p))
-            ++p;
-        if (*p)
-            *p++ = '\0';
-    }
-    return n;
-}
-
-// The base name up to its first "." into stem (TRAP_STEM_MAX + 1 bytes);
-// false when it does not fit.
-bool makeStem(const char *baseName, char *stem) {
-    const char *end = baseName;
-    while (*end && *end != '.')
-        ++end;
-    size_t length = static_cast<size_t>(end - baseName);
-    if (length > static_cast<size_t>(TRAP_STEM_MAX))
-        return false;
-    memcpy(stem, baseName, length);
-    stem[length] = '\0';
-    return true;
-}
-
 struct OpenTry {
     FILE *file;
 };
@@ -83,7 +36,7 @@ struct OpenTry {
 int tryCandidate(CfgSearch *search, void *context) {
     auto *attempt = static_cast<OpenTry *>(context);
     if (search->form == CFG_FORM_DIR && logLevel)
-        flushed("trpABFile: %s\n", search->path);
+        logPrintfFlush("trpABFile: %s\n", search->path);
     attempt->file = fopen(search->path, "r");
     return attempt->file != nullptr;
 }
@@ -151,7 +104,7 @@ void addDestination(int line, char **words) {
         char dotted[16];
         if (asxIpAddressToText(dotted, sizeof dotted, address) < 0)
             dotted[0] = '\0';
-        flushed("trap : %s %s %d\n", name, dotted, dest.port);
+        logPrintfFlush("trap : %s %s %d\n", name, dotted, dest.port);
     }
     ++trapDestsCount;
 }
@@ -172,7 +125,7 @@ void readFile(FILE *file) {
         char copy[CFG_LINE_MAX + 1];
         strcpy(copy, line);
         char *words[4];
-        switch (splitWords(copy, words, 4)) {
+        switch (cfgSplitWords(copy, words, 4)) {
         case 0:
             break;
         case 2:
@@ -196,17 +149,17 @@ int checkAppend(const TrapBindType *list, const uint8_t *name, int nameLen, cons
                 const char *namelenWho, bool badNameMessage) {
     if (!name || nameLen == 0 || !list) {
         if (badNameMessage && logLevel)
-            flushed("%s: bad name (namelen=%d)\n", who, nameLen);
+            logPrintfFlush("%s: bad name (namelen=%d)\n", who, nameLen);
         return -1;
     }
     if (list->count >= list->capacity) {
         if (logLevel)
-            flushed("%s: count overflow %d\n", who, static_cast<int>(list->count));
+            logPrintfFlush("%s: count overflow %d\n", who, static_cast<int>(list->count));
         return -1;
     }
     if (nameLen < 0) {
         if (logLevel)
-            flushed("%s : namelen = %d\n", namelenWho, nameLen);
+            logPrintfFlush("%s : namelen = %d\n", namelenWho, nameLen);
         return -1;
     }
     return 0;
@@ -221,7 +174,7 @@ uint8_t *copyOctets(const uint8_t *octets, int length) {
 
 void cantMalloc(const char *who) {
     if (logLevel)
-        flushed("%s: can't malloc\n", who);
+        logPrintfFlush("%s: can't malloc\n", who);
 }
 
 // Appends an entry that owns name (and value); never fails.
@@ -238,11 +191,11 @@ int addOctets(TrapBindType *list, const uint8_t *name, int nameLen, int32_t kind
     if (length < 0 || (length > 0 && !octets)) {
         // A negative length or missing octets would reach the encoder as a value.
         if (kind == SMP_KIND_OBJECT_ID && logLevel)
-            flushed("trapListAddOjectId : oidlen = %d\n", length);
+            logPrintfFlush("trapListAddOjectId : oidlen = %d\n", length);
         return -1;
     }
     if (length == 0 && kind == SMP_KIND_OBJECT_ID && logLevel)
-        flushed("trapListAddOjectId : oidlen = %d\n", length);
+        logPrintfFlush("trapListAddOjectId : oidlen = %d\n", length);
     uint8_t *nameCopy = copyOctets(name, nameLen);
     if (!nameCopy) {
         cantMalloc(who);
@@ -266,9 +219,9 @@ int addOctets(TrapBindType *list, const uint8_t *name, int nameLen, int32_t kind
 int trapInit() {
     const char *baseName = cfgLastComponent(programName, '/');
     char stem[TRAP_STEM_MAX + 1];
-    bool stemFits = baseName && makeStem(baseName, stem);
+    bool stemFits = baseName && cfgMakeStem(baseName, stem, TRAP_STEM_MAX);
     if (logLevel)
-        flushed("trapInit ()\n");
+        logPrintfFlush("trapInit ()\n");
     trapClock(&trapStart, nullptr);
     forgetConfiguration();
 
@@ -293,7 +246,7 @@ int trapInit() {
             return 0;
     }
     if (logLevel > 1)
-        flushed("from %s :\n", path);
+        logPrintfFlush("from %s :\n", path);
     readFile(file);
     fclose(file);
 
@@ -316,7 +269,7 @@ void trapErrorFn(int line, const char *message, const char *text) {
 
 int trapSend(int32_t genericTrap, int32_t specificTrap, uint16_t count, SmpBind *binds) {
     if (logLevel)
-        flushed("trapSend ()\n");
+        logPrintfFlush("trapSend ()\n");
     int sock = udpOpenSocket();
     if (sock < 0) {
         logPrintf("socket");
@@ -358,7 +311,7 @@ int trapSend(int32_t genericTrap, int32_t specificTrap, uint16_t count, SmpBind 
         }
         pdu.auth = apsNew(dest.community, "trivial", nullptr);
         if (logLevel)
-            flushed("send trap request\n");
+            logPrintfFlush("send trap request\n");
         smpRequest(object, &pdu);
         smpFree(object);
         udpFree(endpoint);
@@ -416,27 +369,27 @@ TrapBindType *trapListNew(uint32_t capacity) {
 
 int trapListFree(TrapBindType *list) {
     if (logLevel)
-        flushed("trapListFree:\n");
+        logPrintfFlush("trapListFree:\n");
     if (!list)
         return 0;
     for (uint32_t i = 0; i < list->count; ++i) {
         TrapBindRec &item = list->items[i];
         free(item.name);
         if (logLevel > 1)
-            flushed(">>> free name\n");
+            logPrintfFlush(">>> free name\n");
         if (item.kind == SMP_KIND_OCTET_STRING || item.kind == SMP_KIND_IP_ADDRESS ||
             item.kind == SMP_KIND_OBJECT_ID) {
             free(item.value);
             if (logLevel > 1)
-                flushed(">>> free value\n");
+                logPrintfFlush(">>> free value\n");
         }
     }
     free(list->items);
     if (logLevel > 1)
-        flushed(">> free TrapBindRec structure\n");
+        logPrintfFlush(">> free TrapBindRec structure\n");
     free(list);
     if (logLevel > 1)
-        flushed("> free TrapBindType structure\n");
+        logPrintfFlush("> free TrapBindType structure\n");
     return 0;
 }
 
@@ -451,7 +404,7 @@ int trapListAddInteger(TrapBindType *list, const uint8_t *name, int nameLen, int
     }
     store(list, nameCopy, nameLen, SMP_KIND_INTEGER, nullptr, 0, value);
     if (logLevel > 1)
-        flushed("trapListAddInteger : %d\n", value);
+        logPrintfFlush("trapListAddInteger : %d\n", value);
     return 0;
 }
 
@@ -467,7 +420,7 @@ int trapListAddUns(TrapBindType *list, const uint8_t *name, int nameLen, int32_t
     }
     store(list, nameCopy, nameLen, kind, nullptr, 0, static_cast<int32_t>(value));
     if (logLevel > 1)
-        flushed("trapListAddUns : %d, type : %d\n", static_cast<int>(value), kind);
+        logPrintfFlush("trapListAddUns : %d, type : %d\n", static_cast<int>(value), kind);
     return 0;
 }
 
@@ -498,7 +451,7 @@ int trapListAddNull(TrapBindType *list, const uint8_t *name, int nameLen) {
     }
     store(list, nameCopy, nameLen, SMP_KIND_NULL, nullptr, 0, 0);
     if (logLevel > 1)
-        flushed("trapListAddNull\n");
+        logPrintfFlush("trapListAddNull\n");
     return 0;
 }
 
@@ -510,8 +463,8 @@ int trapListAddOctetString(TrapBindType *list, const uint8_t *name, int nameLen,
     if (logLevel > 1) {
         // The value need not end with a zero octet: print no further than its length.
         const TrapBindRec &item = list->items[list->count - 1];
-        flushed("trapListAddOctetString : %.*s\n", item.valueLen,
-                item.value ? reinterpret_cast<const char *>(item.value) : "");
+        logPrintfFlush("trapListAddOctetString : %.*s\n", item.valueLen,
+                       item.value ? reinterpret_cast<const char *>(item.value) : "");
     }
     return 0;
 }
@@ -519,12 +472,12 @@ int trapListAddOctetString(TrapBindType *list, const uint8_t *name, int nameLen,
 int trapListAddObjectId(TrapBindType *list, const uint8_t *name, int nameLen, const uint8_t *oid,
                         int oidLen) {
     if (logLevel)
-        flushed("trapListAddObjectId:\n");
+        logPrintfFlush("trapListAddObjectId:\n");
     if (addOctets(list, name, nameLen, SMP_KIND_OBJECT_ID, oid, oidLen, "trapListAddObjectId",
                   "trapListAddOjectId") != 0)
         return -1;
     if (logLevel > 1)
-        flushed("trapListAddObjectId ok\n");
+        logPrintfFlush("trapListAddObjectId ok\n");
     return 0;
 }
 
@@ -532,7 +485,7 @@ int trapListAddIpAddress(TrapBindType *list, const uint8_t *name, int nameLen,
                          const uint8_t *address) {
     const char *who = "trapListAddIpAddress";
     if (logLevel)
-        flushed("trapListAddIpAddress:\n");
+        logPrintfFlush("trapListAddIpAddress:\n");
     if (checkAppend(list, name, nameLen, who, who, true) != 0 || !address)
         return -1;
     uint8_t *nameCopy = copyOctets(name, nameLen);
@@ -548,6 +501,6 @@ int trapListAddIpAddress(TrapBindType *list, const uint8_t *name, int nameLen,
     }
     store(list, nameCopy, nameLen, SMP_KIND_IP_ADDRESS, value, 4, 0);
     if (logLevel > 1)
-        flushed("trapListAddIpAddress ok\n");
+        logPrintfFlush("trapListAddIpAddress ok\n");
     return 0;
 }

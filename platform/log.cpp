@@ -50,31 +50,57 @@ void logOpenFile(const char *name) {
     logFile = fopen(name, "w");
 }
 
-int logSetFile(int on) { return logToFile = on; }
-int logSetEventLog(int on) { return logToEventLog = on; }
-int logSetConsole(int on) { return logToConsole = on; }
+int logSetFile(int on) {
+    return logToFile = on;
+}
+int logSetEventLog(int on) {
+    return logToEventLog = on;
+}
+int logSetConsole(int on) {
+    return logToConsole = on;
+}
 
-void logPrintf(const char *format, ...) {
-    va_list args;
+namespace {
+
+// Each sink formats the arguments afresh from its own copy of the list.
+void logVPrintf(const char *format, va_list args) {
+    va_list copy;
     if (logToEventLog) {
-        va_start(args, format);
-        logEvent(format, args);
-        va_end(args);
+        va_copy(copy, args);
+        logEvent(format, copy);
+        va_end(copy);
     }
     if (logToFile) {
         if (!logFile)
             logOpenFile(nullptr);
         if (logFile) {
-            va_start(args, format);
-            vfprintf(logFile, format, args);
-            va_end(args);
+            va_copy(copy, args);
+            vfprintf(logFile, format, copy);
+            va_end(copy);
             fflush(logFile);
         }
     }
     if (logToConsole) {
-        va_start(args, format);
-        vfprintf(stdout, format, args);
-        va_end(args);
+        va_copy(copy, args);
+        vfprintf(stdout, format, copy);
+        va_end(copy);
         fflush(stdout);
     }
+}
+
+} // namespace
+
+void logPrintf(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    logVPrintf(format, args);
+    va_end(args);
+}
+
+void logPrintfFlush(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    logVPrintf(format, args);
+    va_end(args);
+    fflush(stdout);
 }

@@ -12,15 +12,18 @@
 inline constexpr int LOG_EVENT_BUFFER = 2048;
 inline constexpr int LOG_HEADER_BUFFER = 256;
 
-extern int logToEventLog; // 1 at start
-extern int logToFile;     // 0 at start
-extern int logToConsole;  // 0 at start
-extern FILE *logFile;     // opened on first need
-extern int logLevel;      // raised by each -d
+extern int logToEventLog;         // 1 at start
+extern int logToFile;             // 0 at start
+extern int logToConsole;          // 0 at start
+extern FILE *logFile;             // opened on first need
+extern int logLevel;              // raised by each -d
 extern const char *const appName; // "TarnoqSnmp"
 extern const char *programName;   // argv[0] of the running program, set at its start; "" before
 
 void logPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// logPrintf, then a flush of standard output, as the traces of the
+// configuration readers want.
+void logPrintfFlush(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void logOpenFile(const char *name);
 int logSetFile(int on);
 int logSetEventLog(int on);

@@ -355,3 +355,33 @@ int cfgSplitAssignment(char *line, char **key, char **value) {
     *value = p;
     return 0;
 }
+
+int cfgSplitWords(char *line, char **words, int max) {
+    auto separator = [](char c) { return c == ' ' || c == '\t'; };
+    int n = 0;
+    char *p = line;
+    while (n < max) {
+        while (*p && separator(*p))
+            ++p;
+        if (!*p)
+            break;
+        words[n++] = p;
+        while (*p && !separator(*p))
+            ++p;
+        if (*p)
+            *p++ = '\0';
+    }
+    return n;
+}
+
+bool cfgMakeStem(const char *baseName, char *stem, int max) {
+    const char *end = baseName;
+    while (*end && *end != '.')
+        ++end;
+    size_t length = static_cast<size_t>(end - baseName);
+    if (length > static_cast<size_t>(max))
+        return false;
+    memcpy(stem, baseName, length);
+    stem[length] = '\0';
+    return true;
+}

@@ -78,3 +78,9 @@ void cfgUpperCase(char *text);
 // The text after the last separator (the final character not counted), or the
 // whole text; none for none.
 const char *cfgLastComponent(const char *text, char separator);
+// Splits line in place into at most max words separated by spaces and tabs;
+// returns how many were found.
+int cfgSplitWords(char *line, char **words, int max);
+// The base name up to its first "." into stem (max + 1 bytes); false when it
+// does not fit, so that a cut stem never names another program's file.
+bool cfgMakeStem(const char *baseName, char *stem, int max);
