@@ -3,6 +3,7 @@
 #include "smx/def.h"
 #include "smx/number.h"
 #include "tool/tool.h"
+#include "tool/walk.h"
 
 #include <cstdio>
 
@@ -146,8 +147,7 @@ int toolRun(int argc, char **argv) {
     int status = toolParseSettings(&settings, argc, argv);
     if (status != 0)
         return status;
-    // The walk of the agent starts here with these settings; its result
-    // becomes the exit status. Until it exists the run ends once the
-    // settings stand.
-    return 0;
+    return toolWalk(settings.agentAddress, static_cast<uint32_t>(settings.agentPort),
+                    settings.timeout, settings.requestId, settings.community, settings.nameCount,
+                    settings.names);
 }
