@@ -383,9 +383,10 @@ TEST_F(WalkTest, MoreBindingsThanNamesEndTheWalk) {
 }
 
 TEST_F(WalkTest, FollowUpThatCannotBeEncodedEndsWithStatus2) {
-    // An IpAddress of five octets and a value of unknown type print, but
-    // cannot be sent back in the next request.
-    for (const Bytes &value : {ber::ipAddress({10, 0, 0, 1, 9}), ber::tlv(0x47, {1})}) {
+    // An IpAddress of five octets prints, but cannot be sent back in the next
+    // request. (A value of a type outside the message grammar never gets this
+    // far: the decoder refuses the whole datagram.)
+    for (const Bytes &value : {ber::ipAddress({10, 0, 0, 1, 9})}) {
         ScriptedAgent agent([&value](const ber::Message &r) {
             return std::vector<Bytes>{
                 ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.1.1.0", value)})};
