@@ -79,6 +79,25 @@ ScopedEnv::~ScopedEnv() {
 
 namespace {
 
+// In a forked child: moves to cwd, adjusts the environment and runs argv; never returns.
+[[noreturn]] void execChild(const std::vector<std::string> &argv, const std::string &cwd,
+                            const std::map<std::string, std::string> &env) {
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+        _exit(126);
+    for (const auto &[k, v] : env) {
+        if (v.empty())
+            unsetenv(k.c_str());
+        else
+            setenv(k.c_str(), v.c_str(), 1);
+    }
+    std::vector<char *> args;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
 void drain(int fd, std::string &into) {
     char buf[4096];
     ssize_t n = read(fd, buf, sizeof buf);
@@ -108,20 +127,7 @@ ProcessResult runProcess(const std::vector<std::string> &argv, const std::string
         int devnull = open("/dev/null", O_RDONLY);
         if (devnull >= 0)
             dup2(devnull, 0);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
-            _exit(126);
-        for (const auto &[k, v] : env) {
-            if (v.empty())
-                unsetenv(k.c_str());
-            else
-                setenv(k.c_str(), v.c_str(), 1);
-        }
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        execChild(argv, cwd, env);
     }
     close(outPipe[1]);
     close(errPipe[1]);
@@ -289,20 +295,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv, const
         dup2(e, 2);
         if (devnull >= 0)
             dup2(devnull, 0);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
-            _exit(126);
-        for (const auto &[k, v] : env) {
-            if (v.empty())
-                unsetenv(k.c_str());
-            else
-                setenv(k.c_str(), v.c_str(), 1);
-        }
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        execChild(argv, cwd, env);
     }
     pid = child;
 }
