@@ -2,6 +2,7 @@
 // SetRequest (RFC 1157, 4.1.2 to 4.1.5).
 #include <cstdio>
 
+#include "agent/mib.h"
 #include "platform/log.h"
 #include "smp/smp.h"
 #include "smx/stats.h"
@@ -32,14 +33,236 @@ AsnNode *smpReply(AsnNode *pdu, int32_t status, int32_t index, const AsnNode *li
     return reply;
 }
 
-// Until the MIB store is linked in, no request can be answered: nothing is
-// sent and the request counts as failed.
-int smpGetOp(SmpObject *, ApsRec *, AsnNode *) {
-    return 1;
+namespace {
+
+constexpr int NAME_MAX_OCTETS = 512; // a GetNext name, as the store takes it
+
+void trace(int above, const char *text) {
+    if (logLevel > above) {
+        logPrintf("%s", text);
+        fflush(stdout);
+    }
 }
-int smpNextOp(SmpObject *, ApsRec *, AsnNode *) {
-    return 1;
+
+// A step trace followed by the dump of the tree it names.
+void traceTree(const char *text, AsnNode *tree) {
+    if (logLevel > 1 && text) {
+        logPrintf("%s", text);
+        asnPrint(tree, 0);
+        fflush(stdout);
+    }
 }
-int smpSetOp(SmpObject *, ApsRec *, AsnNode *) {
-    return 1;
+
+// RFC 1157, 4.1.2: a reply that does not fit in a message is answered by a
+// tooBig reply of the request's bindings with index 0; only when even that
+// does not fit is nothing sent.
+int sendReply(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t status, int32_t index,
+              const AsnNode *list) {
+    AsnNode *reply = smpReply(pdu, status, index, list);
+    if (!reply)
+        return 1;
+    uint8_t scratch[SMP_MESSAGE_MAX];
+    if (smpEncodeMessage(handle, reply, scratch, SMP_MESSAGE_MAX) < 0) {
+        asnFree(reply);
+        reply = smpReply(pdu, SMP_TOO_BIG, 0, list);
+        if (!reply)
+            return 1;
+        if (smpEncodeMessage(handle, reply, scratch, SMP_MESSAGE_MAX) < 0) {
+            asnFree(reply);
+            return 1;
+        }
+    }
+    int r = smpSend(object, handle, reply);
+    asnFree(reply);
+    return r;
+}
+
+// What one operation does with one binding: 0, or the error status that ends
+// the walk.
+using BindStep = int32_t (*)(MibEntry *store, AsnNode *bind, AsnNode *replyList);
+
+// The bindings of the request in order until one fails; the index of the
+// failing one (or one past the last) comes back through index.
+int32_t walkBindings(AsnNode *pdu, MibEntry *store, AsnNode *replyList, BindStep step,
+                     const char *seqTrace, int32_t *index) {
+    AsnNode *list = asnComponent(pdu, 4);
+    if (!list)
+        return SMP_GEN_ERR;
+    traceTree(seqTrace, list);
+    int32_t status = 0;
+    *index = 1;
+    for (int p = 1; p <= asnDescendants(list) && status == 0;) {
+        AsnNode *bind = asnComponent(list, p);
+        if (!bind) {
+            status = SMP_GEN_ERR;
+            break;
+        }
+        status = step(store, bind, replyList);
+        if (status == 0)
+            ++*index;
+        p += asnDescendants(bind) + 1;
+        asnFree(bind);
+    }
+    asnFree(list);
+    return status;
+}
+
+int32_t getStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
+    traceTree("smpGetOp: bind:\n", bind);
+    AsnNode *name = asnComponent(bind, 1);
+    if (!name)
+        return SMP_GEN_ERR;
+    traceTree("smpGetOp: name:\n", name);
+    int32_t status = 0;
+    AsnNode *value = mibGet(store, asnValue(name), asnValueLength(name));
+    if (!value) {
+        status = SMP_NO_SUCH_NAME;
+        trace(0, "smpGetOp 1\n");
+    } else {
+        AsnNode *vb = asnNewConstructed(0, 16, ASN_SEQUENCE);
+        if (!vb || asnAppend(vb, name) != 0 || asnAppend(vb, value) != 0) {
+            status = SMP_TOO_BIG;
+            trace(0, "smpGetOp 2\n");
+        } else if (asnAppend(replyList, vb) != 0) {
+            status = SMP_TOO_BIG;
+            trace(0, "smpGetOp 6\n");
+        } else {
+            trace(1, "smpGetOp 7\n");
+        }
+        asnFree(vb);
+        asnFree(value);
+    }
+    asnFree(name);
+    return status;
+}
+
+int32_t nextStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
+    traceTree("smpNextOp: bind:\n", bind);
+    AsnNode *name = asnComponent(bind, 1);
+    if (!name)
+        return SMP_GEN_ERR;
+    traceTree("smpNextOp: name:\n", name);
+    uint8_t buffer[NAME_MAX_OCTETS];
+    int length = asnGather(name, buffer, NAME_MAX_OCTETS);
+    asnFree(name);
+    if (length < 0) {
+        trace(0, "smpNextOp 0\n");
+        return SMP_NO_SUCH_NAME;
+    }
+    AsnNode *value = mibNext(store, buffer, &length, NAME_MAX_OCTETS);
+    if (!value) {
+        trace(0, "smpNextOp 1\n"); // the end of the MIB
+        return SMP_NO_SUCH_NAME;
+    }
+    int32_t status = 0;
+    AsnNode *vb = smpVarBind(buffer, length, value);
+    if (!vb) {
+        status = SMP_TOO_BIG;
+        trace(0, "smpNextOp 2\n");
+    } else if (asnAppend(replyList, vb) != 0) {
+        status = SMP_TOO_BIG;
+        trace(0, "smpNextOp 6\n");
+    } else {
+        trace(1, "smpNextOp 7\n");
+    }
+    asnFree(vb);
+    asnFree(value);
+    return status;
+}
+
+// Test and set share their shape; only the store call and the traces differ.
+template <int (*Store)(MibEntry *, const uint8_t *, int, AsnNode *)>
+int32_t setLikeStep(MibEntry *store, AsnNode *bind, const char *const traces[4]) {
+    traceTree(traces[0], bind);
+    AsnNode *name = asnComponent(bind, 1);
+    AsnNode *value = asnComponent(bind, 2);
+    int32_t status = SMP_GEN_ERR;
+    if (name && value) {
+        traceTree(traces[1], name);
+        traceTree(traces[2], value);
+        status = Store(store, asnValue(name), asnValueLength(name), value);
+        if (status == 0)
+            trace(1, traces[3]);
+    }
+    asnFree(value);
+    asnFree(name);
+    return status;
+}
+
+constexpr const char *testTraces[4] = {"smpTestSetOp: bind:\n", "smpTestSetOp: name:\n",
+                                       "smpTestSetOp: val:\n", "smpTestSetOp 7\n"};
+constexpr const char *setTraces[4] = {"smpSetOp: bind:\n", "smpSetOp: name:\n", "smpSetOp: val:\n",
+                                      "smpSetOp 7\n"};
+
+int32_t testStep(MibEntry *store, AsnNode *bind, AsnNode *) {
+    return setLikeStep<mibTestSet>(store, bind, testTraces);
+}
+
+int32_t setStep(MibEntry *store, AsnNode *bind, AsnNode *) {
+    return setLikeStep<mibSet>(store, bind, setTraces);
+}
+
+struct ReadTraces {
+    const char *entry, *asn, *seq, *error, *rseq;
+};
+
+constexpr ReadTraces getTraces = {"smpGetOp\n", "smpGetOp: asn:\n", "smpGetOp: seq:\n",
+                                  "smpGetOp: error %d\n", "smpGetOp: rseq:\n"};
+constexpr ReadTraces nextTraces = {"smpNextOp\n", "smpNextOp: asn:\n", "smpNextOp: seq:\n",
+                                   "smpNextOp: error %d\n", "smpNextOp: rseq:\n"};
+
+// Get and GetNext: the bindings found go into a reply list of their own.
+int readOp(SmpObject *object, ApsRec *handle, AsnNode *pdu, BindStep step,
+           const ReadTraces &traces) {
+    trace(2, traces.entry);
+    traceTree(traces.asn, pdu);
+    AsnNode *replyList = asnNewConstructed(0, 16, ASN_SEQUENCEOF);
+    if (!replyList)
+        return 1;
+    int32_t index = 1;
+    int32_t status = walkBindings(pdu, mibGetStore(handle), replyList, step, traces.seq, &index);
+    if (logLevel > 1) {
+        logPrintf(traces.error, status);
+        fflush(stdout);
+    }
+    traceTree(traces.rseq, replyList);
+    int r = sendReply(object, handle, pdu, status, index, replyList);
+    asnFree(replyList);
+    return r;
+}
+
+} // namespace
+
+int smpGetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
+    return readOp(object, handle, pdu, getStep, getTraces);
+}
+
+int smpNextOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
+    return readOp(object, handle, pdu, nextStep, nextTraces);
+}
+
+// RFC 1157, 4.1.5: every binding is tested before any is set; a failure in
+// the set pass leaves the bindings before it set.
+int smpSetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
+    trace(2, "smpSetOp\n");
+    traceTree("smpSetOp: asn:\n", pdu);
+    MibEntry *store = mibGetStore(handle);
+    int32_t status = 0;
+    int32_t index = 1;
+    if (!mibIsWritable(handle)) {
+        trace(0, "smpSetOp: Read Only\n");
+        status = SMP_READ_ONLY;
+    } else {
+        status = walkBindings(pdu, store, nullptr, testStep, "smpSetOp: seq:\n", &index);
+        if (status == 0)
+            status = walkBindings(pdu, store, nullptr, setStep, nullptr, &index);
+    }
+    if (logLevel > 2) {
+        logPrintf("smpSetOp: error %d\n", status);
+        fflush(stdout);
+    }
+    AsnNode *own = asnComponent(pdu, 4);
+    int r = own ? sendReply(object, handle, pdu, status, index, own) : 1;
+    asnFree(own);
+    return r;
 }
