@@ -1,0 +1,119 @@
+#include "demo/ifstats.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int LINE_MAX_CHARS = 511;
+
+// Reads the first line of sysDir/name/leaf into buf (capacity cap + 1).
+bool readSysFile(const char *sysDir, const char *name, const char *leaf, char *buf, int cap) {
+    char path[512];
+    int n = snprintf(path, sizeof path, "%s/%s/%s", sysDir, name, leaf);
+    if (n < 0 || n >= static_cast<int>(sizeof path))
+        return false;
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return false;
+    bool ok = fgets(buf, cap + 1, f) != nullptr;
+    fclose(f);
+    if (ok)
+        buf[strcspn(buf, "\n")] = '\0';
+    return ok;
+}
+
+bool parseUnsigned(const char *text, unsigned long long *value) {
+    if (!text || *text < '0' || *text > '9')
+        return false;
+    char *end = nullptr;
+    *value = strtoull(text, &end, 10);
+    return end && *end == '\0';
+}
+
+void completeFromSys(IfsRow *row, const char *sysDir) {
+    char buf[64];
+    unsigned long long v = 0;
+    if (readSysFile(sysDir, row->name, "type", buf, 63) && parseUnsigned(buf, &v))
+        row->type = v == 1 ? 6 : v == 772 ? 24 : 1; // ARPHRD_ETHER, ARPHRD_LOOPBACK
+    if (readSysFile(sysDir, row->name, "mtu", buf, 63) && parseUnsigned(buf, &v))
+        row->mtu = v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
+    // speed is in megabits per second; -1 or an error means unknown.
+    if (readSysFile(sysDir, row->name, "speed", buf, 63) && parseUnsigned(buf, &v))
+        row->speed = v >= 4295ull ? 0xFFFFFFFFu : static_cast<uint32_t>(v * 1000000ull);
+    if (readSysFile(sysDir, row->name, "operstate", buf, 63)) {
+        // The loopback reports "unknown" while up; its flags decide then.
+        if (strcmp(buf, "up") == 0)
+            row->operStatus = 1;
+        else if (strcmp(buf, "unknown") == 0 && readSysFile(sysDir, row->name, "flags", buf, 63))
+            row->operStatus = (strtoul(buf, nullptr, 16) & 0x1) ? 1 : 2; // IFF_UP
+    }
+}
+
+} // namespace
+
+int ifsParseLine(IfsRow *row, const char *line) {
+    const char *colon = strchr(line, ':');
+    if (!colon)
+        return -1;
+    const char *start = line;
+    while (*start == ' ' || *start == '\t')
+        ++start;
+    size_t len = static_cast<size_t>(colon - start);
+    if (len == 0)
+        return -1;
+    if (len > static_cast<size_t>(IFS_NAME_MAX))
+        len = IFS_NAME_MAX;
+    *row = IfsRow{};
+    memcpy(row->name, start, len);
+    row->name[len] = '\0';
+    row->type = 1;
+    row->operStatus = 2;
+    // Receive: bytes packets errs drop fifo frame compressed multicast;
+    // transmit: bytes packets errs drop fifo colls carrier compressed.
+    unsigned long long f[16];
+    const char *p = colon + 1;
+    for (int i = 0; i < 16; ++i) {
+        char *end = nullptr;
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        if (*p < '0' || *p > '9')
+            return -1;
+        f[i] = strtoull(p, &end, 10);
+        p = end;
+    }
+    row->inOctets = static_cast<uint32_t>(f[0]);
+    row->inPackets = static_cast<uint32_t>(f[1]);
+    row->inErrors = static_cast<uint32_t>(f[2]);
+    row->outOctets = static_cast<uint32_t>(f[8]);
+    row->outPackets = static_cast<uint32_t>(f[9]);
+    row->outErrors = static_cast<uint32_t>(f[10]);
+    return 0;
+}
+
+int ifsRead(IfsTable *table, const char *devPath, const char *sysDir) {
+    table->count = 0;
+    FILE *f = fopen(devPath, "r");
+    if (!f)
+        return -1;
+    char line[LINE_MAX_CHARS + 2];
+    bool skipping = false; // inside a line longer than the buffer
+    while (fgets(line, sizeof line, f)) {
+        bool whole = strchr(line, '\n') != nullptr || feof(f);
+        if (skipping || !whole) {
+            skipping = !whole;
+            continue;
+        }
+        if (table->count >= IFS_MAX_ROWS)
+            break;
+        IfsRow *row = &table->rows[table->count];
+        if (ifsParseLine(row, line) != 0)
+            continue; // the two header lines
+        if (sysDir)
+            completeFromSys(row, sysDir);
+        ++table->count;
+    }
+    fclose(f);
+    return table->count;
+}

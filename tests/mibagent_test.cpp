@@ -1,0 +1,287 @@
+// The demo agent mibagent, driven by mibwalk and by net-snmp's snmpget,
+// snmpset and snmptrapd. Each case runs the agent in a scratch working
+// directory holding its own etc/.
+#include "tests/ber_craft.h"
+#include "tests/support.h"
+#include "tests/walk_output.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+using namespace testing_support;
+using namespace walkout;
+
+namespace {
+
+#ifdef MIBAGENT_PATH
+const std::string mibagent = MIBAGENT_PATH;
+#else
+const std::string mibagent;
+#endif
+#ifdef MIBWALK_PATH
+const std::string mibwalk = MIBWALK_PATH;
+#else
+const std::string mibwalk;
+#endif
+
+const std::string definitions = "system = 1.3.6.1.2.1.1\n"
+                                "sysDescr = 1.3.6.1.2.1.1.1\n"
+                                "sysObjectID = 1.3.6.1.2.1.1.2\n"
+                                "sysUpTime = 1.3.6.1.2.1.1.3\n"
+                                "sysContact = 1.3.6.1.2.1.1.4\n"
+                                "sysName = 1.3.6.1.2.1.1.5\n"
+                                "sysLocation = 1.3.6.1.2.1.1.6\n"
+                                "sysServices = 1.3.6.1.2.1.1.7\n"
+                                "interfaces = 1.3.6.1.2.1.2\n"
+                                "ifNumber = 1.3.6.1.2.1.2.1\n"
+                                "ifDescr = 1.3.6.1.2.1.2.2.1.2\n"
+                                "ifMtu = 1.3.6.1.2.1.2.2.1.4\n";
+
+// The interface names of /proc/net/dev, in its order.
+std::vector<std::string> procInterfaces() {
+    std::vector<std::string> names;
+    std::ifstream in("/proc/net/dev");
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        size_t start = line.find_first_not_of(' ');
+        names.push_back(line.substr(start, colon - start));
+    }
+    return names;
+}
+
+struct Agent {
+    TempDir dir;
+    std::unique_ptr<BackgroundProcess> process;
+    int port = 0;
+    std::map<std::string, std::string> env;
+
+    // trapLine: the trap file's destination line; extra: further options.
+    explicit Agent(const std::string &trapLine = "", std::vector<std::string> extra = {}) {
+        mkdir(dir.file("etc").c_str(), 0700);
+        writeFile(dir.file("etc/mibagent.cmm"),
+                  readFile(std::string(SOURCE_DIR) + "/etc/mibagent.cmm"));
+        writeFile(dir.file("etc/mibagent.trp"),
+                  trapLine.empty() ? "# no destination\n" : trapLine + "\n");
+        writeFile(dir.file("etc/snmp.def"), definitions);
+        env["TARNOQSNMP_REGISTRY"] = dir.file("no-registry");
+        std::vector<std::string> argv{mibagent, "-h", "127.0.0.1", "-p", "0"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        process = std::make_unique<BackgroundProcess>(argv, dir.path, env);
+        const std::string mark = "mibagent: listening on 127.0.0.1 port ";
+        if (process->waitForOutput(mark, 5000)) {
+            std::string out = process->out();
+            port = std::stoi(out.substr(out.find(mark) + mark.size()));
+        }
+    }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port); }
+    ProcessResult walk(std::vector<std::string> args) {
+        std::vector<std::string> argv{mibwalk, "-h", "127.0.0.1", "-p", std::to_string(port),
+                                      "-t",    "5"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runProcess(argv, dir.path, env, 60);
+    }
+};
+
+ProcessResult netsnmp(const std::string &tool, std::vector<std::string> args) {
+    std::vector<std::string> argv{findProgram(tool), "-v1", "-On", "-m", "", "-t", "1", "-r", "0"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 30);
+}
+
+class MibagentTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (mibagent.empty() || mibwalk.empty())
+            GTEST_SKIP() << "mibagent or mibwalk is not built";
+    }
+    void needNetSnmp() {
+        if (findProgram("snmpget").empty() || findProgram("snmpset").empty())
+            GTEST_SKIP() << "snmpget/snmpset are not installed (Debian package snmp)";
+    }
+};
+
+TEST_F(MibagentTest, WalksTheSystemGroupByName) {
+    Agent a;
+    ASSERT_GT(a.port, 0) << a.process->out() << a.process->err();
+    auto r = a.walk({"system"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    auto lines = parseMibwalk(r.out);
+    ASSERT_EQ(lines.size(), 7u) << r.out;
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"sysDescr.0", "OctetString"}, {"sysObjectID.0", "ObjectId"},
+        {"sysUpTime.0", "TimeTicks"},  {"sysContact.0", "OctetString"},
+        {"sysName.0", "OctetString"},  {"sysLocation.0", "OctetString"},
+        {"sysServices.0", "Integer"}};
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(lines[i].name, names[i].first);
+        EXPECT_EQ(lines[i].kind, names[i].second);
+    }
+    EXPECT_EQ(lines[0].value.rfind("\"Linux ", 0), 0u) << lines[0].value;
+    EXPECT_EQ(lines[1].value, "1.3.6.1.4.1.32473");
+    EXPECT_EQ(lines[6].value, "72");
+}
+
+TEST_F(MibagentTest, InterfacesComeFromProcNetDev) {
+    Agent a;
+    ASSERT_GT(a.port, 0);
+    auto expected = procInterfaces();
+    ASSERT_FALSE(expected.empty());
+    auto r = a.walk({"ifNumber"});
+    EXPECT_EQ(r.out,
+              "Name: ifNumber.0 Kind: Integer Value: " + std::to_string(expected.size()) + " \n");
+    r = a.walk({"ifDescr", "ifMtu"});
+    EXPECT_EQ(r.status, 0);
+    auto lines = parseMibwalk(r.out);
+    ASSERT_EQ(lines.size(), 2 * expected.size()) << r.out;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(lines[2 * i].name, "ifDescr." + std::to_string(i + 1));
+        EXPECT_EQ(lines[2 * i].value, "\"" + expected[i] + "\"");
+        std::string mtu = readFile("/sys/class/net/" + expected[i] + "/mtu");
+        if (!mtu.empty()) {
+            EXPECT_EQ(lines[2 * i + 1].value, mtu.substr(0, mtu.find('\n')));
+        }
+    }
+}
+
+TEST_F(MibagentTest, WholeTreeIncreasesAndEnds) {
+    Agent a("", {"-b", "50"});
+    ASSERT_GT(a.port, 0);
+    auto r = a.walk({"1.3.6.1"});
+    EXPECT_EQ(r.status, 0);
+    auto lines = parseMibwalk(r.out);
+    for (size_t i = 1; i < lines.size(); ++i)
+        ASSERT_TRUE(oidGreater(lines[i].name, lines[i - 1].name))
+            << lines[i].name << " after " << lines[i - 1].name;
+    // system 7, ifNumber 1, 12 columns per interface, snmp 28, test table 50.
+    EXPECT_EQ(lines.size(), 7 + 1 + 12 * procInterfaces().size() + 28 + 50);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().name, "1.3.6.1.4.1.32473.1.1.1.50");
+    EXPECT_EQ(lines.back().value, "50");
+    EXPECT_EQ(r.out.substr(r.out.size() - 11), "End of MIB\n");
+}
+
+TEST_F(MibagentTest, GetAndSetRoundTrips) {
+    needNetSnmp();
+    Agent a;
+    ASSERT_GT(a.port, 0);
+    auto r = netsnmp("snmpget", {"-c", "public", a.address(), "1.3.6.1.2.1.1.7.0"});
+    EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.7.0 = INTEGER: 72\n") << r.err;
+
+    r = netsnmp("snmpset",
+                {"-c", "private", a.address(), "1.3.6.1.2.1.1.4.0", "s", "ops@example.org"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = netsnmp("snmpget", {"-c", "public", a.address(), "1.3.6.1.2.1.1.4.0"});
+    EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.4.0 = STRING: \"ops@example.org\"\n");
+
+    // public may only read: the Set is refused without an answer.
+    r = netsnmp("snmpset", {"-c", "public", a.address(), "1.3.6.1.2.1.1.4.0", "s", "intruder"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("Timeout"), std::string::npos) << r.err;
+    r = netsnmp("snmpget", {"-c", "public", a.address(), "1.3.6.1.2.1.1.4.0"});
+    EXPECT_EQ(r.out, ".1.3.6.1.2.1.1.4.0 = STRING: \"ops@example.org\"\n");
+
+    // A read-only variable, and a value of the wrong type, are refused.
+    r = netsnmp("snmpset", {"-c", "private", a.address(), "1.3.6.1.2.1.1.1.0", "s", "x"});
+    EXPECT_NE(r.err.find("noSuchName"), std::string::npos) << r.out << r.err;
+    r = netsnmp("snmpset", {"-c", "private", a.address(), "1.3.6.1.2.1.1.5.0", "i", "5"});
+    EXPECT_NE(r.err.find("badValue"), std::string::npos) << r.out << r.err;
+
+    r = netsnmp("snmpget", {"-Cf", "-c", "public", a.address(), "1.3.6.1.2.1.1.99.0"});
+    EXPECT_NE((r.out + r.err).find("noSuchName"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(MibagentTest, WrongCommunityIsRefusedAndCounted) {
+    needNetSnmp();
+    Agent a;
+    ASSERT_GT(a.port, 0);
+    auto r = netsnmp("snmpget", {"-c", "wrong", a.address(), "1.3.6.1.2.1.1.7.0"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("Timeout"), std::string::npos) << r.err;
+    r = netsnmp("snmpget", {"-c", "public", a.address(), "1.3.6.1.2.1.11.4.0"});
+    EXPECT_EQ(r.out, ".1.3.6.1.2.1.11.4.0 = Counter32: 1\n") << r.err;
+}
+
+TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
+    Agent a;
+    ASSERT_GT(a.port, 0);
+    UdpPeer peer;
+    const std::vector<ber::Bytes> hostile = {
+        {},
+        {0x30},
+        {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF},
+        ber::Bytes(5000, 0x30),
+        ber::message("public", 0xA1, 1, 0, 0,
+                     {ber::tlv(0x30, ber::cat({ber::tlv(0x06, {0x2B, 0x86}), ber::null()}))}),
+        ber::message("public", 0xA3, 2, 0, 0,
+                     {ber::varBind("1.3.6.1.2.1.1.5.0", ber::octets(std::string(1500, 'n')))}),
+        ber::message("public", 0xA7, 3, 0, 0, {}),
+    };
+    for (const auto &d : hostile)
+        peer.sendTo(a.port, d);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(a.process->running());
+    // Still answering.
+    peer.sendTo(a.port, ber::message("public", 0xA0, 77, 0, 0,
+                                     {ber::varBind("1.3.6.1.2.1.1.7.0", ber::null())}));
+    ber::Bytes in;
+    int from = 0;
+    bool answered = false;
+    for (int i = 0; i < 10 && !answered; ++i) {
+        if (!peer.receive(in, from, 500))
+            break;
+        auto m = ber::parse(in);
+        answered = m && m->requestId == 77;
+        if (answered) {
+            EXPECT_EQ(m->pduTag, 0xA2);
+            ASSERT_EQ(m->binds.size(), 1u);
+            EXPECT_EQ(ber::toInt(m->binds[0].value.content), 72);
+        }
+    }
+    EXPECT_TRUE(answered);
+}
+
+TEST_F(MibagentTest, EndsCleanlyOnSigintAndSigterm) {
+    for (int sig : {2, 15}) {
+        Agent a;
+        ASSERT_GT(a.port, 0);
+        EXPECT_EQ(a.process->stop(sig), 0) << "signal " << sig;
+    }
+}
+
+TEST_F(MibagentTest, SendsColdStartAtStart) {
+    std::string snmptrapd = findProgram("snmptrapd");
+    if (snmptrapd.empty())
+        GTEST_SKIP() << "snmptrapd is not installed (Debian package snmptrapd)";
+    TempDir t;
+    writeFile(t.file("snmptrapd.conf"), "disableAuthorization yes\n");
+    int trapPort = freeUdpPort();
+    BackgroundProcess receiver({snmptrapd, "-f", "-n", "-On", "-m", "", "-C", "-c",
+                                t.file("snmptrapd.conf"), "-Lf", t.file("traps.log"),
+                                "udp:127.0.0.1:" + std::to_string(trapPort)},
+                               t.path, {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}});
+    // Ready once it has written its start line.
+    for (int i = 0; i < 100 && readFile(t.file("traps.log")).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Agent a("public 127.0.0.1 " + std::to_string(trapPort));
+    ASSERT_GT(a.port, 0);
+    std::string log;
+    for (int i = 0; i < 100; ++i) {
+        log = readFile(t.file("traps.log"));
+        if (log.find("Cold Start") != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(log.find(".1.3.6.1.4.1.32473 Cold Start Trap (0)"), std::string::npos) << log;
+    EXPECT_NE(log.find("TRAP, SNMP v1, community public"), std::string::npos) << log;
+}
+
+} // namespace
