@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/avl.h"
 #include "agent/mib.h"
 #include "asn/asn.h"
 #include "smx/smx.h"
