@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "agent/avl.h"
 #include "platform/log.h"
@@ -85,6 +86,26 @@ MibEntry *mibNew() {
     }
     store->context = reinterpret_cast<uintptr_t>(tree);
     return store;
+}
+
+void mibFree(MibEntry *store) {
+    if (!store || store == processStore)
+        return;
+    AvlTree *tree = treeOf(store);
+    // Entries in order, each found from the one before; released only when
+    // the walk is over, since the tree's compare reads them.
+    std::vector<MibEntry *> entries;
+    const uint8_t *key = nullptr;
+    int length = 0;
+    while (auto *entry = static_cast<MibEntry *>(avlNext(tree, key, length))) {
+        entries.push_back(entry);
+        key = entry->oid;
+        length = entry->oidLen;
+    }
+    for (MibEntry *entry : entries)
+        std::free(entry);
+    avlFree(tree);
+    std::free(store);
 }
 
 // A second call hands back the store of the first, so nothing registered is

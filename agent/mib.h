@@ -44,6 +44,8 @@ struct MibEntry {
 
 MibEntry *mibInit(); // the process store, made writable; none when out of memory
 MibEntry *mibNew();
+// Releases a store of mibNew's with its entries; never the process store.
+void mibFree(MibEntry *store);
 MibEntry *mibGetStore(ApsRec *handle); // the handle is not looked at
 int mibIsWritable(ApsRec *handle);
 void mibSetWritable(int writable); // an agent that serves reads only clears it

@@ -110,7 +110,8 @@ AsnNode *get(MibEntry *store, const std::vector<uint8_t> &oid) {
 std::vector<std::pair<Arcs, int>> walk(MibEntry *store, const std::vector<uint8_t> &start) {
     std::vector<std::pair<Arcs, int>> seen;
     uint8_t buffer[MIB_OID_MAX];
-    std::memcpy(buffer, start.data(), start.size());
+    if (!start.empty())
+        std::memcpy(buffer, start.data(), start.size());
     int length = static_cast<int>(start.size());
     while (AsnNode *value = mibNext(store, buffer, &length, MIB_OID_MAX)) {
         seen.emplace_back(arcsOf(buffer, length), intOf(value));
@@ -122,6 +123,7 @@ std::vector<std::pair<Arcs, int>> walk(MibEntry *store, const std::vector<uint8_
 
 struct StoreTest : ::testing::Test {
     MibEntry *store = mibNew();
+    ~StoreTest() override { mibFree(store); }
 };
 
 // Object-identifier order, not octet order, wherever a sub-identifier needs
@@ -190,6 +192,7 @@ TEST_F(StoreTest, OverlappingRegistrationsAreRefused) {
         ASSERT_EQ(add(s, enc(c.first), &one), 0);
         EXPECT_EQ(add(s, enc(c.second), &two), c.expected) << c.first << " then " << c.second;
         EXPECT_EQ(intOf(get(s, enc((std::string(c.first) + ".1.0").c_str()))), 1);
+        mibFree(s);
     }
 }
 
@@ -479,6 +482,7 @@ TEST(MibModel, AgreesWithAMapOfNames) {
                 EXPECT_EQ(arcsOf(buffer, length), after->first);
             }
         }
+        mibFree(store);
     }
 }
 
