@@ -29,6 +29,10 @@ struct Service {
     std::array<Slot, TIMER_SLOTS> slots;
     uint32_t lastId = 0;
     bool running = false;
+    // When the thread wakes next by itself (max while it waits for work):
+    // a start needs to wake it only for an earlier deadline, and a cancel
+    // never does, so a walk's re-arm per datagram costs no system call.
+    Clock::time_point wakesAt = Clock::time_point::max();
 };
 
 Service *service() {
@@ -51,10 +55,12 @@ void *serve(void *argument) {
     for (;;) {
         Slot *next = earliest(*s);
         if (!next) {
+            s->wakesAt = Clock::time_point::max();
             s->wake.wait(guard);
             continue;
         }
         if (Clock::now() < next->due) {
+            s->wakesAt = next->due;
             s->wake.wait_until(guard, next->due);
             continue; // the set may have changed meanwhile
         }
@@ -96,7 +102,10 @@ uint32_t timerStart(uint32_t delayMs, uint32_t resolutionMs, TimerRoutine routin
     free->due = Clock::now() + std::chrono::milliseconds(delayMs);
     free->routine = routine;
     free->user = user;
-    s->wake.notify_one();
+    if (free->due < s->wakesAt) {
+        s->wakesAt = free->due;
+        s->wake.notify_one();
+    }
     return id;
 }
 
@@ -107,8 +116,7 @@ int timerCancel(uint32_t id) {
     std::lock_guard<std::mutex> guard(s->lock);
     for (Slot &slot : s->slots)
         if (slot.id == id) {
-            slot.id = 0;
-            s->wake.notify_one();
+            slot.id = 0; // the thread finds the slot free when it wakes
             return 0;
         }
     return 1;
