@@ -186,39 +186,64 @@ int mibAdd(MibEntry *store, const uint8_t *oid, int length, AsnNode *packed) {
     return 0;
 }
 
-// An instance of more sub-identifiers than the access functions take is
-// answered as absent: cut short, it would name another instance.
-AsnNode *mibGet(MibEntry *store, const uint8_t *oid, int length) {
-    if (!store)
-        return nullptr;
+namespace {
+
+// The entry that covers a name and the name's instance. An instance of more
+// sub-identifiers than the access functions take counts as none: cut short,
+// it would name another instance. subIds has room for one more than they take.
+MibEntry *covering(MibEntry *store, const uint8_t *oid, int length, uint32_t *subIds, int *count) {
     auto *entry = static_cast<MibEntry *>(avlFind(treeOf(store), oid, length));
     if (!entry)
         return nullptr;
+    *count = instanceOf(entry, oid, length, subIds, MIB_INSTANCE_MAX + 1);
+    return *count < 0 || *count > MIB_INSTANCE_MAX ? nullptr : entry;
+}
+
+} // namespace
+
+AsnNode *mibGet(MibEntry *store, const uint8_t *oid, int length) {
     uint32_t subIds[MIB_INSTANCE_MAX + 1];
-    int count = instanceOf(entry, oid, length, subIds, MIB_INSTANCE_MAX + 1);
-    if (count < 0 || count > MIB_INSTANCE_MAX || !entry->ops->get)
+    int count = 0;
+    MibEntry *entry = store ? covering(store, oid, length, subIds, &count) : nullptr;
+    if (!entry || !entry->ops->get)
         return nullptr;
     return entry->ops->get(subIds, count, entry->context);
 }
+
+namespace {
+
+// Asks an entry for the instance after subIds[0..count) and writes its name
+// after the entry's identifier, already in buffer. A value that came back but
+// whose name does not fit is released, and *full set.
+AsnNode *askNext(const MibEntry *entry, uint32_t *subIds, int count, uint8_t *buffer, int *length,
+                 int size, bool *full) {
+    AsnNode *value = nextOf(entry, subIds, &count);
+    if (!value)
+        return nullptr;
+    int total = appendInstance(buffer, entry->oidLen, size, subIds, count);
+    if (total < 0) {
+        *full = true;
+        return asnFree(value);
+    }
+    *length = total;
+    return value;
+}
+
+} // namespace
 
 AsnNode *mibNext(MibEntry *store, uint8_t *buffer, int *length, int size) {
     if (!store || !buffer || !length || *length < 0 || *length > size)
         return nullptr;
     AvlTree *tree = treeOf(store);
     uint32_t subIds[MIB_INSTANCE_MAX];
+    bool full = false;
     // The successor of the first 256 sub-identifiers is also that of the
     // whole instance, since no instance has more.
     if (auto *entry = static_cast<MibEntry *>(avlFind(tree, buffer, *length))) {
         int count = instanceOf(entry, buffer, *length, subIds, MIB_INSTANCE_MAX);
-        if (count < 0)
-            count = 0;
-        if (AsnNode *value = nextOf(entry, subIds, &count)) {
-            int total = appendInstance(buffer, entry->oidLen, size, subIds, count);
-            if (total < 0)
-                return asnFree(value);
-            *length = total;
+        AsnNode *value = askNext(entry, subIds, count < 0 ? 0 : count, buffer, length, size, &full);
+        if (value || full)
             return value;
-        }
         // No instance follows in this entry: on to the next one, the name
         // still as it came.
     }
@@ -227,14 +252,9 @@ AsnNode *mibNext(MibEntry *store, uint8_t *buffer, int *length, int size) {
             return nullptr;
         std::memcpy(buffer, entry->oid, static_cast<size_t>(entry->oidLen));
         *length = entry->oidLen;
-        int count = 0;
-        if (AsnNode *value = nextOf(entry, subIds, &count)) {
-            int total = appendInstance(buffer, entry->oidLen, size, subIds, count);
-            if (total < 0)
-                return asnFree(value);
-            *length = total;
+        AsnNode *value = askNext(entry, subIds, 0, buffer, length, size, &full);
+        if (value || full)
             return value;
-        }
     }
     return nullptr;
 }
@@ -244,12 +264,10 @@ namespace {
 int setStep(MibEntry *store, const uint8_t *oid, int length, AsnNode *value, bool test) {
     if (!store)
         return SMP_GEN_ERR;
-    auto *entry = static_cast<MibEntry *>(avlFind(treeOf(store), oid, length));
-    if (!entry)
-        return SMP_NO_SUCH_NAME;
     uint32_t subIds[MIB_INSTANCE_MAX + 1];
-    int count = instanceOf(entry, oid, length, subIds, MIB_INSTANCE_MAX + 1);
-    if (count < 0 || count > MIB_INSTANCE_MAX)
+    int count = 0;
+    MibEntry *entry = covering(store, oid, length, subIds, &count);
+    if (!entry)
         return SMP_NO_SUCH_NAME;
     auto fn = test ? entry->ops->testSet : entry->ops->set;
     // RFC 1157, 4.1.5: a variable that cannot be set is noSuchName.

@@ -107,6 +107,35 @@ int32_t walkBindings(AsnNode *pdu, MibEntry *store, AsnNode *replyList, BindStep
     return status;
 }
 
+// The numbered traces of a read step: VarBind not built, list full, done.
+struct StepTraces {
+    const char *notBuilt, *full, *done;
+};
+
+// Appends a binding built for the reply (none when it could not be built).
+int32_t appendBind(AsnNode *replyList, AsnNode *vb, const StepTraces &traces) {
+    int32_t status = 0;
+    if (!vb) {
+        status = SMP_TOO_BIG;
+        trace(0, traces.notBuilt);
+    } else if (asnAppend(replyList, vb) != 0) {
+        status = SMP_TOO_BIG;
+        trace(0, traces.full);
+    } else {
+        trace(1, traces.done);
+    }
+    asnFree(vb);
+    return status;
+}
+
+// A VarBind of the request's own name node and the value found.
+AsnNode *requestBind(const AsnNode *name, const AsnNode *value) {
+    AsnNode *vb = asnNewConstructed(0, 16, ASN_SEQUENCE);
+    if (vb && (asnAppend(vb, name) != 0 || asnAppend(vb, value) != 0))
+        vb = asnFree(vb);
+    return vb;
+}
+
 int32_t getStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
     traceTree("smpGetOp: bind:\n", bind);
     AsnNode *name = asnComponent(bind, 1);
@@ -119,17 +148,8 @@ int32_t getStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
         status = SMP_NO_SUCH_NAME;
         trace(0, "smpGetOp 1\n");
     } else {
-        AsnNode *vb = asnNewConstructed(0, 16, ASN_SEQUENCE);
-        if (!vb || asnAppend(vb, name) != 0 || asnAppend(vb, value) != 0) {
-            status = SMP_TOO_BIG;
-            trace(0, "smpGetOp 2\n");
-        } else if (asnAppend(replyList, vb) != 0) {
-            status = SMP_TOO_BIG;
-            trace(0, "smpGetOp 6\n");
-        } else {
-            trace(1, "smpGetOp 7\n");
-        }
-        asnFree(vb);
+        status = appendBind(replyList, requestBind(name, value),
+                            {"smpGetOp 2\n", "smpGetOp 6\n", "smpGetOp 7\n"});
         asnFree(value);
     }
     asnFree(name);
@@ -154,18 +174,9 @@ int32_t nextStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
         trace(0, "smpNextOp 1\n"); // the end of the MIB
         return SMP_NO_SUCH_NAME;
     }
-    int32_t status = 0;
-    AsnNode *vb = smpVarBind(buffer, length, value);
-    if (!vb) {
-        status = SMP_TOO_BIG;
-        trace(0, "smpNextOp 2\n");
-    } else if (asnAppend(replyList, vb) != 0) {
-        status = SMP_TOO_BIG;
-        trace(0, "smpNextOp 6\n");
-    } else {
-        trace(1, "smpNextOp 7\n");
-    }
-    asnFree(vb);
+    // The name is the next instance's, not the request's.
+    int32_t status = appendBind(replyList, smpVarBind(buffer, length, value),
+                                {"smpNextOp 2\n", "smpNextOp 6\n", "smpNextOp 7\n"});
     asnFree(value);
     return status;
 }
