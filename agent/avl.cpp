@@ -54,6 +54,14 @@ void rebalanceInsert(AvlTree *tree, AvlPath *path, int k) {
     int32_t d = path->entry[k].direction;
     AvlNode *b = path->entry[k + 1].node;
     int32_t e = path->entry[k + 1].direction;
+    if (e == AVL_BALANCED) {
+        // b is the new node itself: a leaned towards a side that was empty,
+        // which only a tree altered from outside does. There is no
+        // grandchild in the path to rotate over, so the node stays where it
+        // was linked and the balances are left as they are.
+        logPrintfFlush("avlInsert: balance inconsistency.\n");
+        return;
+    }
     path->level = k;
     if (e == d) {
         avlLink(tree, path, b);
@@ -356,7 +364,8 @@ void avlPrintNode(const AvlNode *node, AvlPrintFn print, const char *label, int 
         logPrintf("  ");
     logPrintf("%s(", label);
     if (node) {
-        print(node->item);
+        if (print)
+            print(node->item);
         switch (node->balance) {
         case AVL_BALANCED:
             logPrintf("[balanced]");

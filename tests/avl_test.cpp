@@ -165,41 +165,69 @@ TEST(AvlRemove, RootOfThreeTakesTheSuccessorsItem) {
     EXPECT_EQ(avlRemove(nullptr, bytes("1"), 1), 1);
 }
 
-// Which rebalancing case a removal takes below the root, and whether the walk
-// then goes on to the root ("bal =" traced for it) or stops.
-TEST(AvlRemove, CasesStopOrContinueAsTheSiblingLeans) {
+// Every rebalancing step of a removal, in order: which case the walk takes,
+// and whether it goes on upwards ("bal =" for the node above) or stops.
+TEST(AvlRemove, StepsStopOrContinueAsTheSiblingLeans) {
     struct Case {
         std::vector<std::string> keys;
-        std::string line, expected;
-        bool continues;
+        std::string removed, before;
+        std::vector<std::string> steps;
+        std::string after;
     } cases[] = {
-        {{"8", "3", "A", "2", "5", "9", "B", "6"},
-         "avlRemove: Rebalance: case 1.\n",
-         "8/0(5/0(3/0 6/0) A/0(9/0 B/0))",
-         true},
-        {{"8", "3", "A", "2", "5", "9", "B", "4"},
-         "avlRemove: Rebalance: case 2.\n",
-         "8/0(4/0(3/0 5/0) A/0(9/0 B/0))",
-         true},
-        {{"8", "3", "A", "2", "5", "9", "B", "4", "6"},
-         "avlRemove: Rebalance: case 3.\n",
-         "8/1(5/1(3/2(- 4/0) 6/0) A/0(9/0 B/0))",
-         false},
+        {{"2", "1", "3"},
+         "1",
+         "2/0(1/0 3/0)",
+         {"bal = 0, dir = 1.", "bal == balanced."},
+         "2/2(- 3/0)"},
+        // Balanced sibling: the height is kept, nothing above is visited.
+        {{"10", "04", "12", "01", "06", "11", "13", "05", "07"},
+         "01",
+         "10/1(04/2(01/0 06/0(05/0 07/0)) 12/0(11/0 13/0))",
+         {"bal = 2, dir = 1.", "Rebalance: case 3."},
+         "10/1(06/1(04/2(- 05/0) 07/0) 12/0(11/0 13/0))"},
+        // Sibling leaning away: single rotation, lower, so on to the root.
+        {{"10", "04", "12", "01", "06", "11", "13", "07"},
+         "01",
+         "10/1(04/2(01/0 06/2(- 07/0)) 12/0(11/0 13/0))",
+         {"bal = 2, dir = 1.", "Rebalance: case 1.", "bal = 1, dir = 1.", "bal == dir."},
+         "10/0(06/0(04/0 07/0) 12/0(11/0 13/0))"},
+        // Sibling leaning towards the removal: double rotation, then upwards.
+        {{"10", "04", "12", "01", "06", "11", "13", "05"},
+         "01",
+         "10/1(04/2(01/0 06/1(05/0 -)) 12/0(11/0 13/0))",
+         {"bal = 2, dir = 1.", "Rebalance: case 2.", "bal = 1, dir = 1.", "bal == dir."},
+         "10/0(05/0(04/0 06/0) 12/0(11/0 13/0))"},
+        // A rotation at the root stores the new root in the head.
+        {{"2", "1", "3", "4"},
+         "1",
+         "2/2(1/0 3/2(- 4/0))",
+         {"bal = 2, dir = 1.", "Rebalance: case 1."},
+         "3/0(2/0 4/0)"},
+        // Two children: the successor's item moves up and its parent is the
+        // first node walked.
+        {{"20", "10", "30", "05", "15", "25", "40", "27"},
+         "20",
+         "20/2(10/0(05/0 15/0) 30/1(25/2(- 27/0) 40/0))",
+         {"bal = 1, dir = 1.", "bal == dir.", "bal = 2, dir = 2.", "bal == dir."},
+         "25/0(10/0(05/0 15/0) 30/0(27/0 40/0))"},
     };
     for (const Case &c : cases) {
         Tree t;
         for (const std::string &k : c.keys)
-            t.insert(k);
+            ASSERT_EQ(t.insert(k), 0);
+        ASSERT_EQ(shape(t.root()), c.before);
         Traced traced;
-        ASSERT_EQ(t.remove("2"), 0);
-        const auto &m = traced.capture.messages;
-        auto at = std::find(m.begin(), m.end(), c.line);
-        ASSERT_NE(at, m.end()) << c.line;
-        bool rootVisited =
-            std::find(at, m.end(), std::string("avlRemove: bal = 1, dir = 1.\n")) != m.end();
-        EXPECT_EQ(rootVisited, c.continues) << c.line;
-        EXPECT_EQ(shape(t.root()), c.expected);
-        EXPECT_EQ(m.back(), "avlRemove: Ok.\n");
+        ASSERT_EQ(t.remove(c.removed), 0);
+        // The steps without the dump that the entry trace writes.
+        std::vector<std::string> steps;
+        for (const std::string &m : traced.capture.messages)
+            if (m.rfind("avlRemove: ", 0) == 0)
+                steps.push_back(m.substr(11, m.size() - 12));
+        std::vector<std::string> expected = c.steps;
+        expected.push_back("Ok.");
+        EXPECT_EQ(steps, expected) << c.before;
+        EXPECT_EQ(shape(t.root()), c.after) << c.before;
+        EXPECT_EQ(t.find(c.removed), nullptr);
     }
 }
 
@@ -219,6 +247,47 @@ TEST(AvlRemove, BrokenBalanceIsReportedNotFollowed) {
     logLevel = saved;
     EXPECT_EQ(capture.messages, std::vector<std::string>{"avlRemove: balance inconsistency.\n"});
     EXPECT_EQ(shape(t.root()), "2/2");
+}
+
+// The sibling is there but promises a grandchild it lacks, or has no
+// balance at all: the same report and stop.
+TEST(AvlRemove, BrokenSiblingIsReportedNotFollowed) {
+    struct Case {
+        int32_t siblingBalance;
+        const char *after;
+    } cases[] = {{AVL_LEFT, "2/2(- 3/1)"}, {7, "2/2(- 3/7)"}};
+    for (const Case &c : cases) {
+        Tree t;
+        for (const char *k : {"2", "1", "3"})
+            t.insert(k);
+        t.root()->balance = AVL_RIGHT;
+        t.root()->link[AVL_RIGHT]->balance = c.siblingBalance;
+        int saved = logLevel;
+        logLevel = 0;
+        EventCapture capture;
+        EXPECT_EQ(t.remove("1"), 0);
+        logLevel = saved;
+        EXPECT_EQ(capture.messages,
+                  std::vector<std::string>{"avlRemove: balance inconsistency.\n"});
+        EXPECT_EQ(shape(t.root()), c.after);
+        EXPECT_EQ(t.find("1"), nullptr);
+    }
+}
+
+// A root leaning towards an empty side: the new node lands there and the
+// walk stops before looking for a grandchild the path does not hold.
+TEST(AvlInsert, BrokenBalanceIsReportedNotFollowed) {
+    Tree t;
+    t.insert("2");
+    t.root()->balance = AVL_LEFT;
+    int saved = logLevel;
+    logLevel = 0;
+    EventCapture capture;
+    EXPECT_EQ(t.insert("1"), 0);
+    logLevel = saved;
+    EXPECT_EQ(capture.messages, std::vector<std::string>{"avlInsert: balance inconsistency.\n"});
+    EXPECT_EQ(shape(t.root()), "2/1(1/0 -)");
+    ASSERT_NE(t.find("1"), nullptr);
 }
 
 // The root prints A and its leaves B and C.
@@ -255,6 +324,119 @@ TEST(AvlPrint, TreeOfNoneAndPath) {
     std::snprintf(expected, sizeof expected, "%08" PRIXPTR " 1\n",
                   reinterpret_cast<uintptr_t>(&node));
     EXPECT_EQ(capture.messages[2], expected);
+}
+
+TEST(AvlInsert, LevelTwoTraceDumpsTheTreeFirst) {
+    Tree t;
+    t.insert("A");
+    Traced traced;
+    ASSERT_EQ(t.insert("B"), 0);
+    EXPECT_EQ(traced.capture.joined(), "avlInsert.\n"
+                                       "\n(A[balanced]\n  L:()\n  R:()\n)"
+                                       "\n"
+                                       "avlInsert: Ok.\n");
+}
+
+// Refusals report only from level 2 on; below it they are silent.
+TEST(AvlTrace, RefusalsAreSilentBelowLevelTwo) {
+    Tree t;
+    t.insert("k");
+    Item other{"k"};
+    int saved = logLevel;
+    logLevel = 1;
+    EventCapture capture;
+    EXPECT_EQ(avlInsert(t.tree, bytes("k"), 1, &other), 1);
+    EXPECT_EQ(avlInsert(nullptr, bytes("x"), 1, &other), 1);
+    EXPECT_EQ(avlInsert(t.tree, bytes("x"), 1, nullptr), 1);
+    EXPECT_EQ(avlRemove(nullptr, bytes("k"), 1), 1);
+    EXPECT_EQ(avlRemove(t.tree, bytes("x"), 1), 1);
+    logLevel = saved;
+    EXPECT_TRUE(capture.messages.empty()) << capture.joined();
+    EXPECT_EQ(t.find("k"), t.items.front().get());
+}
+
+std::string hex(const void *p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%08" PRIXPTR, reinterpret_cast<uintptr_t>(p));
+    return text;
+}
+
+TEST(AvlVerify, ReportsEveryBadNodeAndKeepsTheHeight) {
+    Tree t;
+    for (const char *k : {"20", "10", "30", "05"})
+        t.insert(k);
+    AvlNode *top = t.root();
+    AvlNode *left = top->link[AVL_LEFT];
+    AvlNode *right = top->link[AVL_RIGHT];
+    ASSERT_EQ(shape(top), "20/1(10/1(05/0 -) 30/0)");
+    struct Case {
+        void (*breakIt)(AvlNode *top);
+        std::vector<const AvlNode *> bad;
+    } cases[] = {
+        {[](AvlNode *) {}, {}},
+        {[](AvlNode *r) { r->balance = AVL_BALANCED; }, {top}},
+        {[](AvlNode *r) { r->link[AVL_LEFT]->balance = AVL_RIGHT; }, {left}},
+        {[](AvlNode *r) {
+             r->balance = AVL_RIGHT;
+             r->link[AVL_LEFT]->balance = AVL_BALANCED;
+         },
+         {left, top}}, // children before parents
+        // Without its right side the root is two higher on the left.
+        {[](AvlNode *r) { r->link[AVL_RIGHT] = nullptr; }, {top}},
+    };
+    for (const Case &c : cases) {
+        c.breakIt(top);
+        EventCapture capture;
+        EXPECT_EQ(avlVerifyTree(t.tree), 3);
+        std::string expected;
+        for (const AvlNode *n : c.bad)
+            expected += "avlVerify: Node " + hex(n) + " bad\n";
+        EXPECT_EQ(capture.joined(), expected);
+        top->balance = AVL_LEFT;
+        left->balance = AVL_LEFT;
+        top->link[AVL_RIGHT] = right;
+    }
+}
+
+TEST(AvlPrint, BalanceWordsAndNoPrintFunction) {
+    Item a{"A"};
+    AvlNode *node = avlAllocNode(&a);
+    ASSERT_NE(node, nullptr);
+    struct Case {
+        int32_t balance;
+        AvlPrintFn print;
+        const char *text;
+    } cases[] = {
+        {AVL_BALANCED, printItem, "A[balanced]"}, {AVL_LEFT, printItem, "A[left]"},
+        {AVL_RIGHT, printItem, "A[right]"},       {-3, printItem, "A[unknown: -3]"},
+        {AVL_BALANCED, nullptr, "[balanced]"},
+    };
+    for (const Case &c : cases) {
+        node->balance = c.balance;
+        EventCapture capture;
+        avlPrintNode(node, c.print, "R:", 1);
+        EXPECT_EQ(capture.joined(), std::string("\n  R:(") + c.text + "\n    L:()\n    R:()\n  )");
+    }
+    std::free(node);
+}
+
+// avlSuccessor leaves the path at the successor's parent entry.
+TEST(AvlLookup, SuccessorPath) {
+    Tree t;
+    for (const char *k : {"20", "10", "30", "25"})
+        t.insert(k);
+    struct Case {
+        const char *key, *next;
+        int level;
+    } cases[] = {{"25", "30", 1}, {"20", "25", 2}, {"10", "20", 0}, {"30", nullptr, 0}};
+    for (const Case &c : cases) {
+        AvlPath path{};
+        AvlNode *found = avlSearch(t.root(), bytes(c.key), 2, &path, compareItem);
+        ASSERT_NE(found, nullptr);
+        AvlNode *next = avlSuccessor(found, &path);
+        EXPECT_EQ(keyOf(next), c.next ? c.next : "-") << c.key;
+        EXPECT_EQ(path.level, c.level) << c.key;
+    }
 }
 
 // Random inserts, finds, nexts and removes against std::map, the tree
