@@ -262,6 +262,23 @@ TEST_F(WalkTest, LateAnswerToAnEarlierIdIsIgnored) {
     EXPECT_EQ(agent.ids(), (std::vector<int64_t>{5, 6, 7, 8}));
 }
 
+TEST_F(WalkTest, RequestIdsWrapPastTwoToThe31) {
+    // Sent as unsigned, so the id after 2147483647 goes out as 00 80 00 00 00;
+    // one agent echoes those octets, the other re-encodes the id as signed.
+    for (bool reencode : {false, true}) {
+        ScriptedAgent agent([reencode](ber::Message r) {
+            if (reencode)
+                r.requestId = static_cast<int32_t>(static_cast<uint32_t>(r.requestId));
+            return std::vector<Bytes>{answerFrom(systemMib, r)};
+        });
+        auto r = w.run(agent, {"-i", "2147483646", "1.3.6.1.2.1.1"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.out, systemLines);
+        EXPECT_EQ(agent.ids(),
+                  (std::vector<int64_t>{2147483646, 2147483647, 2147483648, 2147483649}));
+    }
+}
+
 TEST_F(WalkTest, CommunityLengthLimit) {
     ScriptedAgent agent(
         [](const ber::Message &r) { return std::vector<Bytes>{answerFrom(systemMib, r)}; });

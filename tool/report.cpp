@@ -125,7 +125,10 @@ int toolUpcall(SmpObject *object, SmpPdu *record) {
             return 0;
         }
         record->type = SMP_GET_NEXT_REQUEST;
-        record->requestId = ++requestId;
+        // Ids wrap past 2147483647 to -2147483648 (unsigned arithmetic, no overflow);
+        // the agent may echo the five-octet unsigned form or re-encode it: both decode alike.
+        requestId = static_cast<int32_t>(static_cast<uint32_t>(requestId) + 1u);
+        record->requestId = requestId;
         record->errorStatus = SMP_NO_ERROR;
         if (smpRequest(object, record) != 0) {
             // Left unsent, the walk would wait for an answer that never comes.
