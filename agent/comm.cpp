@@ -28,7 +28,7 @@ int tryCandidate(CfgSearch *search, void *context) {
     bool first = search->form == CFG_FORM_DIR;
     if (first && logLevel)
         logPrintfFlush("cmmABFile: %s\n", search->path);
-    attempt->file = fopen(search->path, "r");
+    attempt->file = fileOpen(search->path, "r");
     if (!attempt->file && first)
         logPrintfFlush("cmmABFile: %s Error not found\n", search->path);
     return attempt->file != nullptr;
@@ -59,7 +59,7 @@ int cmmABFile(const char *baseName, const char *fileName, FILE **file, char *pat
         if (strlen(fileName) > static_cast<size_t>(CFG_PATH_MAX))
             return -1;
         strcpy(path, fileName);
-        *file = fopen(fileName, "r");
+        *file = fileOpen(fileName, "r");
         return *file ? 0 : -1;
     }
     char stem[COMM_STEM_MAX + 1];

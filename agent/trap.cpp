@@ -37,7 +37,7 @@ int tryCandidate(CfgSearch *search, void *context) {
     auto *attempt = static_cast<OpenTry *>(context);
     if (search->form == CFG_FORM_DIR && logLevel)
         logPrintfFlush("trpABFile: %s\n", search->path);
-    attempt->file = fopen(search->path, "r");
+    attempt->file = fileOpen(search->path, "r");
     return attempt->file != nullptr;
 }
 
@@ -232,7 +232,7 @@ int trapInit() {
         // A name longer than a path may be is one that does not open.
         if (strlen(fileName) <= static_cast<size_t>(CFG_PATH_MAX)) {
             strcpy(path, fileName);
-            file = fopen(fileName, "r");
+            file = fileOpen(fileName, "r");
         }
         if (!file) {
             trapErrorFn(0, "no such file : ", fileName);

@@ -1,5 +1,7 @@
 #include "platform/registry.h"
 
+#include "platform/file.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,7 +56,7 @@ int regOpenKey(const char *keyPath, RegKey **key) {
     if (!keyPath || !key)
         return REG_BAD_ARGUMENT;
     *key = nullptr;
-    FILE *f = fopen(hivePath(), "r");
+    FILE *f = fileOpen(hivePath(), "r");
     if (!f)
         return REG_NOT_FOUND;
     RegKey *found = nullptr;

@@ -66,7 +66,7 @@ struct OpenContext {
 
 int tryOpen(CfgSearch *search, void *context) {
     auto *open = static_cast<OpenContext *>(context);
-    open->file = fopen(search->path, open->mode);
+    open->file = fileOpen(search->path, open->mode);
     return open->file != nullptr;
 }
 

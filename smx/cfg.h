@@ -8,6 +8,8 @@
 // longer line is read in pieces.
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstdio>
 
 inline constexpr int CFG_DIR_BUFFER = 260;
@@ -49,7 +51,7 @@ using CfgTryFn = int (*)(CfgSearch *search, void *context);
 // that cannot be formed is skipped; one that is too long is reported.
 unsigned cfgSearch(CfgSearch *search, const char *fileName, unsigned forms, CfgTryFn tryFn,
                    void *context);
-// cfgSearch with fopen(path, mode) as the test: the open file, or none.
+// cfgSearch with fileOpen(path, mode) as the test: the open file, or none.
 FILE *cfgOpenFirst(CfgSearch *search, const char *fileName, unsigned forms, const char *mode);
 
 // Reads a configuration file line by line: lines of at most CFG_LINE_MAX

@@ -112,7 +112,7 @@ void include(int *counter, const char *argument, int line, int storing, IncludeC
             defErrorFn(line, "includes nested too deep :", path);
         return;
     }
-    FILE *included = fopen(path, "r");
+    FILE *included = fileOpen(path, "r");
     if (!included) {
         if (!storing)
             defErrorFn(line, "can't access", path);
@@ -228,7 +228,7 @@ int openABFile(const char *fileString, char *openFileName, int capacity) {
     bool storing = openFileName[0] != '\0';
     FILE *file = nullptr;
     if (storing) {
-        file = fopen(openFileName, "r");
+        file = fileOpen(openFileName, "r");
         if (!file) {
             defErrorFn(0, "can't re-access", openFileName);
             return -1;
@@ -239,7 +239,7 @@ int openABFile(const char *fileString, char *openFileName, int capacity) {
             defErrorFn(0, "definition file path too long :", fileString);
             return -1;
         }
-        file = fopen(fileString, "r");
+        file = fileOpen(fileString, "r");
         if (!file)
             return -1;
         memcpy(openFileName, fileString, length + 1);
@@ -254,7 +254,7 @@ int openABFile(const char *fileString, char *openFileName, int capacity) {
                 if (s->form == CFG_FORM_DIR && logLevel >= 1)
                     logPrintf("openABFile: %s, openFileName: %s\n", s->directory, s->path);
                 auto *ctx = static_cast<TraceContext *>(c);
-                ctx->file = fopen(s->path, "r");
+                ctx->file = fileOpen(s->path, "r");
                 return ctx->file ? 1 : 0;
             },
             &context);

@@ -55,7 +55,7 @@ uint32_t *attachShared(const char *keyFile) {
     struct stat st;
     if (stat(keyFile, &st) != 0)
         return nullptr;
-    FILE *file = fopen(keyFile, "r");
+    FILE *file = fileOpen(keyFile, "r");
     if (!file)
         return nullptr;
     int id = 0;
@@ -89,7 +89,7 @@ int tryAutPlace(CfgSearch *search, void *context) {
         trace("authABFile: %s\n", search->path);
     bool taken;
     if (c->mode) {
-        c->file = fopen(search->path, c->mode);
+        c->file = fileOpen(search->path, c->mode);
         taken = c->file != nullptr;
     } else {
         taken = authFileWritable(search->path) == 1;
@@ -178,7 +178,7 @@ void authReadSetting(uint32_t *setting) {
             auto *ctx = static_cast<AutContext *>(c);
             if (s->form == CFG_FORM_DIR)
                 trace("authABFile: %s\n", s->path);
-            ctx->file = fopen(s->path, ctx->mode);
+            ctx->file = fileOpen(s->path, ctx->mode);
             return ctx->file ? 1 : 0;
         },
         &context);

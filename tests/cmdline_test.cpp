@@ -276,6 +276,10 @@ TEST(Mibwalk, ExitStatusesAndMessages) {
         {{"-h", "10.1.2.3", "-t", "010", "-i", "0x1e", "-c", "ccccccccccccccccc", "1.3.6.1"},
          2,
          program + ": Error sending protocol request\n"},
+        // A device is no definitions file: read, it would never end.
+        {{"-h", "10.1.2.3", "-df", "/dev/zero", "-c", "ccccccccccccccccc", "1.3.6.1"},
+         2,
+         program + ": Error sending protocol request\n"},
     };
     for (const Case &c : cases) {
         std::vector<std::string> argv = c.args;

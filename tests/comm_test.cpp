@@ -285,7 +285,9 @@ TEST_F(CommTest, SearchOrderDirectoryThenEtcThenBareName) {
         // Logged whatever logLevel is.
         EXPECT_EQ(capture.joined(), "cmmABFile: " + inDir + " Error not found\n");
     }
+    // A directory of the file's name is no file: the search goes on.
     std::filesystem::remove(dir.file("etc/mibagent.cmm"));
+    std::filesystem::create_directories(dir.file("etc/mibagent.cmm"));
     ASSERT_EQ(cmmABFile("mibagent", nullptr, &file, path), 0);
     fclose(file);
     EXPECT_STREQ(path, "mibagent.cmm");

@@ -194,10 +194,17 @@ TEST(DefFile, NamedFileIsTheOnlyPlace) {
     EXPECT_EQ(run.reports, (Lines{"mibwalk : can't read definition file \n"}));
     EXPECT_TRUE(tableNames().empty());
 
-    writeFile(s.work.file("mine.def"), "mine = 1.4\n");
+    // A directory opens on Linux and reads nothing: it is no definitions file.
+    defSetDefinitionFile("/etc");
+    run = readDefinitions();
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.reports, (Lines{"mibwalk : can't read definition file \n"}));
+
+    writeFile(s.work.file("mine.def"), "INCLUDE \"/tmp\"\nmine = 1.4\n");
     defSetDefinitionFile("mine.def");
     run = readDefinitions();
     EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.reports, (Lines{HEADER, lineError(1, "can't access", "/tmp")}));
     EXPECT_EQ(tableNames(), (Lines{"mine=1.4"}));
 }
 

@@ -87,6 +87,9 @@ TEST(AuthSetting, PlacesInOrder) {
     EXPECT_EQ(setting(), 1u); // none anywhere
     writeFile(s.work.file("snmp.aut"), "AUTHENTICATIONTRAP=disabled\n");
     EXPECT_EQ(setting(), 2u);
+    mkdir(s.work.file("etc/snmp.aut").c_str(), 0755); // no file: passed over
+    EXPECT_EQ(setting(), 2u);
+    rmdir(s.work.file("etc/snmp.aut").c_str());
     writeFile(s.work.file("etc/snmp.aut"), "AUTHENTICATIONTRAP=enabled\n");
     EXPECT_EQ(setting(), 1u);
     writeFile(s.etc("snmp.aut"), "AUTHENTICATIONTRAP=disabled\n");

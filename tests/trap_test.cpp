@@ -157,6 +157,13 @@ TEST_F(TrapFixture, FileNameSettingAndProgramNames) {
     }
     trapSetFileName(nullptr);
 
+    // A directory of the file's name is no file: the bare name is read.
+    mkdir(dir.file("etc/trapper.trp").c_str(), 0755);
+    writeFile(dir.file("trapper.trp"), "public 127.0.0.1 162\n");
+    EXPECT_EQ(trapInit(), 0);
+    EXPECT_EQ(trapDestCount(), 1);
+    rmdir(dir.file("etc/trapper.trp").c_str());
+
     // Only "/" separates components: a Windows path is one name whose stem
     // ends at its first ".".
     programName = "C:\\snmp\\trapper.exe";
