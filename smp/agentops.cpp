@@ -14,7 +14,8 @@ AsnNode *smpReply(AsnNode *pdu, int32_t status, int32_t index, const AsnNode *li
     }
     if (status >= SMP_TOO_BIG && status <= SMP_GEN_ERR)
         smpStatRaise(SMP_STAT_IN_TOO_BIGS + status - SMP_TOO_BIG);
-    if (status == 0)
+    // RFC 1157, 4.1.2: tooBig carries index 0, whichever step found the reply too big.
+    if (status == 0 || status == SMP_TOO_BIG)
         index = 0;
     // The request id goes back as the octets received.
     AsnNode *requestId = asnComponent(pdu, 1);

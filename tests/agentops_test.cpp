@@ -259,6 +259,12 @@ TEST_F(AgentOpsTest, ReplyOverTheMessageSizeIsTooBig) {
     auto next = request(NEXT, {nullBind(BASE + ".2.0"), nullBind(BASE + ".2.0")});
     EXPECT_EQ(next.status, SMP_TOO_BIG);
     EXPECT_EQ(next.binds.at(1).name, BASE + ".2.0");
+
+    // The reply list fills before any message is formed: index 0 as well.
+    strings[3] = std::string(ASN_CAPACITY / 2 + 16, 'x');
+    auto full = request(GET, {nullBind(BASE + ".3.0"), nullBind(BASE + ".3.0")});
+    EXPECT_EQ(full.status, SMP_TOO_BIG);
+    EXPECT_EQ(full.index, 0);
 }
 
 } // namespace
