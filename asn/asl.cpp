@@ -150,10 +150,19 @@ constexpr bool selectorsFit() {
     return true;
 }
 static_assert(selectorsFit());
+static_assert(ASL_COUNT < ASL_INDEX_LIMIT);
 
 } // namespace
 
 void aslInit() {}
+
+int aslIndex(const AslEntry *e) {
+    return e ? static_cast<int>(e - aslTable) + 1 : 0;
+}
+
+const AslEntry *aslEntry(int index) {
+    return index > 0 && index <= ASL_COUNT ? &aslTable[index - 1] : nullptr;
+}
 
 const AslEntry *aslGrammar(int) {
     return at(MESSAGE_SEL);

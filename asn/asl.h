@@ -16,6 +16,11 @@ struct AslEntry {
 
 void aslInit();
 
+// Entries are named by index in node records: 1 + the table position, 0 none.
+inline constexpr int ASL_INDEX_LIMIT = 64; // what the record's field holds
+int aslIndex(const AslEntry *e);
+const AslEntry *aslEntry(int index);
+
 inline uint32_t aslKind(const AslEntry *e) {
     return e->kind;
 }

@@ -96,12 +96,9 @@ int unsignedOctets(uint32_t value, uint8_t *out) {
 void asnInit() {}
 
 AsnNode *asnNewBlock(int capacity) {
-    if (capacity < 0)
+    if (capacity < 0 || capacity > ASN_MAX_COUNT)
         return nullptr;
     int n = capacity / ASN_SLOT + 1;
-    // The free area is counted in signed 16 bits (bytesLeft, positions).
-    if (n > ASN_MAX_COUNT / ASN_SLOT)
-        return nullptr;
     int slots = n + 3;
     // Only the header and the root are initialised; the free area is not cleared.
     auto *base = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(slots) * ASN_SLOT));
@@ -109,10 +106,13 @@ AsnNode *asnNewBlock(int capacity) {
         return nullptr;
     auto *h = reinterpret_cast<AsnHeader *>(base + (n + 1) * ASN_SLOT);
     *h = AsnHeader{};
-    h->grammar = nullptr;
+    h->grammar = 0;
     h->status = ASN_COMPLETE;
     h->depth = 1;
-    h->bytesLeft = static_cast<uint16_t>(n * ASN_SLOT);
+    // The free area is counted in signed 16 bits: the last slot's surplus
+    // above 32767 octets stays unused.
+    h->bytesLeft =
+        static_cast<uint16_t>(n * ASN_SLOT <= ASN_MAX_COUNT ? n * ASN_SLOT : ASN_MAX_COUNT);
     h->lowest = static_cast<uint16_t>(n);
     h->nextToHeader = 2;
     h->slotCount = static_cast<uint16_t>(slots);
@@ -120,7 +120,7 @@ AsnNode *asnNewBlock(int capacity) {
     h->lenShift = 0;
     h->refs = 1;
     h->handler = nullptr;
-    h->pending = nullptr;
+    h->pending = 0;
     h->current = static_cast<uint16_t>(n);
     h->base = base;
     AsnNode *root = nodeAt(h, n);
@@ -129,7 +129,7 @@ AsnNode *asnNewBlock(int capacity) {
     root->toHeader = 1;
     root->maxLen = -1;
     root->endPos = -1;
-    root->descriptor = nullptr;
+    root->descriptor = 0;
     return root;
 }
 

@@ -11,7 +11,8 @@
 //
 // Bounds: lengths and positions are signed 16-bit, so no block's free area and
 // no encoding exceeds 32767 octets; constructed and decoding trees have a
-// capacity of 16384 octets; tag numbers are unsigned 32-bit, classes 0 to 3;
+// capacity of ASN_CAPACITY octets, enough for any tree of a message of at most
+// ASN_MESSAGE_MAX octets; tag numbers are unsigned 32-bit, classes 0 to 3;
 // at most two long-form length octets are read.
 #pragma once
 
@@ -45,9 +46,11 @@ enum AsnStatus : int32_t {
     ASN_NO_ROOM = 3,
 };
 
-inline constexpr int ASN_CAPACITY = 16384;  // constructed and decoding trees
-inline constexpr int ASN_MAX_COUNT = 32767; // largest signed 16-bit count
+inline constexpr int ASN_MAX_COUNT = 32767;  // largest signed 16-bit count
+inline constexpr int ASN_MESSAGE_MAX = 2048; // the largest message a tree must hold
 
+// 24 octets, so that every tree of a message of ASN_MESSAGE_MAX octets fits a
+// block whose counts stay signed 16-bit. Narrow fields say what they hold.
 struct AsnNode {
     uint16_t parent;      // slot of the enclosing node; 0 for a root
     uint16_t toHeader;    // slots from this record to the header
@@ -57,36 +60,43 @@ struct AsnNode {
     int16_t contentLen;
     int16_t valueLen; // value octets of the primitives in the subtree
     int16_t endPos;   // decoder: byte position where the content ends
-    uint32_t kind;    // AsnKind
-    uint32_t tagClass;
     uint32_t tagNumber;
-    int16_t valueOffset; // byte position of the first content octet
-    const AslEntry *descriptor;
-    uint16_t flags; // AsnFlag bits
+    int16_t valueOffset;     // byte position of the first content octet
+    uint16_t kind : 3;       // AsnKind
+    uint16_t tagClass : 2;   // 0 universal to 3 private
+    uint16_t flags : 5;      // AsnFlag bits
+    uint16_t descriptor : 6; // decoder: grammar entry matched, as aslIndex gives it; 0 none
 };
 
 inline constexpr int ASN_SLOT = static_cast<int>(sizeof(AsnNode));
+static_assert(ASN_SLOT == 24);
+
+// Every element takes at least an identifier and a length octet, so a message
+// of ASN_MESSAGE_MAX octets has at most half as many records below its root.
+inline constexpr int ASN_CAPACITY = ASN_MESSAGE_MAX + ASN_MESSAGE_MAX / 2 * ASN_SLOT;
+static_assert(ASN_CAPACITY / ASN_SLOT + 1 <= ASN_MAX_COUNT / ASN_SLOT);
 
 // A decoder state handler: input is an octet 0..255 or ASN_END (the content of
 // the current element is complete); returns 0 to go on, 2 or 3.
 using AsnHandler = int (*)(AsnHeader *header, int input);
 inline constexpr int ASN_END = 256;
 
+// Grammar entries are held as aslIndex values (0 none), so the header fits its two slots.
 struct AsnHeader {
-    const AslEntry *grammar;
-    int32_t status; // AsnStatus; built trees are complete from creation
+    unsigned char *base; // the block: what is freed
+    AsnHandler handler;  // decoder only
+    int32_t status;      // AsnStatus; built trees are complete from creation
     int32_t depth;
+    int32_t lenShift;
+    int32_t refs;
     uint16_t bytesLeft; // compared as signed
     uint16_t lowest;
     uint16_t nextToHeader;
     uint16_t slotCount;
     uint16_t pos;
-    int32_t lenShift;
-    int32_t refs;
-    AsnHandler handler;
-    const AslEntry *pending;
     uint16_t current;
-    unsigned char *base;
+    uint8_t grammar; // decoder: grammar root
+    uint8_t pending; // decoder: next SEQUENCE component to open
 };
 
 static_assert(sizeof(AsnHeader) <= 2 * sizeof(AsnNode), "the header has two slots");

@@ -32,6 +32,10 @@ AsnNode *currentNode(AsnHeader *h) {
     return nodeAt(h, h->current);
 }
 
+const AslEntry *entryOf(const AsnNode *n) {
+    return aslEntry(n->descriptor);
+}
+
 AsnHandler handlerFor(uint32_t kind) {
     return asnHandlers[kind < 8 ? kind : 0];
 }
@@ -48,7 +52,7 @@ int refuse(const char *code) {
 
 // A definite length L has been read: the content starts at the next octet.
 void openDefinite(AsnHeader *h, AsnNode *n, int L) {
-    const AslEntry *e = n->descriptor;
+    const AslEntry *e = entryOf(n);
     n->flags |= ASN_FLAG_DEFINITE;
     // An end beyond any block's reach is never met; the block runs out first.
     int end = h->pos + L;
@@ -58,7 +62,7 @@ void openDefinite(AsnHeader *h, AsnNode *n, int L) {
     n->contentLen = static_cast<int16_t>(L);
     n->maxLen = static_cast<int16_t>(L);
     h->handler = handlerFor(e->kind);
-    h->pending = e->first;
+    h->pending = static_cast<uint8_t>(aslIndex(e->first));
 }
 
 void traceInteger(const char *name, AsnHeader *h, const AsnNode *n, int c) {
@@ -85,11 +89,11 @@ AsnNode *asnNew(int grammarNumber) {
         AsnHeader *h = asnHeader(root);
         h->status = ASN_MORE;
         h->handler = handlerFor(g->kind);
-        h->grammar = g;
+        h->grammar = static_cast<uint8_t>(aslIndex(g));
         h->depth = 1;
         if (stepTrace())
             logPrintf(" dp %" PRIXPTR, addr(root));
-        root->descriptor = g;
+        root->descriptor = static_cast<uint16_t>(aslIndex(g));
     }
     trace("\n");
     return root;
@@ -129,13 +133,13 @@ int asnType0(AsnHeader *h, int c) {
     AsnNode *n = currentNode(h);
     n->total++;
     if (stepTrace())
-        logPrintf("asnType0 dp %" PRIXPTR " np %" PRIXPTR "\n", addr(n), addr(n->descriptor));
-    const AslEntry *e = aslChoice(n->descriptor, c);
+        logPrintf("asnType0 dp %" PRIXPTR " np %" PRIXPTR "\n", addr(n), addr(entryOf(n)));
+    const AslEntry *e = aslChoice(entryOf(n), c);
     if (!e)
         return ASN_MALFORMED;
     if (n->maxLen != -1 && e->aslMinLen > n->maxLen)
         return ASN_MALFORMED;
-    n->descriptor = e;
+    n->descriptor = static_cast<uint16_t>(aslIndex(e));
     n->tagClass = static_cast<uint32_t>(c) >> 6;
     if (c & 0x20)
         n->flags |= ASN_FLAG_CONSTRUCTED;
@@ -160,12 +164,12 @@ int asnType1(AsnHeader *h, int c) {
         return ASN_MALFORMED;
     AsnNode *n = currentNode(h);
     n->total++;
-    const AslEntry *e = aslChoice(n->descriptor, c);
+    const AslEntry *e = aslChoice(entryOf(n), c);
     if (!e)
         return ASN_MALFORMED;
     if (n->maxLen != -1 && n->total + e->aslMinLen > n->maxLen)
         return ASN_MALFORMED;
-    n->descriptor = e;
+    n->descriptor = static_cast<uint16_t>(aslIndex(e));
     n->tagNumber = (n->tagNumber << 7) | static_cast<uint32_t>(c & 0x7F);
     if (!(c & 0x80))
         h->handler = asnLen0;
@@ -179,7 +183,7 @@ int asnLen0(AsnHeader *h, int c) {
     if (c == 0xFF) // reserved (X.690, 8.1.3.5)
         return refuse("1\n");
     AsnNode *n = currentNode(h);
-    const AslEntry *e = n->descriptor;
+    const AslEntry *e = entryOf(n);
     n->total++;
     if (c < 0x80) {
         if (asnLenVerify(n, c) != 0)
@@ -201,7 +205,7 @@ int asnLen0(AsnHeader *h, int c) {
         n->kind = e->kind;
         n->valueOffset = static_cast<int16_t>(h->pos);
         h->handler = handlerFor(e->kind);
-        h->pending = e->first;
+        h->pending = static_cast<uint8_t>(aslIndex(e->first));
         trace("8\n");
         return 0;
     }
@@ -230,7 +234,7 @@ int asnLen1(AsnHeader *h, int c) {
         logPrintf("tlen %d ", t);
         logPrintf("MaxLen %d ", n->maxLen);
         logPrintf("TotalLen %d ", n->total);
-        logPrintf("aslMinLen %d ", n->descriptor->aslMinLen);
+        logPrintf("aslMinLen %d ", entryOf(n)->aslMinLen);
     }
     if (n->maxLen != -1 && t + n->total > n->maxLen)
         return refuse("1\n");
@@ -248,7 +252,7 @@ int asnLen1(AsnHeader *h, int c) {
 }
 
 int asnLenVerify(const AsnNode *n, int L) {
-    const AslEntry *e = n->descriptor;
+    const AslEntry *e = entryOf(n);
     if (stepTrace()) {
         logPrintf("asnLenVerify ");
         logPrintf("Max %d ", n->maxLen);
@@ -292,15 +296,15 @@ int asnPush(AsnHeader *h, const AslEntry *entry) {
     *n = AsnNode{};
     n->toHeader = h->nextToHeader++;
     n->parent = h->current;
-    n->descriptor = entry;
+    n->descriptor = static_cast<uint16_t>(aslIndex(entry));
     n->maxLen = parent->maxLen;
     if (n->maxLen != -1 && (parent->flags & ASN_FLAG_INDEFINITE))
         n->maxLen = static_cast<int16_t>(n->maxLen - 2); // the end-of-contents octets
-    if (!parent->descriptor->next && (parent->flags & ASN_FLAG_DEFINITE))
+    if (!entryOf(parent)->next && (parent->flags & ASN_FLAG_DEFINITE))
         n->flags = ASN_FLAG_DEFINITE;
     h->handler = handlerFor(entry->kind);
     h->current = h->lowest;
-    h->pending = nullptr;
+    h->pending = 0;
     return 0;
 }
 
@@ -310,10 +314,10 @@ int asnPop(AsnHeader *h) {
     AsnNode *n = currentNode(h);
     n->total = static_cast<int16_t>(n->total + n->contentLen);
     n->endPos = 0;
-    h->pending = n->descriptor->next;
+    h->pending = static_cast<uint8_t>(aslIndex(entryOf(n)->next));
     if (n->parent != 0) {
         AsnNode *p = nodeAt(h, n->parent);
-        h->handler = handlerFor(p->descriptor->kind);
+        h->handler = handlerFor(entryOf(p)->kind);
         if (p->flags & ASN_FLAG_INDEFINITE)
             p->contentLen = static_cast<int16_t>(p->contentLen + n->total);
         p->valueLen = static_cast<int16_t>(p->valueLen + n->valueLen);
@@ -414,7 +418,7 @@ int asnSeq(AsnHeader *h, int c) {
     AsnNode *n = currentNode(h);
     if (h->pending) {
         trace("4\n");
-        int r = asnPush(h, h->pending);
+        int r = asnPush(h, aslEntry(h->pending));
         if (r != 0)
             return r;
         return h->handler(h, c); // an end signal here means a missing component
@@ -448,7 +452,7 @@ int asnSeqOf(AsnHeader *h, int c) {
         h->handler = asnEOC1;
         return 0;
     }
-    int r = asnPush(h, n->descriptor->first);
+    int r = asnPush(h, entryOf(n)->first);
     if (r != 0)
         return r;
     return h->handler(h, c);

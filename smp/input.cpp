@@ -2,9 +2,10 @@
 // octet, authenticated, and handed to the agent operations (requests) or to
 // the object's upcall (GetResponse, Trap).
 //
-// Bounds: the datagram length is signed 16-bit; the decoding tree has the
-// codec's 16384-octet capacity, so a message that does not fit is a parse
-// error; a binding list yields at most 65535 bindings.
+// Bounds: the datagram length is signed 16-bit; a message is at most
+// SMP_MESSAGE_MAX octets, and every message within it fits the decoding tree;
+// one that is longer is a parse error; a binding list yields at most 65535
+// bindings.
 #include <cstdio>
 
 #include "agent/comm.h"
@@ -164,8 +165,10 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     }
 
     int r = 0;
+    // A message that has not ended within SMP_MESSAGE_MAX octets stays incomplete.
+    int limit = length < SMP_MESSAGE_MAX ? length : SMP_MESSAGE_MAX;
     if (octets)
-        for (int i = 0; i < length && r == 0; i++)
+        for (int i = 0; i < limit && r == 0; i++)
             r = asnDecode(object->decoder, octets[i]);
     // Octets after a complete message are ignored.
     if (r != ASN_COMPLETE) {

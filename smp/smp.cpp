@@ -1,7 +1,7 @@
 // Protocol objects, binding arrays, request building and sending.
 //
 // Bounds: one SMP_MESSAGE_MAX (2048) octet buffer per send; every constructed
-// node has the codec's 16384-octet capacity.
+// node has the codec's capacity, which holds any tree of such a message.
 #include "smp/smp.h"
 
 #include <cinttypes>

@@ -15,7 +15,7 @@
 
 struct ApsRec;
 
-inline constexpr int SMP_MESSAGE_MAX = 2048;
+inline constexpr int SMP_MESSAGE_MAX = ASN_MESSAGE_MAX; // every tree of such a message fits
 inline constexpr int SMP_NAME_MAX = 512;
 
 enum SmpPduType : int32_t {

@@ -240,6 +240,42 @@ TEST_F(AgentOpsTest, ReplyEchoesTheRequestIdOctets) {
     }
 }
 
+// Every request of at most 2048 octets is answered, however many bindings it
+// packs; a longer one is not read.
+TEST_F(AgentOpsTest, DensestRequestsAreAnswered) {
+    struct Case {
+        unsigned char tag;
+        Bytes binding;
+        int count;
+        size_t size;
+        int64_t status, index;
+    };
+    const Case cases[] = {
+        // Empty names, found nowhere: noSuchName with the request's bindings.
+        {GET, {0x30, 0x04, 0x06, 0x00, 0x05, 0x00}, 336, 2048, SMP_NO_SUCH_NAME, 1},
+        // Each answer is longer than its name: tooBig.
+        {NEXT, nullBind("1.3.6.1.4.1.1"), 168, 2048, SMP_TOO_BIG, 0},
+        {GET, {0x30, 0x04, 0x06, 0x00, 0x05, 0x00}, 337, 2054, -1, 0},
+    };
+    for (const Case &c : cases) {
+        Bytes m = ber::message("public", c.tag, 9, 0, 0, std::vector<Bytes>(c.count, c.binding));
+        ASSERT_EQ(m.size(), c.size) << c.count;
+        if (c.status < 0) {
+            uint32_t errors = smpStatRead(SMP_STAT_IN_ASN_PARSE_ERRS);
+            SmpObject *o = smpNew(nullptr, captureSend, ignoreUpcall);
+            EXPECT_EQ(smpInput(o, LOOPBACK, m.data(), static_cast<int16_t>(m.size())), 1);
+            smpFree(o);
+            EXPECT_EQ(smpStatRead(SMP_STAT_IN_ASN_PARSE_ERRS), errors + 1);
+            continue;
+        }
+        auto reply = exchange(m);
+        EXPECT_EQ(reply.status, c.status) << c.count;
+        EXPECT_EQ(reply.index, c.index) << c.count;
+        EXPECT_EQ(reply.binds.size(), static_cast<size_t>(c.count));
+        EXPECT_LE(sent.back().size(), static_cast<size_t>(SMP_MESSAGE_MAX));
+    }
+}
+
 // RFC 1157, 4.1.2: a reply that does not fit in a message becomes a tooBig
 // reply with index 0 and the request's bindings.
 TEST_F(AgentOpsTest, ReplyOverTheMessageSizeIsTooBig) {

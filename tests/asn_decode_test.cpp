@@ -148,7 +148,7 @@ TEST(AsnDecode, GetRequestRecords) {
         EXPECT_EQ(c->parent, r.parentPosition < 0 ? 0 : n - r.parentPosition) << i;
         EXPECT_EQ(c->toHeader, i + 1) << i;
         EXPECT_EQ(c->flags & ASN_FLAG_CONSTRUCTED, (r.kind >= 4) ? ASN_FLAG_CONSTRUCTED : 0) << i;
-        EXPECT_NE(c->descriptor, nullptr) << i;
+        EXPECT_NE(c->descriptor, 0) << i;
         asnFree(c);
     }
     EXPECT_EQ(asnChildCount(t.node), 3);
@@ -326,6 +326,48 @@ TEST(AsnDecode, IndefiniteNeedsRoomForEndOctets) {
         {"content past the enclosing element",
          request({0x30, 0x07, 0x06, 0x01, 0x2B, 0x24, 0x80, 0x04, 0x00, 0x00, 0x00}), 2, 28},
     });
+}
+
+// The densest message of 2048 octets: 337 bindings of an empty name and a
+// NULL, 1,018 records below the root. It decodes whole, and the same tree
+// built bottom-up as the engine builds it encodes to the same octets.
+TEST(AsnDecode, DensestMessageFitsDecodedAndBuilt) {
+    const Octets minimal = {0x30, 0x04, 0x06, 0x00, 0x05, 0x00};
+    Octets list;
+    for (int i = 0; i < 337; i++)
+        list.insert(list.end(), minimal.begin(), minimal.end());
+    const Octets m = request(list, 0xA2);
+    ASSERT_EQ(m.size(), 2048u);
+    Tree t;
+    EXPECT_EQ(feed(t.node, m).status, 1);
+    EXPECT_EQ(asnDescendants(t.node), 1018);
+
+    auto append = [](AsnNode *head, AsnNode *item) {
+        EXPECT_EQ(asnAppend(head, item), 0);
+        asnFree(item);
+    };
+    AsnNode *bindings = asnNewConstructed(0, 16, ASN_SEQUENCEOF);
+    for (int i = 0; i < 337; i++) {
+        AsnNode *vb = asnNewConstructed(0, 16, ASN_SEQUENCE);
+        append(vb, asnNewObjectId(0, 6, nullptr, 0));
+        append(vb, asnNewOctetString(0, 5, nullptr, 0));
+        append(bindings, vb);
+    }
+    AsnNode *pdu = asnNewConstructed(2, 2, ASN_SEQUENCE);
+    append(pdu, asnNewInteger(0, 2, 1));
+    append(pdu, asnNewInteger(0, 2, 0));
+    append(pdu, asnNewInteger(0, 2, 0));
+    append(pdu, bindings);
+    AsnNode *message = asnNewConstructed(0, 16, ASN_SEQUENCE);
+    append(message, asnNewInteger(0, 2, 0));
+    append(message, asnNewOctetString(0, 4, nullptr, 0));
+    append(message, pdu);
+    Octets out(4096);
+    ASSERT_EQ(asnEncode(message, out.data(), 4096), 2048);
+    out.resize(2048);
+    EXPECT_EQ(out, m);
+    EXPECT_EQ(asnDescendants(message), 1018);
+    asnFree(message);
 }
 
 TEST(AsnDecode, OutOfRoom) {

@@ -279,6 +279,30 @@ TEST_F(WalkTest, RequestIdsWrapPastTwoToThe31) {
     }
 }
 
+// As many names as fit in one 2048-octet request walk; one more cannot be sent.
+TEST_F(WalkTest, NamesUpToOneFullRequest) {
+    for (size_t count : {288u, 289u}) {
+        ScriptedAgent agent([](const ber::Message &r) {
+            std::vector<Bytes> binds;
+            for (const auto &b : r.binds)
+                binds.push_back(ber::varBind(b.name, ber::null()));
+            return std::vector<Bytes>{ber::response(r.requestId, binds, 2, 1)};
+        });
+        auto r = w.run(agent, std::vector<std::string>(count, "1.3"));
+        std::lock_guard<std::mutex> g(agent.lock);
+        if (count == 288) {
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.out, "End of MIB\n");
+            ASSERT_EQ(agent.raw.size(), 1u);
+            EXPECT_EQ(agent.raw[0].size(), 2048u);
+        } else {
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(r.out, mibwalk + ": Error sending protocol request\n");
+            EXPECT_TRUE(agent.raw.empty());
+        }
+    }
+}
+
 TEST_F(WalkTest, CommunityLengthLimit) {
     ScriptedAgent agent(
         [](const ber::Message &r) { return std::vector<Bytes>{answerFrom(systemMib, r)}; });
