@@ -475,6 +475,12 @@ TEST_F(WalkTest, NameThatDoesNotIncreaseEndsWithStatus2) {
             id, {ber::varBind(id == 0 ? "1.3.6.1.2.1.1.1.0" : "1.3.6.1.2.1.3.1.0", ber::integer(1)),
                  ber::varBind("1.3.6.1.2.1.2.1.0", ber::integer(2))})};
     };
+    std::string longName = "1.3.6.1.2.1.1";
+    while (longName.size() <= 300)
+        longName += ".1000000";
+    auto longSame = [longName](int64_t id) {
+        return std::vector<Bytes>{ber::response(id, {ber::varBind(longName, ber::integer(1))})};
+    };
     const std::string one = line("1.3.6.1.2.1.1.1.0", "Integer", "1");
     const std::vector<Case> cases = {
         {"same", {"1.3.6.1.2.1.1"}, same, one + "@: OID not increasing: 1.3.6.1.2.1.1.1.0\n", 2},
@@ -484,6 +490,12 @@ TEST_F(WalkTest, NameThatDoesNotIncreaseEndsWithStatus2) {
          line("1.3.6.1.2.1.1.5.0", "Integer", "1") + "@: OID not increasing: 1.3.6.1.2.1.1.4.0\n",
          2},
         {"asked", {"1.3.6.1.2.1.1"}, asked, "@: OID not increasing: 1.3.6.1.2.1.1\n", 2},
+        // A name of over 256 characters prints no name in its line, and cut in the message.
+        {"long",
+         {"1.3.6.1.2.1.1"},
+         longSame,
+         "Kind: Integer Value: 1 \n@: OID not increasing: " + longName.substr(0, 256) + "\n",
+         2},
         {"second column",
          {"1.3.6.1.2.1.1", "1.3.6.1.2.1.2"},
          secondColumn,

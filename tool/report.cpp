@@ -65,6 +65,25 @@ bool oidHasPrefix(const uint8_t *candidate, int candidateLen, const uint8_t *req
            memcmp(candidate, request, static_cast<size_t>(requestLen)) == 0;
 }
 
+namespace {
+
+// The name's text; one too long for WALK_TEXT characters is shown cut, in
+// numeric form, rather than not at all.
+void cutNameText(char *text, const SmpBind *b) {
+    if (smxObjectIdToText(text, WALK_TEXT, b->name, b->nameLen) >= 0)
+        return;
+    // Each octet adds at most four characters; the first two arcs a dozen.
+    char whole[4 * SMP_MESSAGE_MAX + 16];
+    if (b->nameLen > SMP_MESSAGE_MAX ||
+        smxObjectIdToNumeric(whole, static_cast<int>(sizeof whole) - 1, b->name, b->nameLen) < 0)
+        whole[0] = '\0';
+    size_t n = strnlen(whole, WALK_TEXT);
+    memcpy(text, whole, n);
+    text[n] = '\0';
+}
+
+} // namespace
+
 void printBinds(const SmpBind *binds, uint16_t count) {
     char text[WALK_TEXT + 1];
     for (uint16_t i = 0; i < count; ++i) {
@@ -111,8 +130,7 @@ int toolUpcall(SmpObject *object, SmpPdu *record) {
                 !oidGreater(b->name, b->nameLen, walkColumns.octets + walkColumns.offset[i],
                             walkColumns.length[i])) {
                 char text[WALK_TEXT + 1];
-                if (smxObjectIdToText(text, WALK_TEXT, b->name, b->nameLen) < 0)
-                    text[0] = '\0';
+                cutNameText(text, b);
                 printf("%s: OID not increasing: %s\n", programName, text);
                 walkDone = true;
                 walkStatus = 2;
