@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # mibwalk's CPU for a walk of mibagent's test table (-b ROWS, 20,000 by
 # default) printed by name against a definitions file of 10,000 definitions
-# (one of them covering the table, the others elsewhere) and against a file of
-# that one definition alone; alternating, RUNS (7) runs each; prints the median
+# (one covering the table, 9,999 in a neighbouring subtree) and against a file of
+# that one definition alone; alternating, RUNS (11) runs each; prints the median
 # (and least) user + system seconds of each and the ratio of the medians.
 source "$(dirname "$0")/common.sh"
-runs=${RUNS:-7}
+runs=${RUNS:-11}
 rows=${ROWS:-20000}
 build
 start_mibagent -b "$rows"
@@ -35,6 +35,7 @@ n2=$(grep -c '^Name: testEntry\.' "$work/many.txt" || true)
 [ "$n1" = "$rows" ] && [ "$n2" = "$rows" ] || { echo "walk printed $n1 and $n2 named variables, not $rows" >&2; exit 1; }
 one=$(median <"$work/one.cpu"); many=$(median <"$work/many.cpu")
 echo "== mibwalk over mibagent -b $rows, every variable printed by name; $runs runs each"
+paste "$work/one.cpu" "$work/many.cpu" | awk '{ printf "run %2d: cpu_s %.3f with 1, %.3f with 10,000\n", NR, $1, $2 }'
 printf '%-20s %14s %11s\n' "definitions file" median_cpu_s min_cpu_s
 printf '%-20s %14.3f %11.3f\n' "1 definition" "$one" "$(sort -g "$work/one.cpu" | head -1)"
 printf '%-20s %14.3f %11.3f\n' "10,000 definitions" "$many" "$(sort -g "$work/many.cpu" | head -1)"
