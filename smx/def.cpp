@@ -3,6 +3,7 @@
 #include "platform/log.h"
 #include "smx/cfg.h"
 
+#include <bitset>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +13,10 @@ DefEntry *defTable = nullptr;
 int defCount = 0;
 
 namespace {
+
+// Identifiers are printed from texts of at most 256 characters; longer texts
+// are looked up by walking the table.
+constexpr int INDEX_LENGTHS = 257;
 
 std::string definitionFile;
 bool definitionFileSet = false;
@@ -23,6 +28,36 @@ bool definitionIncludeDirSet = false;
 DefEntry *ownTable = nullptr;
 int defCapacity = 0;
 
+// The value index of the table defReadFile built: open addressing on the
+// exact value text, one slot per distinct value holding its first entry in
+// file order. Printing an identifier used to walk every definition, which
+// with files of thousands of names cost a walk more than its messages did;
+// the index gives the walk's results in a few look-ups per identifier. Kept
+// with the table it describes; none when it could not be allocated or was
+// dropped, and the look-ups then walk the table.
+struct IndexSlot {
+    uint32_t hash;
+    int32_t entry; // -1 for an empty slot
+};
+
+struct ValueIndex {
+    IndexSlot *slots;
+    uint32_t mask;
+    const DefEntry *table; // the table and count it was built for
+    int count;
+    int32_t longest;                // the longest value indexed
+    std::bitset<INDEX_LENGTHS> has; // value lengths present, below INDEX_LENGTHS
+};
+
+ValueIndex valueIndex{};
+
+void dropIndex() {
+    free(valueIndex.slots);
+    valueIndex = ValueIndex{};
+}
+
+void buildIndex();
+
 // The files open in the current include chain, outermost first.
 struct IncludeChain {
     dev_t device[DEF_INCLUDE_DEPTH + 1];
@@ -31,6 +66,7 @@ struct IncludeChain {
 };
 
 void freeTable() {
+    dropIndex();
     if (!ownTable)
         return;
     for (int i = 0; i < defCapacity; ++i) {
@@ -179,6 +215,7 @@ int fileInsert(int *counter, const char *path, FILE *file, int storing, IncludeC
 int defStoreEntry(int index, const char *value, const char *name) {
     if (!defTable || defTable != ownTable || index < 0 || index >= defCapacity || !value || !name)
         return -1;
+    dropIndex();
     DefEntry &e = defTable[index];
     size_t valueLength = strlen(value);
     size_t nameLength = strlen(name);
@@ -312,6 +349,7 @@ int defReadFile() {
         logPrintf("from %s : \n", openFileName);
     openABFile(file, openFileName, DEF_PATH_MAX);
     defTable[defCount] = DefEntry{};
+    buildIndex();
     if (defCount == 0) {
         defErrorFn(0, "declared definition number = ", "0");
         return -2;
@@ -335,4 +373,118 @@ void defSetDefinitionIncludeDir(const char *dir) {
 
 const char *defGetDefinitionIncludeDir() {
     return definitionIncludeDirSet ? definitionIncludeDir.c_str() : nullptr;
+}
+
+namespace {
+
+// FNV-1a, one character at a time, so that a text's prefixes hash on the way.
+constexpr uint32_t FNV_BASIS = 2166136261u;
+constexpr uint32_t FNV_PRIME = 16777619u;
+
+uint32_t hashStep(uint32_t hash, char c) {
+    return (hash ^ static_cast<unsigned char>(c)) * FNV_PRIME;
+}
+
+bool sameValue(const DefEntry &e, const char *text, int32_t length) {
+    return e.valueLen == length && memcmp(e.value, text, static_cast<size_t>(length)) == 0;
+}
+
+void buildIndex() {
+    dropIndex();
+    if (!defTable || defTable != ownTable || defCount <= 0 || defCount > (1 << 28))
+        return;
+    uint32_t size = 16;
+    while (size < 2u * static_cast<uint32_t>(defCount))
+        size *= 2;
+    auto *slots = static_cast<IndexSlot *>(malloc(size * sizeof(IndexSlot)));
+    if (!slots)
+        return; // the look-ups walk the table
+    for (uint32_t i = 0; i < size; ++i)
+        slots[i] = IndexSlot{0, -1};
+    ValueIndex index{slots, size - 1, defTable, defCount, 0, {}};
+    for (int i = 0; i < defCount; ++i) {
+        const DefEntry &e = defTable[i];
+        if (e.valueLen <= 0 || !e.value)
+            continue; // an empty value names nothing
+        uint32_t hash = FNV_BASIS;
+        for (int32_t k = 0; k < e.valueLen; ++k)
+            hash = hashStep(hash, e.value[k]);
+        uint32_t at = hash & index.mask;
+        // A later entry with an equal value stays behind the first.
+        while (slots[at].entry >= 0 && !(slots[at].hash == hash &&
+                                         sameValue(defTable[slots[at].entry], e.value, e.valueLen)))
+            at = (at + 1) & index.mask;
+        if (slots[at].entry >= 0)
+            continue;
+        slots[at] = IndexSlot{hash, i};
+        if (e.valueLen > index.longest)
+            index.longest = e.valueLen;
+        if (e.valueLen < INDEX_LENGTHS)
+            index.has.set(static_cast<size_t>(e.valueLen));
+    }
+    valueIndex = index;
+}
+
+const DefEntry *findValue(const char *text, int32_t length, uint32_t hash) {
+    for (uint32_t at = hash & valueIndex.mask; valueIndex.slots[at].entry >= 0;
+         at = (at + 1) & valueIndex.mask) {
+        const DefEntry &e = valueIndex.table[valueIndex.slots[at].entry];
+        if (valueIndex.slots[at].hash == hash && sameValue(e, text, length))
+            return &e;
+    }
+    return nullptr;
+}
+
+// The walk of the table in file order: a later entry must be strictly longer
+// to replace the best, so the first of equal values wins.
+const DefEntry *scanLongestPrefix(const char *text, int32_t length) {
+    const DefEntry *best = nullptr;
+    int32_t bestLength = 0;
+    for (int i = 0, n = defTable ? defCount : 0; i < n; ++i) {
+        const DefEntry &e = defTable[i];
+        int32_t v = e.valueLen;
+        // Cheap tests first: the length, the arc boundary, the last character.
+        if (v <= bestLength || v > length)
+            continue;
+        if (v != length && text[v] != '.')
+            continue;
+        if (e.value[v - 1] != text[v - 1] || memcmp(e.value, text, static_cast<size_t>(v)) != 0)
+            continue;
+        best = &e;
+        bestLength = v;
+        if (v == length)
+            break;
+    }
+    return best;
+}
+
+} // namespace
+
+const DefEntry *defLongestPrefix(const char *text, int32_t length) {
+    if (!text || length <= 0)
+        return nullptr;
+    if (!valueIndex.slots || valueIndex.table != defTable || valueIndex.count != defCount)
+        return scanLongestPrefix(text, length);
+    int32_t limit = length < valueIndex.longest ? length : valueIndex.longest;
+    if (limit >= INDEX_LENGTHS)
+        return scanLongestPrefix(text, length);
+    // The hash of every prefix that ends at an arc boundary, then the look-ups
+    // from the longest down.
+    int32_t ends[INDEX_LENGTHS];
+    uint32_t hashes[INDEX_LENGTHS];
+    int candidates = 0;
+    uint32_t hash = FNV_BASIS;
+    for (int32_t k = 1; k <= limit; ++k) {
+        hash = hashStep(hash, text[k - 1]);
+        if ((k == length || text[k] == '.') && valueIndex.has[static_cast<size_t>(k)]) {
+            ends[candidates] = k;
+            hashes[candidates++] = hash;
+        }
+    }
+    while (candidates > 0) {
+        --candidates;
+        if (const DefEntry *e = findValue(text, ends[candidates], hashes[candidates]))
+            return e;
+    }
+    return nullptr;
 }

@@ -27,6 +27,9 @@ struct DefEntry {
 
 // count + 1 records in file order, the last all zero; none until defReadFile
 // ran (or when it could not be allocated). Look-ups treat none as empty.
+// defReadFile indexes the table it built by value text; change its entries
+// only through defStoreEntry, which drops the index (look-ups then walk the
+// table). Any other table installed here is walked.
 extern DefEntry *defTable;
 extern int defCount;
 
@@ -52,3 +55,7 @@ const char *defGetDefinitionIncludeDir(); // none when not set
 int defNameToNumeric(char *buf, int capacity, const char *text);
 // Dotted text to the longest defined prefix (on an arc boundary) and the rest.
 int defNumericToName(char *buf, int capacity, const char *text);
+// The entry whose value is the longest prefix of text[0, length) ending at a
+// dot or at length, the first in file order among equal values; none when no
+// value is such a prefix. Values compare as texts: "1.3.06" is not "1.3.6".
+const DefEntry *defLongestPrefix(const char *text, int32_t length);

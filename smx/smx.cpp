@@ -131,6 +131,18 @@ int defEntries() {
     return defTable ? defCount : 0;
 }
 
+// The dotted text of the given length with its longest defined prefix named.
+int numericToName(char *buf, int capacity, const char *text, int32_t length) {
+    int pos = 0;
+    const DefEntry *best = defLongestPrefix(text, length);
+    if (!best)
+        return appendText(buf, capacity, &pos, text, length) ? pos : -1;
+    if (!appendText(buf, capacity, &pos, best->name, best->nameLen) ||
+        !appendText(buf, capacity, &pos, text + best->valueLen, length - best->valueLen))
+        return -1;
+    return pos;
+}
+
 } // namespace
 
 const char *smxKindName(int32_t kind) {
@@ -286,9 +298,12 @@ int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length
 
 int smxObjectIdToText(char *buf, int capacity, const uint8_t *oid, int length) {
     char work[WORK_TEXT + 1];
-    if (smxObjectIdToNumeric(work, WORK_TEXT, oid, length) < 0)
+    int numeric = smxObjectIdToNumeric(work, WORK_TEXT, oid, length);
+    if (numeric < 0)
         return smxObjectIdToNumeric(buf, capacity, oid, length);
-    return defNumericToName(buf, capacity, work);
+    if (capacity < 0)
+        return -1;
+    return numericToName(buf, capacity, work, numeric);
 }
 
 int defNameToNumeric(char *buf, int capacity, const char *text) {
@@ -324,34 +339,8 @@ int defNameToNumeric(char *buf, int capacity, const char *text) {
 int defNumericToName(char *buf, int capacity, const char *text) {
     if (!text || capacity < 0)
         return -1;
-    int32_t length = static_cast<int32_t>(strnlen(text, static_cast<size_t>(INT32_MAX)));
-    const DefEntry *best = nullptr;
-    int32_t bestLength = 0;
-    for (int i = 0, n = defEntries(); i < n; ++i) {
-        const DefEntry &e = defTable[i];
-        int32_t v = e.valueLen;
-        // Cheap tests first: the length, the arc boundary, the last character.
-        if (v <= bestLength || v > length)
-            continue;
-        if (v != length && text[v] != '.')
-            continue;
-        if (e.value[v - 1] != text[v - 1] || memcmp(e.value, text, static_cast<size_t>(v)) != 0)
-            continue;
-        best = &e;
-        bestLength = v;
-        if (v == length)
-            break;
-    }
-    int pos = 0;
-    if (!best) {
-        if (!appendText(buf, capacity, &pos, text, length))
-            return -1;
-        return pos;
-    }
-    if (!appendText(buf, capacity, &pos, best->name, best->nameLen) ||
-        !appendText(buf, capacity, &pos, text + bestLength, length - bestLength))
-        return -1;
-    return pos;
+    return numericToName(buf, capacity, text,
+                         static_cast<int32_t>(strnlen(text, static_cast<size_t>(INT32_MAX))));
 }
 
 int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const uint32_t *arcs,

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -373,6 +374,94 @@ TEST(DefFile, RepositoryDefinitionsLoadCleanly) {
         char text[128];
         EXPECT_GT(smxObjectIdToText(text, 127, byNumber, b), 0);
         EXPECT_STREQ(text, n.text);
+    }
+}
+
+// The look-up as a walk of the table in file order, as it was before the index.
+std::string modelName(const std::vector<std::pair<std::string, std::string>> &table,
+                      const std::string &text) {
+    const std::pair<std::string, std::string> *best = nullptr;
+    for (const auto &e : table) {
+        size_t v = e.second.size();
+        if (v > 0 && v <= text.size() && (!best || v > best->second.size()) &&
+            (v == text.size() || text[v] == '.') && text.compare(0, v, e.second) == 0)
+            best = &e;
+    }
+    return best ? best->first + text.substr(best->second.size()) : text;
+}
+
+TEST(DefFile, IndexedLookUpsMatchTheWalk) {
+    DefSetup s;
+    std::mt19937 random(1);
+    auto pick = [&](std::vector<std::string> from) { return from[random() % from.size()]; };
+    // Arcs that make values end mid-arc of others (2, 20) and texts not in
+    // standard form (06); standard ones leave 06 out.
+    auto arcs = [&](const std::string &start, int count, bool standard = false) {
+        std::string text = start;
+        for (int i = 0; i < count; ++i)
+            text += "." + (standard ? pick({"1", "3", "6", "2", "20", "0"})
+                                    : pick({"1", "3", "6", "2", "20", "0", "06"}));
+        return text;
+    };
+    for (int size : {0, 1, 2, 7, 40, 300, 300}) {
+        std::vector<std::pair<std::string, std::string>> table; // name, value in file order
+        std::string lines[2];
+        for (int i = 0; i < size; ++i) {
+            std::string value =
+                !table.empty() && random() % 4 == 0
+                    ? table[random() % table.size()].second // a duplicate
+                    : arcs("1", static_cast<int>(random() % 7)) + (random() % 8 == 0 ? "." : "");
+            table.emplace_back("n" + std::to_string(i), value);
+            if (i == size / 3) // the included file's entries stand at its INCLUDE line
+                lines[0] += "INCLUDE \"" + s.work.file("inc.def") + "\"\n";
+            lines[i < size / 3 || i >= size * 2 / 3 ? 0 : 1] +=
+                "n" + std::to_string(i) + " = " + value + "\n";
+        }
+        writeFile(s.work.file("top.def"), "# random table\n" + lines[0]);
+        writeFile(s.work.file("inc.def"), lines[1]);
+        defSetDefinitionFile(s.work.file("top.def").c_str());
+        EXPECT_EQ(readDefinitions().result, size > 0 ? 0 : -2);
+        Lines read;
+        for (const auto &[name, value] : table)
+            read.push_back(name + "=" + value);
+        ASSERT_EQ(tableNames(), read);
+        for (int round = 0; round < 3; ++round) {
+            if (round == 2 && size > 0) { // a changed entry after the read
+                int at = static_cast<int>(random() % table.size());
+                table[at].second = arcs("1.3", 2);
+                ASSERT_EQ(defStoreEntry(at, table[at].second.c_str(), table[at].first.c_str()), 0);
+            }
+            DefEntry *saved = defTable;
+            if (round == 1) // no table
+                defTable = nullptr;
+            const auto &model = round == 1 ? decltype(table){} : table;
+            for (int n = 0; n < 300; ++n) {
+                std::string text = size > 0 && n % 3 == 0
+                                       ? table[random() % table.size()].second
+                                       : arcs("1", static_cast<int>(random() % 4));
+                text = arcs(text, static_cast<int>(random() % 4));
+                std::string expected = modelName(model, text);
+                int capacity = static_cast<int>(random() % 40);
+                char buf[400];
+                EXPECT_EQ(defNumericToName(buf, capacity, text.c_str()),
+                          expected.size() > static_cast<size_t>(capacity)
+                              ? -1
+                              : static_cast<int>(expected.size()))
+                    << text;
+                EXPECT_GE(defNumericToName(buf, 299, text.c_str()), 0);
+                EXPECT_EQ(buf, expected) << text;
+                // Through the encoded form, in standard text; no names past 256 characters.
+                std::string standard = arcs("1.3", static_cast<int>(random() % 8), true);
+                if (n % 50 == 0)
+                    standard = arcs(standard, 110 + static_cast<int>(random() % 20), true);
+                uint8_t oid[400];
+                int length = smxNumericToObjectId(oid, sizeof oid, standard.c_str());
+                EXPECT_GT(length, 0) << standard;
+                EXPECT_GE(smxObjectIdToText(buf, 399, oid, length), 0);
+                EXPECT_EQ(buf, standard.size() > 256 ? standard : modelName(model, standard));
+            }
+            defTable = saved;
+        }
     }
 }
 
