@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the fuzzers need,
-# when any is missing. Runs apt-get as root, or through sudo.
+# Installs the Debian packages the build, the tests, the fuzzers, the package
+# build and its checks need, when any is missing. Runs apt-get as root, or through sudo.
 set -euo pipefail
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev snmp snmpd snmptrapd procps iproute2)
+          clang libclang-rt-14-dev snmp snmpd snmptrapd procps iproute2
+          build-essential debhelper dpkg-dev fakeroot lintian mandoc man-db adduser)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
