@@ -61,7 +61,8 @@ int main(int argc, char **argv) {
                 start = cpuMicroseconds();
             sockaddr_in from;
             socklen_t n = sizeof from;
-            ssize_t got = recvfrom(server, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &n);
+            ssize_t got =
+                recvfrom(server, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &n);
             if (got < 0 || sendto(server, buf, static_cast<size_t>(got), 0,
                                   reinterpret_cast<sockaddr *>(&from), n) < 0)
                 _exit(1);

@@ -168,7 +168,8 @@ struct Client {
         while (poll(&w, 1, 1000) == 1) {
             ssize_t n = recv(fd, in, sizeof in, 0);
             int32_t got = 0;
-            if (n > 0 && parseResponse(in, static_cast<size_t>(n), &got, next, error) && got == id) {
+            if (n > 0 && parseResponse(in, static_cast<size_t>(n), &got, next, error) &&
+                got == id) {
                 ++answered;
                 return true;
             }
