@@ -3,12 +3,15 @@
 // and one sendto; a client process sends and receives one after another.
 // Each side prints its own CPU (user + system) microseconds per round trip.
 //
-// Usage: floor [round trips] [octets]   (100000 and 48 when not given)
+// Usage: floor [round trips] [octets] [server cpu] [client cpu]
+// (100000 round trips of 48 octets, neither side pinned, when not given; a
+// cpu of -1 leaves that side unpinned).
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -22,6 +25,16 @@ double cpuMicroseconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
+}
+
+void pin(long cpu) {
+    if (cpu < 0)
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(static_cast<int>(cpu), &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0)
+        perror("floor: sched_setaffinity");
 }
 
 int boundSocket(sockaddr_in *where) {
@@ -44,8 +57,10 @@ int boundSocket(sockaddr_in *where) {
 int main(int argc, char **argv) {
     long trips = argc > 1 ? atol(argv[1]) : 100000;
     long octets = argc > 2 ? atol(argv[2]) : 48;
+    long serverCpu = argc > 3 ? atol(argv[3]) : -1;
+    long clientCpu = argc > 4 ? atol(argv[4]) : -1;
     if (trips <= 0 || octets <= 0 || octets > 1400) {
-        fprintf(stderr, "usage: floor [round trips] [octets]\n");
+        fprintf(stderr, "usage: floor [round trips] [octets] [server cpu] [client cpu]\n");
         return 2;
     }
     sockaddr_in serverAddress, clientAddress;
@@ -54,6 +69,7 @@ int main(int argc, char **argv) {
     char buf[1500] = {};
     pid_t child = fork();
     if (child == 0) {
+        pin(serverCpu);
         close(client);
         double start = 0;
         for (long i = 0; i < WARM_UP + trips; ++i) {
@@ -71,6 +87,7 @@ int main(int argc, char **argv) {
         fflush(stdout);
         _exit(0);
     }
+    pin(clientCpu);
     close(server);
     double start = 0;
     for (long i = 0; i < WARM_UP + trips; ++i) {
