@@ -6,6 +6,7 @@
 //   getnext replay PORT COMMUNITY ROUNDS     sends the names read from
 //       standard input ROUNDS times over and prints "answered N lost M".
 // A request unanswered after a second is counted lost and the next one sent.
+// Requests are built once; each is then one sendto and one recv.
 #include <arpa/inet.h>
 #include <cstdint>
 #include <cstdio>
@@ -13,9 +14,9 @@
 #include <cstring>
 #include <iostream>
 #include <netinet/in.h>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <vector>
 
 namespace {
@@ -107,7 +108,8 @@ bool enter(const uint8_t *&p, const uint8_t *end, uint8_t tag, size_t &length) {
     return static_cast<size_t>(end - p) >= length;
 }
 
-// The request id and first binding's name of a GetResponse; false when it is none.
+// The request id and (where asked) first binding's name of a GetResponse;
+// false when it is none.
 bool parseResponse(const uint8_t *p, size_t n, int32_t *id, std::string *name, int32_t *error) {
     const uint8_t *end = p + n;
     size_t len;
@@ -133,43 +135,42 @@ bool parseResponse(const uint8_t *p, size_t n, int32_t *id, std::string *name, i
     p += len;
     if (!enter(p, end, 0x30, len) || !enter(p, end, 0x30, len) || !enter(p, end, 0x06, len))
         return false;
-    *name = dottedOid(p, len);
+    if (name)
+        *name = dottedOid(p, len);
     return true;
+}
+
+// A GetNextRequest for name; its request id is the four octets at *idAt.
+Bytes request(const std::string &community, const std::string &name, size_t *idAt) {
+    Bytes vb = tlv(0x30, cat({tlv(0x06, encodeOid(name)), Bytes{0x05, 0x00}}));
+    Bytes pdu = tlv(0xA1, cat({tlv(0x02, Bytes(4, 0x01)), Bytes{0x02, 0x01, 0x00, 0x02, 0x01, 0x00},
+                               tlv(0x30, vb)}));
+    Bytes message = tlv(0x30, cat({Bytes{0x02, 0x01, 0x00},
+                                   tlv(0x04, Bytes(community.begin(), community.end())), pdu}));
+    *idAt = message.size() - pdu.size() + 4; // past the PDU's tag and length and the id's
+    return message;
 }
 
 struct Client {
     int fd;
     sockaddr_in agent;
-    std::string community;
-    int32_t nextId = 1;
+    int32_t nextId = 0x01000000; // four octets, minimal as BER wants, up to 0x7FFFFFFF
     long answered = 0, lost = 0;
 
-    // Sends one GetNext for name; true with the answer's name, false when lost or an error.
-    bool getNext(const std::string &name, std::string *next, int32_t *error) {
-        int32_t id = nextId++ & 0x7FFFFFFF;
-        Bytes idOctets; // minimal two's complement, as BER wants
-        for (int shift = 24; shift >= 0; shift -= 8) {
-            uint8_t b = static_cast<uint8_t>(id >> shift);
-            if (!idOctets.empty() || b != 0 || shift == 0)
-                idOctets.push_back(b);
-        }
-        if (idOctets[0] & 0x80)
-            idOctets.insert(idOctets.begin(), 0);
-        Bytes vb = tlv(0x30, cat({tlv(0x06, encodeOid(name)), Bytes{0x05, 0x00}}));
-        Bytes pdu = tlv(0xA1, cat({tlv(0x02, idOctets), Bytes{0x02, 0x01, 0x00, 0x02, 0x01, 0x00},
-                                   tlv(0x30, vb)}));
-        Bytes community(this->community.begin(), this->community.end());
-        Bytes message = tlv(0x30, cat({Bytes{0x02, 0x01, 0x00}, tlv(0x04, community), pdu}));
+    // Sends a request built by request() under a new id; true when its answer
+    // came (its first name in next when asked for), false when lost.
+    bool exchange(Bytes &message, size_t idAt, std::string *next, int32_t *error) {
+        int32_t id = nextId++;
+        for (int i = 0; i < 4; ++i)
+            message[idAt + static_cast<size_t>(i)] = static_cast<uint8_t>(id >> (24 - 8 * i));
         if (sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr *>(&agent),
                    sizeof agent) < 0)
             return false;
         uint8_t in[4096];
-        pollfd w{fd, POLLIN, 0};
-        while (poll(&w, 1, 1000) == 1) {
-            ssize_t n = recv(fd, in, sizeof in, 0);
+        ssize_t n;
+        while ((n = recv(fd, in, sizeof in, 0)) >= 0) { // a second's silence ends it
             int32_t got = 0;
-            if (n > 0 && parseResponse(in, static_cast<size_t>(n), &got, next, error) &&
-                got == id) {
+            if (parseResponse(in, static_cast<size_t>(n), &got, next, error) && got == id) {
                 ++answered;
                 return true;
             }
@@ -193,33 +194,40 @@ int main(int argc, char **argv) {
     }
     Client c{};
     c.fd = socket(AF_INET, SOCK_DGRAM, 0);
+    timeval second{1, 0};
+    setsockopt(c.fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
     c.agent.sin_family = AF_INET;
     c.agent.sin_port = htons(static_cast<uint16_t>(atoi(argv[2])));
     c.agent.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    c.community = argv[3];
+    std::string community = argv[3];
+    size_t idAt = 0;
+    int32_t error = 0;
     if (strcmp(argv[1], "learn") == 0) {
         for (int i = 4; i < argc; ++i) {
             std::string name = argv[i], next;
-            int32_t error = 0;
             for (;;) {
                 printf("%s\n", name.c_str());
-                if (!c.getNext(name, &next, &error) || error != 0 || !under(next, argv[i]))
+                Bytes m = request(community, name, &idAt);
+                if (!c.exchange(m, idAt, &next, &error) || error != 0 || !under(next, argv[i]))
                     break;
                 name = next;
             }
         }
         return c.lost ? 1 : 0;
     }
-    std::vector<std::string> names;
+    // Every request is built before the first is sent, so that the client
+    // does no more per request than a send and a receive.
+    std::vector<Bytes> messages;
+    std::vector<size_t> ids;
     for (std::string line; std::getline(std::cin, line);)
-        if (!line.empty())
-            names.push_back(line);
+        if (!line.empty()) {
+            messages.push_back(request(community, line, &idAt));
+            ids.push_back(idAt);
+        }
     long rounds = atol(argv[4]);
-    std::string next;
-    int32_t error = 0;
     for (long r = 0; r < rounds; ++r)
-        for (const std::string &name : names)
-            c.getNext(name, &next, &error);
+        for (size_t i = 0; i < messages.size(); ++i)
+            c.exchange(messages[i], ids[i], nullptr, &error);
     printf("answered %ld lost %ld\n", c.answered, c.lost);
     return 0;
 }
