@@ -2,7 +2,9 @@
 # Walks the demo agent mibagent (with a table of test variables that its -b
 # option registers) and Debian's snmpd (its whole tree) with the same client,
 # snmpwalk -v1, alternating, five runs each, and prints each agent's median
-# wall time per variable.
+# wall time per variable. Then each agent's CPU per answered GetNext over the
+# system and interfaces groups beside the floor (bench/floor), with client and
+# server on one CPU and on two; VERBOSE=1 prints every run's figures.
 source "$(dirname "$0")/common.sh"
 runs=${RUNS:-5}
 rows=${ROWS:-6000}
@@ -25,3 +27,48 @@ printf '%-9s %10s %14s\n' agent variables us_per_variable
 printf '%-9s %10d %14.1f\n' mibagent "$n" "$(awk -v a="$a" 'BEGIN { print a * 1e6 }')"
 printf '%-9s %10d %14.1f\n' snmpd "$n2" "$(awk -v d="$d" 'BEGIN { print d * 1e6 }')"
 awk -v a="$a" -v d="$d" 'BEGIN { printf "snmpd/mibagent time per variable: %.2f\n", d / a }'
+
+# CPU per answered request: the GetNext walk of the system and interfaces
+# groups that mibagent answers, sent by one client process ROUNDS times over
+# to each agent in turn (the same request names to both), with each agent's
+# CPU read from /proc/PID/stat before and after; beside it the floor, a bare
+# UDP echo pair. The cost of a wake-up differs by far whether the client and
+# the agent share a CPU or not, so both placements are pinned and shown.
+rounds=${ROUNDS:-1500}
+build_benchtools
+tick_us=$(awk -v hz="$(getconf CLK_TCK)" 'BEGIN { print 1e6 / hz }')
+mibagent_pid=${pids[1]}; snmpd_pid=${pids[0]}
+build/benchtools/getnext learn "$agent_port" public 1.3.6.1.2.1.1 1.3.6.1.2.1.2 >"$work/names"
+per_request() { # pid port client-cpu: CPU microseconds per answered request
+  local before after answered
+  before=$(cpu_ticks "$1")
+  read -r _ answered _ < <(taskset -c "$3" build/benchtools/getnext replay "$2" public "$rounds" \
+    <"$work/names")
+  after=$(cpu_ticks "$1")
+  awk -v t=$((after - before)) -v n="$answered" -v u="$tick_us" 'BEGIN { printf "%.3f\n", t * u / n }'
+}
+placements="same:0:0"
+[ "$(nproc)" -lt 2 ] || placements="$placements cross:1:0"
+for placement in $placements; do
+  IFS=: read -r place server_cpu client_cpu <<<"$placement"
+  taskset -apc "$server_cpu" "$mibagent_pid" >/dev/null
+  taskset -apc "$server_cpu" "$snmpd_pid" >/dev/null
+  : >"$work/a.cpu"; : >"$work/d.cpu"; : >"$work/fs"; : >"$work/fc"
+  for _ in $(seq "$runs"); do
+    per_request "$mibagent_pid" "$agent_port" "$client_cpu" >>"$work/a.cpu"
+    per_request "$snmpd_pid" "$snmpd_port" "$client_cpu" >>"$work/d.cpu"
+    build/benchtools/floor 100000 48 "$server_cpu" "$client_cpu" >"$work/floor.txt"
+    awk '/server/ { print $3 }' "$work/floor.txt" >>"$work/fs"
+    awk '/client/ { print $3 }' "$work/floor.txt" >>"$work/fc"
+  done
+  [ -z "${VERBOSE:-}" ] || paste "$work/a.cpu" "$work/d.cpu" "$work/fs" "$work/fc" >&2
+  a=$(median <"$work/a.cpu"); d=$(median <"$work/d.cpu")
+  fs=$(median <"$work/fs"); fc=$(median <"$work/fc")
+  echo "== CPU per answered GetNext, system and interfaces groups ($(wc -l <"$work/names")" \
+       "names x $rounds rounds), server on CPU $server_cpu, client on CPU $client_cpu;" \
+       "median of $runs runs"
+  printf '%-20s %8s\n' side us_cpu
+  printf '%-20s %8.2f\n' mibagent "$a" snmpd "$d" "floor server" "$fs" "floor client" "$fc"
+  awk -v a="$a" -v d="$d" -v f="$fs" \
+    'BEGIN { printf "snmpd/mibagent: %.2f   mibagent/floor server: %.2f\n", d / a, a / f }'
+done

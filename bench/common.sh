@@ -19,6 +19,20 @@ build() {
   cmake --build build -j2 --target mibwalk mibagent >/dev/null
 }
 
+# The floor echo pair and the GetNext client, plain programs built apart
+# from the library.
+build_benchtools() {
+  mkdir -p build/benchtools
+  for t in floor getnext; do
+    [ build/benchtools/$t -nt bench/$t.cpp ] ||
+      g++ -std=c++20 -O2 -Wall -Wextra -o build/benchtools/$t bench/$t.cpp
+  done
+}
+
+# CPU (user + system) of a running process in clock ticks, from /proc/PID/stat
+# (fields 14 and 15, counted after the parenthesised command name).
+cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
+
 # A UDP port on 127.0.0.1 that no socket holds now.
 free_port() {
   local p

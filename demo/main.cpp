@@ -16,20 +16,12 @@
 #include "smx/number.h"
 #include "smx/stats.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
 constexpr int AGENT_DATAGRAM = 2048;
-constexpr int POLL_MS = 200; // how soon a stop signal is noticed
-
-volatile std::sig_atomic_t stopRequested = 0;
-
-void onStopSignal(int) {
-    stopRequested = 1;
-}
 
 int printUsage() {
     printf("Usage: %s [-d] [-h address] [-p port] [-b count]\n", programName);
@@ -111,8 +103,7 @@ int main(int argc, char **argv) {
     if (demoRegister(testRows) != 0)
         fprintf(stderr, "%s: some variables could not be registered\n", programName);
 
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
+    udpStopOnSignals(sock); // should it fail, the signals end the agent as they do by default
 
     char where[16];
     dotted(where, sizeof where, address);
@@ -124,13 +115,13 @@ int main(int argc, char **argv) {
     trapSend(0, 0, 0, nullptr); // coldStart
 
     uint8_t datagram[AGENT_DATAGRAM];
-    while (!stopRequested) {
-        if (udpWaitReadable(sock, POLL_MS) != 1)
-            continue; // time ran out, or a signal arrived
+    // One blocking receive per datagram; a stop signal ends it (or the next
+    // one) at once.
+    while (!udpStopRequested()) {
         uint32_t from = 0;
         uint16_t fromPort = 0;
         int length = udpReceive(sock, datagram, AGENT_DATAGRAM, &from, &fromPort);
-        if (length < 0)
+        if (length < 0 || udpStopRequested())
             continue;
         UdpEndpoint *sender = udpNew(sock, from, fromPort);
         SmpObject *object = sender ? smpNew(sender, udpSend, agentUpcall) : nullptr;

@@ -4,7 +4,9 @@
 #include "smx/number.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -332,6 +334,40 @@ int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
 
 int udpCloseSocket(int socket) {
     return close(socket) == 0 ? 0 : -1;
+}
+
+namespace {
+
+std::atomic<int> stopSocket{-1};
+std::atomic<bool> stopFlag{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the stop handler may only touch lock-free atomics");
+
+void onStopSignal(int) {
+    stopFlag.store(true);
+    // On an unconnected socket Linux answers ENOTCONN but still marks it shut
+    // for reading and wakes its receivers; shutdown is async-signal-safe.
+    int socket = stopSocket.load();
+    if (socket >= 0)
+        shutdown(socket, SHUT_RD);
+}
+
+} // namespace
+
+int udpStopOnSignals(int socket) {
+    stopSocket.store(socket);
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocked receive is interrupted
+    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0)
+        return -1;
+    return 0;
+}
+
+bool udpStopRequested() {
+    return stopFlag.load(std::memory_order_relaxed);
 }
 
 int timeOfDay(TimeOfDay *now, TimeZoneRec *zone) {

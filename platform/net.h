@@ -113,6 +113,15 @@ int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
                uint16_t *fromPort);
 int udpCloseSocket(int socket); // 0, or -1 on failure
 
+// Stop signals for a server that blocks in udpReceive on socket: from now on
+// SIGINT and SIGTERM set the stop flag and shut the socket's receiving side,
+// so that a receive under way returns at once and every later one returns 0
+// octets without waiting. A signal that comes between a test of the flag and
+// the receive is not lost, and waiting costs no system call besides the
+// receive. One socket per process. 0, or -1 when a handler cannot be installed.
+int udpStopOnSignals(int socket);
+bool udpStopRequested(); // true once a stop signal has arrived
+
 // Time of day for trap time stamps: seconds since 1 January 1970, with a
 // resolution of one second (microseconds always 0).
 struct TimeOfDay {

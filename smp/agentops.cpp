@@ -62,20 +62,16 @@ int sendReply(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t status, i
     AsnNode *reply = smpReply(pdu, status, index, list);
     if (!reply)
         return 1;
-    uint8_t scratch[SMP_MESSAGE_MAX];
-    if (smpEncodeMessage(handle, reply, scratch, SMP_MESSAGE_MAX) < 0) {
-        asnFree(reply);
-        reply = smpReply(pdu, SMP_TOO_BIG, 0, list);
-        if (!reply)
-            return 1;
-        if (smpEncodeMessage(handle, reply, scratch, SMP_MESSAGE_MAX) < 0) {
-            asnFree(reply);
-            return 1;
-        }
-    }
-    int r = smpSend(object, handle, reply);
+    int r = smpSendFitting(object, handle, reply);
     asnFree(reply);
-    return r;
+    if (r != SMP_SEND_UNFIT)
+        return r;
+    reply = smpReply(pdu, SMP_TOO_BIG, 0, list);
+    if (!reply)
+        return 1;
+    r = smpSendFitting(object, handle, reply);
+    asnFree(reply);
+    return r == SMP_SEND_UNFIT ? 1 : r;
 }
 
 // What one operation does with one binding: 0, or the error status that ends

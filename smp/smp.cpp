@@ -209,14 +209,30 @@ int smpRequest(SmpObject *object, const SmpPdu *record) {
     return r;
 }
 
-int smpEncodeMessage(ApsRec *handle, AsnNode *pdu, uint8_t *buf, int capacity) {
-    AsnNode *message = apsEncode(handle, pdu);
-    if (!message)
-        return -1;
-    int length = asnEncode(message, buf, capacity);
+namespace {
+
+// Traces the message as it goes out, hands it to the object's send function
+// and counts it; frees the message.
+int transmit(SmpObject *object, AsnNode *message, const uint8_t *octets, int16_t length) {
+    if (logLevel > 1) {
+        asnPrint(message, 0);
+        fflush(stdout);
+        logPrintf("\n");
+    }
+    if (logLevel > 1) {
+        for (int i = 0; i < length; ++i)
+            logPrintf("%02X ", octets[i]);
+        fflush(stdout);
+        logPrintf("\n");
+    }
+    int r = object->send(object->transport, octets, length);
+    if (r == 0)
+        smpStatRaise(SMP_STAT_OUT_PKTS);
     asnFree(message);
-    return length;
+    return r;
 }
+
+} // namespace
 
 int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
     if (logLevel > 2)
@@ -226,22 +242,25 @@ int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
     AsnNode *message = apsEncode(handle, pdu);
     if (!message)
         return 1;
-    if (logLevel > 1) {
-        asnPrint(message, 0);
-        fflush(stdout);
-        logPrintf("\n");
-    }
     uint8_t buffer[SMP_MESSAGE_MAX];
     int16_t length = asnEncode(message, buffer, SMP_MESSAGE_MAX);
-    if (logLevel > 1) {
-        for (int i = 0; i < length; ++i)
-            logPrintf("%02X ", buffer[i]);
-        fflush(stdout);
-        logPrintf("\n");
+    return transmit(object, message, buffer, length);
+}
+
+int smpSendFitting(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
+    // Serialised once: the octets that were measured are the ones sent.
+    AsnNode *message = apsEncode(handle, pdu);
+    uint8_t buffer[SMP_MESSAGE_MAX];
+    int16_t length = message ? asnEncode(message, buffer, SMP_MESSAGE_MAX) : -1;
+    if (length < 0) {
+        asnFree(message);
+        return SMP_SEND_UNFIT;
     }
-    int r = object->send(object->transport, buffer, length);
-    if (r == 0)
-        smpStatRaise(SMP_STAT_OUT_PKTS);
-    asnFree(message);
-    return r;
+    if (logLevel > 2)
+        logPrintf("smpSend:\n");
+    if (!object || !object->send) {
+        asnFree(message);
+        return 1;
+    }
+    return transmit(object, message, buffer, length);
 }

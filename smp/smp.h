@@ -121,9 +121,11 @@ int smpRequest(SmpObject *object, const SmpPdu *record);
 // message could be built, else the send function's result. The PDU stays the
 // caller's.
 int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu);
-// The message of a PDU through the handle, serialised into buf: its length, or
-// -1 when no message could be built or it exceeds capacity.
-int smpEncodeMessage(ApsRec *handle, AsnNode *pdu, uint8_t *buf, int capacity);
+// As smpSend, for a reply that may not fit: when no message can be built or it
+// exceeds SMP_MESSAGE_MAX octets, nothing is traced or sent and the result is
+// SMP_SEND_UNFIT. The message is serialised once.
+inline constexpr int SMP_SEND_UNFIT = -1;
+int smpSendFitting(SmpObject *object, ApsRec *handle, AsnNode *pdu);
 // The value tree of a binding, or none (kind None, IpAddress not 4 octets,
 // octets absent, unfinished identifier).
 AsnNode *smpValueNode(const SmpBind *bind);

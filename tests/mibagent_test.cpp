@@ -251,11 +251,32 @@ TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
     EXPECT_TRUE(answered);
 }
 
-TEST_F(MibagentTest, EndsCleanlyOnSigintAndSigterm) {
-    for (int sig : {2, 15}) {
+// The agent waits in one blocking receive; a stop signal must end it within
+// stop()'s two seconds (else it is killed: 137) whenever it comes: just after
+// start (perhaps before the receive), while idle in the receive, or while
+// requests keep arriving.
+TEST_F(MibagentTest, EndsCleanlyOnSigintAndSigtermWheneverTheyCome) {
+    enum When { AtStart, Idle, Busy };
+    const struct {
+        int sig;
+        When when;
+    } cases[] = {{2, AtStart}, {15, AtStart}, {2, Idle}, {15, Idle}, {2, Busy}, {15, Busy}};
+    const ber::Bytes get =
+        ber::message("public", 0xA0, 5, 0, 0, {ber::varBind("1.3.6.1.2.1.1.7.0", ber::null())});
+    for (const auto &c : cases) {
         Agent a;
         ASSERT_GT(a.port, 0);
-        EXPECT_EQ(a.process->stop(sig), 0) << "signal " << sig;
+        UdpPeer peer;
+        if (c.when == Idle) {
+            ber::Bytes in;
+            int from = 0;
+            peer.sendTo(a.port, get);
+            ASSERT_TRUE(peer.receive(in, from, 2000)); // answered, then nothing to do
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        for (int i = 0; c.when == Busy && i < 300; ++i)
+            peer.sendTo(a.port, get);
+        EXPECT_EQ(a.process->stop(c.sig), 0) << "signal " << c.sig << ", case " << c.when;
     }
 }
 
