@@ -481,6 +481,14 @@ TEST_F(WalkTest, NameThatDoesNotIncreaseEndsWithStatus2) {
     auto longSame = [longName](int64_t id) {
         return std::vector<Bytes>{ber::response(id, {ber::varBind(longName, ber::integer(1))})};
     };
+    auto padded = [](int64_t id) {
+        // 1.3.6.1.2.1.1.5.0, then the same name with its 5 padded to 80 05.
+        Bytes name = ber::oidContent("1.3.6.1.2.1.1.5.0");
+        if (id != 0)
+            name.insert(name.end() - 2, 0x80);
+        return std::vector<Bytes>{
+            ber::response(id, {ber::tlv(0x30, ber::cat({ber::tlv(0x06, name), ber::integer(1)}))})};
+    };
     const std::string one = line("1.3.6.1.2.1.1.1.0", "Integer", "1");
     const std::vector<Case> cases = {
         {"same", {"1.3.6.1.2.1.1"}, same, one + "@: OID not increasing: 1.3.6.1.2.1.1.1.0\n", 2},
@@ -490,6 +498,12 @@ TEST_F(WalkTest, NameThatDoesNotIncreaseEndsWithStatus2) {
          line("1.3.6.1.2.1.1.5.0", "Integer", "1") + "@: OID not increasing: 1.3.6.1.2.1.1.4.0\n",
          2},
         {"asked", {"1.3.6.1.2.1.1"}, asked, "@: OID not increasing: 1.3.6.1.2.1.1\n", 2},
+        // Decoded, 80 05 is 5: the same name again, though its octets sort after.
+        {"padded",
+         {"1.3.6.1.2.1.1"},
+         padded,
+         line("1.3.6.1.2.1.1.5.0", "Integer", "1") + "@: OID not increasing: 1.3.6.1.2.1.1.5.0\n",
+         2},
         // A name of over 256 characters prints no name in its line, and cut in the message.
         {"long",
          {"1.3.6.1.2.1.1"},
