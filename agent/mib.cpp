@@ -49,6 +49,10 @@ AsnNode *nextOf(const MibEntry *entry, uint32_t *subIds, int *count) {
 // encoding being the larger value (BER sub-identifiers carry no leading 80
 // octets, X.690 8.19.2), equal lengths octet by octet. Plain octet order would
 // put 1.3.6.1.4.1.20000 (81 9C 20) before 1.3.6.1.4.1.8072 (BF 08).
+// Unlike the walk's order (oidGreater in tool/report.cpp), which decodes, a
+// padded sub-identifier (80 05) sorts here after 05, as a longer one: the
+// store's own identifiers are all minimal, so encodings compare as they are,
+// and a request name padded within an entry's identifier does not find it.
 int mibCompare(const void *item, const uint8_t *key, int keyLength) {
     const auto *entry = static_cast<const MibEntry *>(item);
     int at = 0;

@@ -12,18 +12,44 @@
 
 namespace {
 
-// Sub-identifiers of one name; a 2048-octet datagram cannot carry more.
-uint32_t leftArcs[WALK_OID_BUFFER];
-uint32_t rightArcs[WALK_OID_BUFFER];
+// One sub-identifier in base 128 from oid[*at], advancing *at past it: up to
+// and including the first octet without the continuation bit, or to the end.
+uint32_t nextSubId(const uint8_t *oid, int length, int *at) {
+    uint32_t value = 0;
+    while (*at < length) {
+        uint8_t octet = oid[(*at)++];
+        value = (value << 7) | (octet & 0x7Fu);
+        if (!(octet & 0x80))
+            break;
+    }
+    return value;
+}
 
-// True when name a is greater than name b in object-identifier order,
-// sub-identifier by sub-identifier.
+// True when name a is greater than name b in object-identifier order, by the
+// values of their sub-identifiers, decoded side by side; false when either is
+// no name. Unlike the store's order (mibCompare), which compares encodings, a
+// padded sub-identifier (80 05) is the same as the minimal one (05) here: the
+// names come from the agent, and one that only re-spells the name before it
+// has not moved on, so the walk must not take it for progress.
 bool oidGreater(const uint8_t *a, int aLen, const uint8_t *b, int bLen) {
-    int na = smxObjectIdToSubIds(leftArcs, WALK_OID_BUFFER, a, aLen);
-    int nb = smxObjectIdToSubIds(rightArcs, WALK_OID_BUFFER, b, bLen);
-    if (na < 0 || nb < 0)
+    if (aLen < 0 || bLen < 0 || (aLen > 0 && !a) || (bLen > 0 && !b))
         return false;
-    return smxCompareSubIds(leftArcs, na, rightArcs, nb) == 1;
+    int i = 0;
+    int j = 0;
+    while (i < aLen && j < bLen) {
+        uint32_t x = nextSubId(a, aLen, &i);
+        uint32_t y = nextSubId(b, bLen, &j);
+        if (x != y)
+            return x > y;
+    }
+    return i < aLen; // a goes on where b ends
+}
+
+// Ends the walk with status (0, or 2 for a fault of the agent's or ours).
+int endWalk(int status) {
+    walkState.done = true;
+    walkState.status = status;
+    return 0;
 }
 
 void printErrorBlock(const SmpPdu *record) {
@@ -36,24 +62,6 @@ void printErrorBlock(const SmpPdu *record) {
 }
 
 } // namespace
-
-WalkColumns walkColumns;
-
-int walkRememberNames(const SmpBind *binds, uint16_t count) {
-    int used = 0;
-    for (uint16_t i = 0; i < count; ++i) {
-        int len = binds[i].nameLen;
-        if (i >= WALK_OID_BUFFER || len < 0 || len > WALK_OID_BUFFER - used)
-            return -1;
-        if (len > 0)
-            memcpy(walkColumns.octets + used, binds[i].name, static_cast<size_t>(len));
-        walkColumns.offset[i] = used;
-        walkColumns.length[i] = len;
-        used += len;
-    }
-    walkColumns.count = count;
-    return 0;
-}
 
 bool oidHasPrefix(const uint8_t *candidate, int candidateLen, const uint8_t *request,
                   int requestLen) {
@@ -104,7 +112,7 @@ void printBinds(const SmpBind *binds, uint16_t count) {
 int toolUpcall(SmpObject *object, SmpPdu *record) {
     if (record->type != SMP_GET_RESPONSE)
         return 0;
-    if (record->requestId != requestId)
+    if (record->requestId != walkState.requestId)
         return 0; // an answer to an earlier request, or a stray one
     for (uint16_t i = 0; i < record->count; ++i)
         smpStatRaise(SMP_STAT_IN_TOTAL_REQ_VARS); // atomic: the block may be shared
@@ -113,55 +121,45 @@ int toolUpcall(SmpObject *object, SmpPdu *record) {
         // A response that carries nothing cannot lead anywhere; a binding
         // beyond the last column has no name to lie under. Either ends the
         // walk as when a column leaves its subtree.
-        if (record->count == 0) {
-            walkDone = true;
-            return 0;
-        }
+        if (record->count == 0)
+            return endWalk(0);
+        const WalkColumns *columns = &walkState.columns;
         for (uint16_t i = 0; i < record->count; ++i) {
             const SmpBind *b = &record->binds[i];
-            if (i >= requestBindCount ||
-                !oidHasPrefix(b->name, b->nameLen, requestBinds[i].name, requestBinds[i].nameLen)) {
-                walkDone = true;
-                return 0;
-            }
+            if (i >= walkState.requestBindCount)
+                return endWalk(0);
+            const SmpBind *asked = &walkState.requestBinds[i];
+            if (!oidHasPrefix(b->name, b->nameLen, asked->name, asked->nameLen))
+                return endWalk(0);
             // An agent that answers with the name it was asked for, or an
             // earlier one, would keep the walk going for ever.
-            if (i < walkColumns.count &&
-                !oidGreater(b->name, b->nameLen, walkColumns.octets + walkColumns.offset[i],
-                            walkColumns.length[i])) {
+            if (i < columns->count &&
+                !oidGreater(b->name, b->nameLen, columns->octets + columns->offset[i],
+                            columns->length[i])) {
                 char text[WALK_TEXT + 1];
                 cutNameText(text, b);
                 printf("%s: OID not increasing: %s\n", programName, text);
-                walkDone = true;
-                walkStatus = 2;
-                return 0;
+                return endWalk(2);
             }
         }
         printBinds(record->binds, record->count);
-        if (walkRememberNames(record->binds, record->count) != 0) {
-            walkDone = true;
-            return 0;
-        }
+        if (walkRememberNames(record->binds, record->count) != 0)
+            return endWalk(0);
         record->type = SMP_GET_NEXT_REQUEST;
         // Ids wrap past 2147483647 to -2147483648 (unsigned arithmetic, no overflow);
         // the agent may echo the five-octet unsigned form or re-encode it: both decode alike.
-        requestId = static_cast<int32_t>(static_cast<uint32_t>(requestId) + 1u);
-        record->requestId = requestId;
+        walkState.requestId = static_cast<int32_t>(static_cast<uint32_t>(walkState.requestId) + 1u);
+        record->requestId = walkState.requestId;
         record->errorStatus = SMP_NO_ERROR;
-        if (smpRequest(object, record) != 0) {
-            // Left unsent, the walk would wait for an answer that never comes.
-            printf("%s: Error sending protocol request\n", programName);
-            walkDone = true;
-            walkStatus = 2;
-        }
+        // Left unsent, the walk would wait for an answer that never comes.
+        if (walkSend(object, record) != 0)
+            return endWalk(2);
         return 0;
     }
     if (record->errorStatus == SMP_NO_SUCH_NAME) {
         printf("End of MIB\n");
-        walkDone = true;
-        return 0;
+        return endWalk(0);
     }
     printErrorBlock(record);
-    walkDone = true;
-    return 0;
+    return endWalk(0);
 }

@@ -14,26 +14,158 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-int32_t requestId = 0;
-bool walkDone = false;
-int walkStatus = 0;
-SmpBind *requestBinds = nullptr;
-uint16_t requestBindCount = 0;
+WalkState walkState;
 
 namespace {
 
 constexpr uint32_t TIMER_RESOLUTION_MS = 5000;
 
-uint8_t oidBuffer[WALK_OID_BUFFER];
-SmpPdu requestPdu;
-
 void timerRoutine(uint32_t, uintptr_t) {
     timeoutHandler();
 }
 
+// Starts the inactivity timer; when it cannot, prints the program's name alone.
 uint32_t startTimer(uint32_t timeout) {
-    return timerStart(timeout * 1000u, TIMER_RESOLUTION_MS, timerRoutine, 0);
+    uint32_t timer = timerStart(timeout * 1000u, TIMER_RESOLUTION_MS, timerRoutine, 0);
+    if (timer == 0)
+        printf("%s", programName);
+    return timer;
+}
+
+// What the walk holds; none of each until it is acquired.
+struct WalkResources {
+    int sock = -1;
+    UdpEndpoint *endpoint = nullptr;
+    SmpObject *object = nullptr;
+    ApsRec *auth = nullptr;
+    uint32_t timer = 0;
+};
+
+// A protocol object on endpoint; none after the message when it cannot be made.
+SmpObject *newObject(UdpEndpoint *endpoint) {
+    SmpObject *object = smpNew(endpoint, udpSend, toolUpcall);
+    if (!object)
+        printf("%s: Error creating protocol object\n", programName);
+    return object;
+}
+
+// The command-line names, encoded one after another into walkState.names, as
+// the request's bindings; 2 after the message when one does not convert.
+int encodeNames(int nameCount, char **names) {
+    uint16_t count = static_cast<uint16_t>(nameCount);
+    walkState.requestBinds = smpAllocBinds(count);
+    if (!walkState.requestBinds && count != 0) {
+        printf("%s: Too many objects\n", programName);
+        return 2;
+    }
+    uint8_t *at = walkState.names;
+    int room = WALK_OID_BUFFER;
+    walkState.requestBindCount = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+        int n = smxTextToObjectId(at, room, names[i]);
+        if (n < 0) {
+            printf("%s: Error parsing argument %s\n", programName, names[i]);
+            return 2;
+        }
+        SmpBind *b = &walkState.requestBinds[i];
+        b->nameLen = n;
+        b->name = at;
+        b->kind = SMP_KIND_NULL;
+        b->valueLen = 0;
+        b->value = nullptr;
+        at += n;
+        room -= n;
+        ++walkState.requestBindCount;
+    }
+    // Fits: the names share walkState.names.
+    walkRememberNames(walkState.requestBinds, walkState.requestBindCount);
+    return 0;
+}
+
+// Opens the socket and sends the first GetNextRequest; the walk's status
+// when that fails, else 0.
+int sendFirst(WalkResources *r, uint32_t address, uint32_t port, const char *community) {
+    r->sock = udpOpenSocket();
+    if (r->sock < 0) {
+        printf("socket");
+        return 1;
+    }
+    if (udpBindSocket(r->sock, 0, 0) != 0) {
+        printf("bind");
+        return 1;
+    }
+    r->endpoint = udpNew(r->sock, address, port & 0xFFFFu);
+    r->object = newObject(r->endpoint);
+    if (!r->object)
+        return 2;
+    r->auth = apsNew(community, "trivial", nullptr); // none fails the send below
+
+    SmpPdu request{};
+    request.type = SMP_GET_NEXT_REQUEST;
+    request.auth = r->auth;
+    request.requestId = walkState.requestId;
+    request.errorStatus = 0;
+    request.errorIndex = 0;
+    request.count = walkState.requestBindCount;
+    request.binds = walkState.requestBinds;
+    if (walkSend(r->object, &request) != 0)
+        return 2;
+    r->object = smpFree(r->object);
+    return 0;
+}
+
+// Hands every datagram to the engine until the walk ends or a receive fails;
+// the walk's status.
+int receiveAll(WalkResources *r, uint32_t timeout) {
+    if (timeout != 0) {
+        r->timer = startTimer(timeout);
+        if (r->timer == 0)
+            return 2;
+    }
+    walkState.done = false;
+    uint8_t datagram[WALK_DATAGRAM];
+    for (;;) {
+        // The timeout measures the silence before each receive.
+        if (timeout != 0) {
+            if (timerCancel(r->timer) != 0)
+                printf("%s", programName);
+            r->timer = startTimer(timeout);
+        }
+        r->object = newObject(r->endpoint);
+        if (!r->object)
+            return 2;
+        // A longer datagram is cut at the buffer's end and then fails to decode.
+        int length = udpReceive(r->sock, datagram, WALK_DATAGRAM, nullptr, nullptr);
+        if (logLevel > 1) {
+            for (int i = 0; i < length; ++i)
+                logPrintf("%02X ", datagram[i]);
+            fflush(stdout);
+            logPrintf("\n");
+        }
+        smpInput(r->object, 0, datagram, static_cast<int16_t>(length));
+        r->object = smpFree(r->object);
+        if (logLevel > 1) {
+            logPrintf("result: %d\n", length);
+            fflush(stdout);
+        }
+        if (length < 0 || walkState.done)
+            return walkState.status;
+    }
+}
+
+// Releases all the walk holds, whatever it got to; the walk's status, or when
+// that is 0 the closing of the socket's.
+int release(WalkResources *r, int status) {
+    r->object = smpFree(r->object);
+    if (r->timer != 0)
+        timerCancel(r->timer);
+    r->endpoint = udpFree(r->endpoint);
+    r->auth = apsFree(r->auth);
+    walkState.requestBinds = smpFreeBinds(walkState.requestBinds);
+    int closed = r->sock >= 0 ? udpCloseSocket(r->sock) : 0;
+    return status != 0 ? status : closed;
 }
 
 } // namespace
@@ -53,136 +185,38 @@ void libraryStartup() {
 int toolWalk(uint32_t address, uint32_t port, uint32_t timeout, int32_t firstRequestId,
              const char *community, int nameCount, char **names) {
     libraryStartup();
-    requestId = firstRequestId;
-    walkStatus = 0;
+    walkState.requestId = firstRequestId;
+    walkState.status = 0;
 
-    uint16_t count = static_cast<uint16_t>(nameCount);
-    requestBinds = smpAllocBinds(count);
-    if (!requestBinds && count != 0) {
-        printf("%s: Too many objects\n", programName);
-        return 2;
-    }
-    uint8_t *at = oidBuffer;
-    int room = WALK_OID_BUFFER;
-    requestBindCount = 0;
-    for (uint16_t i = 0; i < count; ++i) {
-        int n = smxTextToObjectId(at, room, names[i]);
-        if (n < 0) {
-            printf("%s: Error parsing argument %s\n", programName, names[i]);
-            requestBinds = smpFreeBinds(requestBinds);
-            return 2;
-        }
-        SmpBind *b = &requestBinds[i];
-        b->nameLen = n;
-        b->name = at;
-        b->kind = SMP_KIND_NULL;
-        b->valueLen = 0;
-        b->value = nullptr;
-        at += n;
-        room -= n;
-        ++requestBindCount;
-    }
-    walkRememberNames(requestBinds,
-                      requestBindCount); // fits: the names share oidBuffer
+    WalkResources r;
+    int status = encodeNames(nameCount, names);
+    if (status == 0)
+        status = sendFirst(&r, address, port, community);
+    if (status == 0)
+        status = receiveAll(&r, timeout);
+    return release(&r, status);
+}
 
-    int sock = udpOpenSocket();
-    if (sock < 0) {
-        printf("socket");
-        requestBinds = smpFreeBinds(requestBinds);
-        return 1;
-    }
-    if (udpBindSocket(sock, 0, 0) != 0) {
-        printf("bind");
-        udpCloseSocket(sock);
-        requestBinds = smpFreeBinds(requestBinds);
-        return 1;
-    }
-    UdpEndpoint *endpoint = udpNew(sock, address, port & 0xFFFFu);
-    SmpObject *object = smpNew(endpoint, udpSend, toolUpcall);
-    if (!object) {
-        printf("%s: Error creating protocol object\n", programName);
-        endpoint = udpFree(endpoint);
-        udpCloseSocket(sock);
-        requestBinds = smpFreeBinds(requestBinds);
-        return 2;
-    }
-    ApsRec *auth = apsNew(community, "trivial", nullptr); // none fails the send below
-
-    requestPdu = SmpPdu{};
-    requestPdu.type = SMP_GET_NEXT_REQUEST;
-    requestPdu.auth = auth;
-    requestPdu.requestId = requestId;
-    requestPdu.errorStatus = 0;
-    requestPdu.errorIndex = 0;
-    requestPdu.count = requestBindCount;
-    requestPdu.binds = requestBinds;
-    if (smpRequest(object, &requestPdu) != 0) {
+int walkSend(SmpObject *object, const SmpPdu *record) {
+    int r = smpRequest(object, record);
+    if (r != 0)
         printf("%s: Error sending protocol request\n", programName);
-        object = smpFree(object);
-        endpoint = udpFree(endpoint);
-        auth = apsFree(auth);
-        udpCloseSocket(sock);
-        requestBinds = smpFreeBinds(requestBinds);
-        return 2;
-    }
-    object = smpFree(object);
+    return r;
+}
 
-    uint32_t timer = 0;
-    if (timeout != 0) {
-        timer = startTimer(timeout);
-        if (timer == 0) {
-            printf("%s", programName);
-            endpoint = udpFree(endpoint);
-            auth = apsFree(auth);
-            udpCloseSocket(sock);
-            requestBinds = smpFreeBinds(requestBinds);
-            return 2;
-        }
+int walkRememberNames(const SmpBind *binds, uint16_t count) {
+    WalkColumns *c = &walkState.columns;
+    int used = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+        int len = binds[i].nameLen;
+        if (i >= WALK_OID_BUFFER || len < 0 || len > WALK_OID_BUFFER - used)
+            return -1;
+        if (len > 0)
+            memcpy(c->octets + used, binds[i].name, static_cast<size_t>(len));
+        c->offset[i] = used;
+        c->length[i] = len;
+        used += len;
     }
-
-    walkDone = false;
-    uint8_t datagram[WALK_DATAGRAM];
-    for (;;) {
-        // The timeout measures the silence before each receive.
-        if (timeout != 0) {
-            if (timerCancel(timer) != 0)
-                printf("%s", programName);
-            timer = startTimer(timeout);
-            if (timer == 0)
-                printf("%s", programName);
-        }
-        object = smpNew(endpoint, udpSend, toolUpcall);
-        if (!object) {
-            printf("%s: Error creating protocol object\n", programName);
-            endpoint = udpFree(endpoint);
-            auth = apsFree(auth);
-            udpCloseSocket(sock);
-            requestBinds = smpFreeBinds(requestBinds);
-            return 2;
-        }
-        // A longer datagram is cut at the buffer's end and then fails to decode.
-        int length = udpReceive(sock, datagram, WALK_DATAGRAM, nullptr, nullptr);
-        if (logLevel > 1) {
-            for (int i = 0; i < length; ++i)
-                logPrintf("%02X ", datagram[i]);
-            fflush(stdout);
-            logPrintf("\n");
-        }
-        smpInput(object, 0, datagram, static_cast<int16_t>(length));
-        object = smpFree(object);
-        if (logLevel > 1) {
-            logPrintf("result: %d\n", length);
-            fflush(stdout);
-        }
-        if (length < 0 || walkDone)
-            break;
-    }
-
-    if (timeout != 0)
-        timerCancel(timer);
-    endpoint = udpFree(endpoint);
-    auth = apsFree(auth);
-    requestBinds = smpFreeBinds(requestBinds);
-    int closed = udpCloseSocket(sock);
-    return walkStatus != 0 ? walkStatus : closed;
+    c->count = count;
+    return 0;
 }

@@ -41,16 +41,6 @@ bool oidHasPrefix(const uint8_t *candidate, int candidateLen, const uint8_t *req
 // process with status 4.
 [[noreturn]] void timeoutHandler();
 
-// Tool-wide walk state, read by the upcall.
-extern int32_t requestId; // id of the request now outstanding
-extern bool walkDone;     // set once the walk has ended
-extern int walkStatus;    // nonzero when the walk ended in a fault of the agent's or ours
-
-// The names given on the command line, in order (kind Null, no value), and
-// their count; the upcall pairs each response's bindings with them.
-extern SmpBind *requestBinds;
-extern uint16_t requestBindCount;
-
 // The names the outstanding request carries, by column, copied so that they
 // outlive the response they came from: a column's next name must be greater.
 struct WalkColumns {
@@ -59,7 +49,25 @@ struct WalkColumns {
     int length[WALK_OID_BUFFER];
     uint8_t octets[WALK_OID_BUFFER];
 };
-extern WalkColumns walkColumns;
 
-// Copies the names of binds into walkColumns; -1 when they do not fit.
+// The walk's state: set up by toolWalk, read and advanced by the upcall.
+struct WalkState {
+    int32_t requestId; // id of the request now outstanding
+    bool done;         // set once the walk has ended
+    int status;        // nonzero when the walk ended in a fault of the agent's or ours
+    // The names given on the command line, in order (kind Null, no value),
+    // their count and their encodings; the upcall pairs each response's
+    // bindings with them.
+    SmpBind *requestBinds;
+    uint16_t requestBindCount;
+    uint8_t names[WALK_OID_BUFFER];
+    WalkColumns columns;
+};
+extern WalkState walkState;
+
+// Sends record as a request on object; on failure prints "Error sending
+// protocol request" and returns nonzero.
+int walkSend(SmpObject *object, const SmpPdu *record);
+
+// Copies the names of binds into walkState.columns; -1 when they do not fit.
 int walkRememberNames(const SmpBind *binds, uint16_t count);
