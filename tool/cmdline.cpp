@@ -79,6 +79,12 @@ bool parseOptions(OptionTexts *texts, int argc, char **argv, int *first) {
     return good;
 }
 
+// Prints why an option's value is refused; 2.
+int rejectValue(const char *why, const char *value) {
+    printf("%s: %s: %s\n", programName, why, value);
+    return 2;
+}
+
 } // namespace
 
 int printUsage() {
@@ -101,10 +107,8 @@ int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
     // Tested in this order; only the first failure is reported.
     if (texts.host) {
         settings->agentAddress = hostGetHostAddress(texts.host);
-        if (settings->agentAddress == HOST_NO_ADDRESS) {
-            printf("%s: Bad foreign host: %s\n", programName, texts.host);
-            return 2;
-        }
+        if (settings->agentAddress == HOST_NO_ADDRESS)
+            return rejectValue("Bad foreign host", texts.host);
     } else {
         settings->agentAddress = hostGetLocalAddress();
         if (settings->agentAddress == HOST_NO_ADDRESS) {
@@ -115,25 +119,19 @@ int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
 
     if (texts.port) {
         settings->agentPort = hostGetServicePort(texts.port);
-        if (settings->agentPort == -1) {
-            printf("%s: Bad remote port: %s\n", programName, texts.port);
-            return 2;
-        }
+        if (settings->agentPort == -1)
+            return rejectValue("Bad remote port", texts.port);
     } else {
         settings->agentPort = hostSnmpPort();
     }
 
     settings->timeout = 0;
-    if (texts.timeout && smxParseNumber(&settings->timeout, texts.timeout) != 0) {
-        printf("%s: Bad timeout value: %s\n", programName, texts.timeout);
-        return 2;
-    }
+    if (texts.timeout && smxParseNumber(&settings->timeout, texts.timeout) != 0)
+        return rejectValue("Bad timeout value", texts.timeout);
 
     uint32_t requestId = 0;
-    if (texts.requestId && smxParseNumber(&requestId, texts.requestId) != 0) {
-        printf("%s: Bad requestId value: %s\n", programName, texts.requestId);
-        return 2;
-    }
+    if (texts.requestId && smxParseNumber(&requestId, texts.requestId) != 0)
+        return rejectValue("Bad requestId value", texts.requestId);
     settings->requestId = static_cast<int32_t>(requestId);
 
     settings->community = texts.community ? texts.community : "public";
