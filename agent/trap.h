@@ -1,6 +1,6 @@
 // Traps: the destinations and the enterprise read from the file "STEM.trp",
 // sending one SNMP version 1 Trap (RFC 1157, 4.1.6) to every destination, and
-// bounded lists of trap bindings that own their octets.
+// bounded lists of trap bindings that own their octets (traplist.h).
 //
 // Bounds: at most TRAP_DESTINATIONS_MAX destinations; the enterprise is
 // converted into TRAP_OID_BUFFER octets; the stem holds at most TRAP_STEM_MAX
@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "agent/traplist.h"
 #include "platform/net.h"
 #include "smx/smx.h"
 
@@ -61,36 +62,3 @@ const uint8_t *trapEnterpriseOid(int *length);
 // Returns the clock in use before.
 using TrapClockFn = int (*)(TimeOfDay *now, TimeZoneRec *zone);
 TrapClockFn trapSetClock(TrapClockFn clock);
-
-// A trap binding: the layout of SmpBind, but the name and value octets are
-// copies owned by the list.
-using TrapBindRec = SmpBind;
-
-struct TrapBindType {
-    uint32_t count;    // entries in use
-    uint32_t capacity; // room fixed at creation
-    TrapBindRec *items;
-};
-
-// A new empty list with room for capacity bindings; none when memory runs out.
-TrapBindType *trapListNew(uint32_t capacity);
-// Releases the list with its names and values; none is accepted. Returns 0.
-int trapListFree(TrapBindType *list);
-
-// Appends one binding with a copy of the name (and of the value): 0, or -1
-// when there is no name, no room, or no memory.
-int trapListAddInteger(TrapBindType *list, const uint8_t *name, int nameLen, int32_t value);
-int trapListAddUns(TrapBindType *list, const uint8_t *name, int nameLen, int32_t kind,
-                   uint32_t value);
-int trapListAddUnsigned(TrapBindType *list, const uint8_t *name, int nameLen, uint32_t value);
-int trapListAddCounter(TrapBindType *list, const uint8_t *name, int nameLen, uint32_t value);
-int trapListAddGauge(TrapBindType *list, const uint8_t *name, int nameLen, uint32_t value);
-int trapListAddTimeTicks(TrapBindType *list, const uint8_t *name, int nameLen, uint32_t value);
-int trapListAddNull(TrapBindType *list, const uint8_t *name, int nameLen);
-int trapListAddOctetString(TrapBindType *list, const uint8_t *name, int nameLen,
-                           const uint8_t *octets, int length);
-int trapListAddObjectId(TrapBindType *list, const uint8_t *name, int nameLen, const uint8_t *oid,
-                        int oidLen);
-// address: four octets, most significant first.
-int trapListAddIpAddress(TrapBindType *list, const uint8_t *name, int nameLen,
-                         const uint8_t *address);
