@@ -156,22 +156,15 @@ void readFile(FILE *file) {
         char copy[CFG_LINE_MAX + 1];
         strcpy(copy, line);
         char *words[4];
-        switch (cfgSplitWords(copy, words, 4)) {
-        case 0:
-            break;
-        case 2:
-            if (strcmp(words[0], "enterprise") == 0)
-                setEnterprise(reader.lineNumber, words[1]);
-            else
-                trapErrorFn(reader.lineNumber, "bad arg list : ", line);
-            break;
-        case 3:
+        int count = cfgSplitWords(copy, words, 4);
+        if (count == 0)
+            continue;
+        if (count == 2 && strcmp(words[0], "enterprise") == 0)
+            setEnterprise(reader.lineNumber, words[1]);
+        else if (count == 3)
             addDestination(reader.lineNumber, words);
-            break;
-        default: // one word, or more than three
+        else // one word, two without the keyword, or more than three
             trapErrorFn(reader.lineNumber, "bad arg list : ", line);
-            break;
-        }
     }
 }
 
