@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr uint32_t UNIVERSAL = 0;
-constexpr uint32_t APPLICATION = 1;
-
 bool isType(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber) {
     return node && node->tagClass == tagClass && node->tagNumber == tagNumber;
 }
@@ -43,37 +40,37 @@ AsnNode *encodeIpAddress(uint32_t value) {
     uint8_t octets[4];
     if (asxIpAddressToByte(octets, 4, value) != 4)
         return nullptr;
-    return asnNewPrimitive(APPLICATION, 0, ASN_OCTETS, octets, 4);
+    return asnNewPrimitive(ASN_APPLICATION, ASN_TAG_IPADDRESS, ASN_OCTETS, octets, 4);
 }
 
 } // namespace
 
 AsnNode *asxEncodeInteger(int32_t value) {
-    return asnNewInteger(UNIVERSAL, 2, value);
+    return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, value);
 }
 AsnNode *asxEncodeUnsigned(uint32_t value) {
-    return asnNewUnsigned(UNIVERSAL, 2, value);
+    return asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER, value);
 }
 AsnNode *asxEncodeOctetString(const uint8_t *octets, int len) {
-    return asnNewPrimitive(UNIVERSAL, 4, ASN_OCTETS, octets, len);
+    return asnNewPrimitive(ASN_UNIVERSAL, ASN_TAG_OCTETS, ASN_OCTETS, octets, len);
 }
 AsnNode *asxEncodeNull() {
-    return asnNewPrimitive(UNIVERSAL, 5, ASN_OCTETS, nullptr, 0);
+    return asnNewPrimitive(ASN_UNIVERSAL, ASN_TAG_NULL, ASN_OCTETS, nullptr, 0);
 }
 AsnNode *asxEncodeIpAddress(uint32_t value) {
     return encodeIpAddress(value);
 }
 AsnNode *asxEncodeCounter(uint32_t value) {
-    return asnNewUnsigned(APPLICATION, 1, value);
+    return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_COUNTER, value);
 }
 AsnNode *asxEncodeGauge(uint32_t value) {
-    return asnNewUnsigned(APPLICATION, 2, value);
+    return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_GAUGE, value);
 }
 AsnNode *asxEncodeTimeTicks(uint32_t value) {
-    return asnNewUnsigned(APPLICATION, 3, value);
+    return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_TIMETICKS, value);
 }
 AsnNode *asxEncodeOpaque(const uint8_t *octets, int len) {
-    return asnNewPrimitive(APPLICATION, 4, ASN_OCTETS, octets, len);
+    return asnNewPrimitive(ASN_APPLICATION, ASN_TAG_OPAQUE, ASN_OCTETS, octets, len);
 }
 
 AsnNode *asxEncodeObjectId(const char *text) {
@@ -85,13 +82,13 @@ AsnNode *asxEncodeObjectId(const char *text) {
     int n = smxTextToObjectId(octets, ASX_OBJECT_ID_MAX, text);
     if (n < 0)
         return nullptr;
-    return asnNewPrimitive(UNIVERSAL, 6, ASN_OBJECTID, octets, n);
+    return asnNewPrimitive(ASN_UNIVERSAL, ASN_TAG_OBJECTID, ASN_OBJECTID, octets, n);
 }
 
 int asxDecodeInteger(const AsnNode *node, int32_t *valuep) {
     if (!node || node->valueLen > 4 || node->valueLen < 0)
         return ASN_NO_ROOM;
-    if (!isType(node, UNIVERSAL, 2))
+    if (!isType(node, ASN_UNIVERSAL, ASN_TAG_INTEGER))
         return ASN_NO_ROOM;
     uint8_t octets[4];
     int n = node->valueLen;
@@ -105,20 +102,22 @@ int asxDecodeInteger(const AsnNode *node, int32_t *valuep) {
 }
 
 int asxDecodeUnsigned(const AsnNode *node, uint32_t *valuep) {
-    return decodeUnsigned(node, UNIVERSAL, 2, valuep, "asxDecodeUnsigned : %u\n");
+    return decodeUnsigned(node, ASN_UNIVERSAL, ASN_TAG_INTEGER, valuep, "asxDecodeUnsigned : %u\n");
 }
 int asxDecodeCounter(const AsnNode *node, uint32_t *valuep) {
-    return decodeUnsigned(node, APPLICATION, 1, valuep, "asxDecodeCounter : %u\n");
+    return decodeUnsigned(node, ASN_APPLICATION, ASN_TAG_COUNTER, valuep,
+                          "asxDecodeCounter : %u\n");
 }
 int asxDecodeGauge(const AsnNode *node, uint32_t *valuep) {
-    return decodeUnsigned(node, APPLICATION, 2, valuep, "asxDecodeGauge : %u\n");
+    return decodeUnsigned(node, ASN_APPLICATION, ASN_TAG_GAUGE, valuep, "asxDecodeGauge : %u\n");
 }
 int asxDecodeTimeTicks(const AsnNode *node, uint32_t *valuep) {
-    return decodeUnsigned(node, APPLICATION, 3, valuep, "asxDecodeTimeTicks : %u\n");
+    return decodeUnsigned(node, ASN_APPLICATION, ASN_TAG_TIMETICKS, valuep,
+                          "asxDecodeTimeTicks : %u\n");
 }
 
 int asxDecodeOctetString(const AsnNode *node, uint8_t *valuep, int16_t *lenp) {
-    if (!isType(node, UNIVERSAL, 4) || !lenp || node->valueLen > *lenp)
+    if (!isType(node, ASN_UNIVERSAL, ASN_TAG_OCTETS) || !lenp || node->valueLen > *lenp)
         return ASN_NO_ROOM;
     if (asnGather(node, valuep, *lenp) < 0)
         return ASN_NO_ROOM;
@@ -129,11 +128,12 @@ int asxDecodeOctetString(const AsnNode *node, uint8_t *valuep, int16_t *lenp) {
 }
 
 int asxDecodeNull(const AsnNode *node) {
-    return isType(node, UNIVERSAL, 5) && node->valueLen == 0 ? 0 : ASN_NO_ROOM;
+    return isType(node, ASN_UNIVERSAL, ASN_TAG_NULL) && node->valueLen == 0 ? 0 : ASN_NO_ROOM;
 }
 
 int asxDecodeObjectId(const AsnNode *node, char *valuep, int16_t *lenp) {
-    if (!isType(node, UNIVERSAL, 6) || !lenp || !valuep || node->valueLen > ASX_OBJECT_ID_MAX)
+    if (!isType(node, ASN_UNIVERSAL, ASN_TAG_OBJECTID) || !lenp || !valuep ||
+        node->valueLen > ASX_OBJECT_ID_MAX)
         return ASN_NO_ROOM;
     if (*lenp < 1)
         return ASN_NO_ROOM;
@@ -152,7 +152,7 @@ int asxDecodeObjectId(const AsnNode *node, char *valuep, int16_t *lenp) {
 }
 
 int asxDecodeIpAddress(const AsnNode *node, uint32_t *valuep) {
-    if (!isType(node, APPLICATION, 0))
+    if (!isType(node, ASN_APPLICATION, ASN_TAG_IPADDRESS))
         return ASN_NO_ROOM;
     int n = node->valueLen;
     if (n > 4 || n < 0)
