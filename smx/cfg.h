@@ -72,8 +72,6 @@ int cfgReadLine(CfgLineReader *reader, char *buf);
 
 // Tokenisers: they change the line in place and return pointers into it.
 bool cfgIsBlank(int c); // space, tab, line feed, carriage return
-// 0 skip, 1 keyword line (key upper-cased), 2 definition "name = value", -1 bad.
-int defSplitLine(char *line, char **key, char **value);
 // KEY=value with the key upper-cased and the value the rest of the line: 0 or -1.
 int cfgSplitAssignment(char *line, char **key, char **value);
 void cfgUpperCase(char *text);
