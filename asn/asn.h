@@ -165,6 +165,10 @@ inline AsnHeader *asnHeader(const AsnNode *node) {
         const_cast<unsigned char *>(reinterpret_cast<const unsigned char *>(node)) +
         static_cast<int>(node->toHeader) * ASN_SLOT);
 }
+// The record at a slot of the header's block.
+inline AsnNode *asnNodeAt(AsnHeader *header, int slot) {
+    return reinterpret_cast<AsnNode *>(header->base + slot * ASN_SLOT);
+}
 inline uint32_t asnTag(const AsnNode *node) {
     return node->tagNumber;
 }

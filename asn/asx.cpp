@@ -10,17 +10,25 @@ bool isType(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber) {
     return node && node->tagClass == tagClass && node->tagNumber == tagNumber;
 }
 
+// The content octets of a value of the given type and at most max octets into
+// octets: their count, or -1.
+int gatherValue(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber, uint8_t *octets,
+                int max) {
+    if (!isType(node, tagClass, tagNumber))
+        return -1;
+    int n = node->valueLen;
+    if (n < 0 || n > max || asnGather(node, octets, n) != n)
+        return -1;
+    return n;
+}
+
 // Unsigned values: up to 4 octets taken as they are (shorter ones sign-extend,
 // so 41 01 80 reads 4294967168), or 5 octets after a leading 00.
 int decodeUnsigned(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber, uint32_t *valuep,
                    const char *format) {
-    if (!isType(node, tagClass, tagNumber))
-        return ASN_NO_ROOM;
-    int n = node->valueLen;
-    if (n < 0 || n > 5)
-        return ASN_NO_ROOM;
     uint8_t octets[5];
-    if (asnGather(node, octets, n) != n)
+    int n = gatherValue(node, tagClass, tagNumber, octets, 5);
+    if (n < 0)
         return ASN_NO_ROOM;
     uint32_t value;
     if (n == 5) {
@@ -34,13 +42,6 @@ int decodeUnsigned(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber, u
     if (logLevel > 1)
         logPrintf(format, value);
     return 0;
-}
-
-AsnNode *encodeIpAddress(uint32_t value) {
-    uint8_t octets[4];
-    if (asxIpAddressToByte(octets, 4, value) != 4)
-        return nullptr;
-    return asnNewPrimitive(ASN_APPLICATION, ASN_TAG_IPADDRESS, ASN_OCTETS, octets, 4);
 }
 
 } // namespace
@@ -58,7 +59,10 @@ AsnNode *asxEncodeNull() {
     return asnNewPrimitive(ASN_UNIVERSAL, ASN_TAG_NULL, ASN_OCTETS, nullptr, 0);
 }
 AsnNode *asxEncodeIpAddress(uint32_t value) {
-    return encodeIpAddress(value);
+    uint8_t octets[4];
+    if (asxIpAddressToByte(octets, 4, value) != 4)
+        return nullptr;
+    return asnNewPrimitive(ASN_APPLICATION, ASN_TAG_IPADDRESS, ASN_OCTETS, octets, 4);
 }
 AsnNode *asxEncodeCounter(uint32_t value) {
     return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_COUNTER, value);
@@ -86,13 +90,9 @@ AsnNode *asxEncodeObjectId(const char *text) {
 }
 
 int asxDecodeInteger(const AsnNode *node, int32_t *valuep) {
-    if (!node || node->valueLen > 4 || node->valueLen < 0)
-        return ASN_NO_ROOM;
-    if (!isType(node, ASN_UNIVERSAL, ASN_TAG_INTEGER))
-        return ASN_NO_ROOM;
     uint8_t octets[4];
-    int n = node->valueLen;
-    if (asnGather(node, octets, n) != n)
+    int n = gatherValue(node, ASN_UNIVERSAL, ASN_TAG_INTEGER, octets, 4);
+    if (n < 0)
         return ASN_NO_ROOM;
     int32_t value = asnBytesToInt(octets, n);
     *valuep = value;
@@ -152,13 +152,9 @@ int asxDecodeObjectId(const AsnNode *node, char *valuep, int16_t *lenp) {
 }
 
 int asxDecodeIpAddress(const AsnNode *node, uint32_t *valuep) {
-    if (!isType(node, ASN_APPLICATION, ASN_TAG_IPADDRESS))
-        return ASN_NO_ROOM;
-    int n = node->valueLen;
-    if (n > 4 || n < 0)
-        return ASN_NO_ROOM;
     uint8_t octets[4];
-    if (asnGather(node, octets, n) != n)
+    int n = gatherValue(node, ASN_APPLICATION, ASN_TAG_IPADDRESS, octets, 4);
+    if (n < 0)
         return ASN_NO_ROOM;
     if (asxByteToIpAddress(valuep, octets, n) != 4)
         return ASN_NO_ROOM;
