@@ -275,18 +275,27 @@ const char *cfgLastComponent(const char *text, char separator) {
     return text;
 }
 
-int cfgSplitAssignment(char *line, char **key, char **value) {
-    *key = nullptr;
-    *value = nullptr;
+char *cfgSkipBlanks(char *p) {
+    while (*p && cfgIsBlank(*p))
+        ++p;
+    return p;
+}
+
+char *cfgLineContent(char *line) {
     if (!line || !*line || line[0] == '#')
-        return -1;
+        return nullptr;
     size_t length = strlen(line);
     if (line[length - 1] == '\n')
         line[length - 1] = '\0';
-    char *p = line;
-    while (*p && cfgIsBlank(*p))
-        ++p;
-    if (!*p)
+    char *p = cfgSkipBlanks(line);
+    return *p ? p : nullptr;
+}
+
+int cfgSplitAssignment(char *line, char **key, char **value) {
+    *key = nullptr;
+    *value = nullptr;
+    char *p = cfgLineContent(line);
+    if (!p)
         return -1;
     char *k = p;
     for (; *p && !cfgIsBlank(*p) && *p != '='; ++p)
@@ -296,8 +305,7 @@ int cfgSplitAssignment(char *line, char **key, char **value) {
         return -1;
     if (cfgIsBlank(*p)) {
         *p++ = '\0';
-        while (*p && cfgIsBlank(*p))
-            ++p;
+        p = cfgSkipBlanks(p);
     }
     if (*p != '=')
         return -1;

@@ -146,36 +146,25 @@ void include(int *counter, const char *argument, int line, int storing, IncludeC
         defErrorFn(line, "invalid include file : ", argument);
         return;
     }
-    if (formed == 2) {
+    // Reported once, by the counting pass.
+    auto refuse = [line, storing](const char *message, const char *what) {
         if (!storing)
-            defErrorFn(line, "include path too long :", argument);
-        return;
-    }
-    if (formed == 3) {
-        // No configuration directory: the candidate does not open.
-        if (!storing)
-            defErrorFn(line, "can't access", argument);
-        return;
-    }
+            defErrorFn(line, message, what);
+    };
+    if (formed == 2)
+        return refuse("include path too long :", argument);
+    if (formed == 3) // no configuration directory: the candidate does not open
+        return refuse("can't access", argument);
     if (logLevel >= 1)
         logPrintf("defFileInsert : fileIncludeName = %s\n", path);
     struct stat st;
-    if (stat(path, &st) == 0 && inChain(*chain, st)) {
-        if (!storing)
-            defErrorFn(line, "include cycle, not read again :", path);
-        return;
-    }
-    if (chain->depth >= DEF_INCLUDE_DEPTH) {
-        if (!storing)
-            defErrorFn(line, "includes nested too deep :", path);
-        return;
-    }
+    if (stat(path, &st) == 0 && inChain(*chain, st))
+        return refuse("include cycle, not read again :", path);
+    if (chain->depth >= DEF_INCLUDE_DEPTH)
+        return refuse("includes nested too deep :", path);
     FILE *included = fileOpen(path, "r");
-    if (!included) {
-        if (!storing)
-            defErrorFn(line, "can't access", path);
-        return;
-    }
+    if (!included)
+        return refuse("can't access", path);
     // A failure inside an included file does not stop the including one.
     fileInsert(counter, path, included, storing, chain);
     fclose(included);
@@ -263,15 +252,8 @@ int defStoreEntry(int index, const char *value, const char *name) {
 int defSplitLine(char *line, char **key, char **value) {
     *key = nullptr;
     *value = nullptr;
-    if (!line || !*line || line[0] == '#')
-        return 0;
-    size_t length = strlen(line);
-    if (line[length - 1] == '\n')
-        line[length - 1] = '\0';
-    char *p = line;
-    while (*p && cfgIsBlank(*p))
-        ++p;
-    if (!*p)
+    char *p = cfgLineContent(line);
+    if (!p)
         return 0;
     char *k = p;
     while (*p && !cfgIsBlank(*p) && *p != '=')
@@ -280,16 +262,14 @@ int defSplitLine(char *line, char **key, char **value) {
         return -1;
     if (cfgIsBlank(*p)) {
         *p++ = '\0';
-        while (*p && cfgIsBlank(*p))
-            ++p;
+        p = cfgSkipBlanks(p);
         if (!*p)
             return -1;
     }
     bool definition = *p == '=';
     if (definition) {
         *p++ = '\0';
-        while (*p && cfgIsBlank(*p))
-            ++p;
+        p = cfgSkipBlanks(p);
         if (!*p)
             return -1;
     } else {
