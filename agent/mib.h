@@ -19,7 +19,7 @@ inline constexpr int MIB_INSTANCE_MAX = 256;
 
 // The packed entry of a registration: an octet string of this class and tag
 // holding one MibEntry record.
-inline constexpr uint32_t MIB_PACKED_CLASS = 1;
+inline constexpr uint32_t MIB_PACKED_CLASS = ASN_APPLICATION;
 inline constexpr uint32_t MIB_PACKED_TAG = 153;
 
 // Value nodes returned by get and next belong to the caller. testSet and set

@@ -3,19 +3,12 @@
 
 #include "asn/asl.h"
 #include "platform/log.h"
+#include "smx/smx.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-unsigned char *slotAddress(AsnHeader *h, int slot) {
-    return h->base + slot * ASN_SLOT;
-}
-
-AsnNode *nodeAt(AsnHeader *h, int slot) {
-    return reinterpret_cast<AsnNode *>(slotAddress(h, slot));
-}
 
 const unsigned char *byteArea(const AsnNode *node) {
     return asnHeader(node)->base;
@@ -32,16 +25,16 @@ int typeOctets(const AsnNode *node, uint8_t *out) {
         return 1;
     }
     out[0] = lead | 0x1F;
-    uint8_t groups[5];
-    int k = 0;
-    uint32_t t = node->tagNumber;
-    do {
-        groups[k++] = static_cast<uint8_t>(t & 0x7F);
-        t >>= 7;
-    } while (t != 0);
-    for (int i = 0; i < k; i++)
-        out[1 + i] = static_cast<uint8_t>(groups[k - 1 - i] | (i + 1 < k ? 0x80 : 0));
-    return 1 + k;
+    // A 32-bit number takes at most 5 groups of 7 bits, as a sub-identifier does.
+    return 1 + smxEncodeSubId(out + 1, 5, node->tagNumber);
+}
+
+// Identifier or length octets into buf when they fit room: their count, or 0.
+int16_t copyFitting(uint8_t *buf, int room, const uint8_t *octets, int n) {
+    if (n > room)
+        return 0;
+    std::memcpy(buf, octets, static_cast<size_t>(n));
+    return static_cast<int16_t>(n);
 }
 
 // Length octets in the shortest definite form (X.690, 8.1.3).
@@ -75,17 +68,20 @@ AsnNode *newWithContent(uint32_t tagClass, uint32_t tagNumber, uint32_t kind, co
     return root;
 }
 
-// Content of an unsigned value, most significant octet first, with a leading
-// 00 when the first octet would read as negative.
-int unsignedOctets(uint32_t value, uint8_t *out) {
+// Content of an integer in two's complement, most significant octet first, in
+// the fewest octets whose first bit is the sign (X.690, 8.3.2): an unsigned
+// value whose first octet would read as negative gets a leading 00, a negative
+// one whose first octet would read as positive a leading FF.
+int integerOctets(int64_t value, uint8_t *out) {
+    const int64_t fill = value < 0 ? -1 : 0;
     uint8_t rev[5];
     int k = 0;
     do {
         rev[k++] = static_cast<uint8_t>(value & 0xFF);
-        value >>= 8;
-    } while (value != 0);
-    if (rev[k - 1] & 0x80)
-        rev[k++] = 0x00;
+        value >>= 8; // arithmetic for negative values (C++20)
+    } while (value != fill);
+    if ((rev[k - 1] & 0x80) != (fill & 0x80))
+        rev[k++] = static_cast<uint8_t>(fill & 0xFF);
     for (int i = 0; i < k; i++)
         out[i] = rev[k - 1 - i];
     return k;
@@ -123,7 +119,7 @@ AsnNode *asnNewBlock(int capacity) {
     h->pending = 0;
     h->current = static_cast<uint16_t>(n);
     h->base = base;
-    AsnNode *root = nodeAt(h, n);
+    AsnNode *root = asnNodeAt(h, n);
     *root = AsnNode{};
     root->parent = 0;
     root->toHeader = 1;
@@ -140,25 +136,13 @@ AsnNode *asnNewPrimitive(uint32_t tagClass, uint32_t tagNumber, uint32_t kind, c
 
 AsnNode *asnNewUnsigned(uint32_t tagClass, uint32_t tagNumber, uint32_t value) {
     uint8_t octets[5];
-    int k = unsignedOctets(value, octets);
+    int k = integerOctets(value, octets);
     return newWithContent(tagClass, tagNumber, ASN_INTEGER, octets, k);
 }
 
 AsnNode *asnNewInteger(uint32_t tagClass, uint32_t tagNumber, int32_t value) {
-    if (value >= 0)
-        return asnNewUnsigned(tagClass, tagNumber, static_cast<uint32_t>(value));
-    uint8_t rev[5];
-    int k = 0;
-    int32_t v = value;
-    do {
-        rev[k++] = static_cast<uint8_t>(v & 0xFF);
-        v >>= 8; // arithmetic for negative values (C++20)
-    } while (v != -1);
-    if (!(rev[k - 1] & 0x80))
-        rev[k++] = 0xFF;
     uint8_t octets[5];
-    for (int i = 0; i < k; i++)
-        octets[i] = rev[k - 1 - i];
+    int k = integerOctets(value, octets);
     return newWithContent(tagClass, tagNumber, ASN_INTEGER, octets, k);
 }
 
@@ -236,7 +220,7 @@ int asnAppend(AsnNode *head, const AsnNode *item) {
     const auto *src = reinterpret_cast<const unsigned char *>(item);
     for (int i = 0; i < k; i++) {
         hh->lowest = static_cast<uint16_t>(hh->lowest - 1);
-        AsnNode *copy = nodeAt(hh, hh->lowest);
+        AsnNode *copy = asnNodeAt(hh, hh->lowest);
         std::memcpy(copy, src - i * ASN_SLOT, sizeof(AsnNode));
         copy->valueOffset = static_cast<int16_t>(copy->valueOffset + d);
         copy->toHeader = hh->nextToHeader++;
@@ -253,22 +237,14 @@ int16_t asnEncodeType(const AsnNode *node, uint8_t *buf, int room) {
     if (!node || room <= 0)
         return 0;
     uint8_t octets[6];
-    int n = typeOctets(node, octets);
-    if (n > room)
-        return 0;
-    std::memcpy(buf, octets, static_cast<size_t>(n));
-    return static_cast<int16_t>(n);
+    return copyFitting(buf, room, octets, typeOctets(node, octets));
 }
 
 int16_t asnEncodeLength(const AsnNode *node, uint8_t *buf, int room) {
     if (!node || room <= 0 || node->contentLen < 0)
         return 0;
     uint8_t octets[3];
-    int n = lengthOctets(node->contentLen, octets);
-    if (n > room)
-        return 0;
-    std::memcpy(buf, octets, static_cast<size_t>(n));
-    return static_cast<int16_t>(n);
+    return copyFitting(buf, room, octets, lengthOctets(node->contentLen, octets));
 }
 
 int16_t asnEncode(const AsnNode *node, uint8_t *buf, int len) {

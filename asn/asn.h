@@ -46,6 +46,28 @@ enum AsnStatus : int32_t {
     ASN_NO_ROOM = 3,
 };
 
+// Identifier classes (X.690, 8.1.2.2) and the tag numbers the messages use:
+// universal types (X.680) and the application types of RFC 1155.
+enum AsnClass : uint32_t {
+    ASN_UNIVERSAL = 0,
+    ASN_APPLICATION = 1,
+    ASN_CONTEXT = 2,
+    ASN_PRIVATE = 3,
+};
+
+enum AsnTag : uint32_t {
+    ASN_TAG_INTEGER = 2,
+    ASN_TAG_OCTETS = 4,
+    ASN_TAG_NULL = 5,
+    ASN_TAG_OBJECTID = 6,
+    ASN_TAG_SEQUENCE = 16,
+    ASN_TAG_IPADDRESS = 0, // application class from here on
+    ASN_TAG_COUNTER = 1,
+    ASN_TAG_GAUGE = 2,
+    ASN_TAG_TIMETICKS = 3,
+    ASN_TAG_OPAQUE = 4,
+};
+
 inline constexpr int ASN_MAX_COUNT = 32767;  // largest signed 16-bit count
 inline constexpr int ASN_MESSAGE_MAX = 2048; // the largest message a tree must hold
 
@@ -142,6 +164,10 @@ inline AsnHeader *asnHeader(const AsnNode *node) {
     return reinterpret_cast<AsnHeader *>(
         const_cast<unsigned char *>(reinterpret_cast<const unsigned char *>(node)) +
         static_cast<int>(node->toHeader) * ASN_SLOT);
+}
+// The record at a slot of the header's block.
+inline AsnNode *asnNodeAt(AsnHeader *header, int slot) {
+    return reinterpret_cast<AsnNode *>(header->base + slot * ASN_SLOT);
 }
 inline uint32_t asnTag(const AsnNode *node) {
     return node->tagNumber;

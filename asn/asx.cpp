@@ -6,24 +6,29 @@
 
 namespace {
 
-constexpr uint32_t UNIVERSAL = 0;
-constexpr uint32_t APPLICATION = 1;
-
 bool isType(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber) {
     return node && node->tagClass == tagClass && node->tagNumber == tagNumber;
+}
+
+// The content octets of a value of the given type and at most max octets into
+// octets: their count, or -1.
+int gatherValue(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber, uint8_t *octets,
+                int max) {
+    if (!isType(node, tagClass, tagNumber))
+        return -1;
+    int n = node->valueLen;
+    if (n < 0 || n > max || asnGather(node, octets, n) != n)
+        return -1;
+    return n;
 }
 
 // Unsigned values: up to 4 octets taken as they are (shorter ones sign-extend,
 // so 41 01 80 reads 4294967168), or 5 octets after a leading 00.
 int decodeUnsigned(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber, uint32_t *valuep,
                    const char *format) {
-    if (!isType(node, tagClass, tagNumber))
-        return ASN_NO_ROOM;
-    int n = node->valueLen;
-    if (n < 0 || n > 5)
-        return ASN_NO_ROOM;
     uint8_t octets[5];
-    if (asnGather(node, octets, n) != n)
+    int n = gatherValue(node, tagClass, tagNumber, octets, 5);
+    if (n < 0)
         return ASN_NO_ROOM;
     uint32_t value;
     if (n == 5) {
@@ -39,41 +44,37 @@ int decodeUnsigned(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber, u
     return 0;
 }
 
-AsnNode *encodeIpAddress(uint32_t value) {
-    uint8_t octets[4];
-    if (asxIpAddressToByte(octets, 4, value) != 4)
-        return nullptr;
-    return asnNewPrimitive(APPLICATION, 0, ASN_OCTETS, octets, 4);
-}
-
 } // namespace
 
 AsnNode *asxEncodeInteger(int32_t value) {
-    return asnNewInteger(UNIVERSAL, 2, value);
+    return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, value);
 }
 AsnNode *asxEncodeUnsigned(uint32_t value) {
-    return asnNewUnsigned(UNIVERSAL, 2, value);
+    return asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER, value);
 }
 AsnNode *asxEncodeOctetString(const uint8_t *octets, int len) {
-    return asnNewPrimitive(UNIVERSAL, 4, ASN_OCTETS, octets, len);
+    return asnNewPrimitive(ASN_UNIVERSAL, ASN_TAG_OCTETS, ASN_OCTETS, octets, len);
 }
 AsnNode *asxEncodeNull() {
-    return asnNewPrimitive(UNIVERSAL, 5, ASN_OCTETS, nullptr, 0);
+    return asnNewPrimitive(ASN_UNIVERSAL, ASN_TAG_NULL, ASN_OCTETS, nullptr, 0);
 }
 AsnNode *asxEncodeIpAddress(uint32_t value) {
-    return encodeIpAddress(value);
+    uint8_t octets[4];
+    if (asxIpAddressToByte(octets, 4, value) != 4)
+        return nullptr;
+    return asnNewPrimitive(ASN_APPLICATION, ASN_TAG_IPADDRESS, ASN_OCTETS, octets, 4);
 }
 AsnNode *asxEncodeCounter(uint32_t value) {
-    return asnNewUnsigned(APPLICATION, 1, value);
+    return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_COUNTER, value);
 }
 AsnNode *asxEncodeGauge(uint32_t value) {
-    return asnNewUnsigned(APPLICATION, 2, value);
+    return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_GAUGE, value);
 }
 AsnNode *asxEncodeTimeTicks(uint32_t value) {
-    return asnNewUnsigned(APPLICATION, 3, value);
+    return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_TIMETICKS, value);
 }
 AsnNode *asxEncodeOpaque(const uint8_t *octets, int len) {
-    return asnNewPrimitive(APPLICATION, 4, ASN_OCTETS, octets, len);
+    return asnNewPrimitive(ASN_APPLICATION, ASN_TAG_OPAQUE, ASN_OCTETS, octets, len);
 }
 
 AsnNode *asxEncodeObjectId(const char *text) {
@@ -85,17 +86,13 @@ AsnNode *asxEncodeObjectId(const char *text) {
     int n = smxTextToObjectId(octets, ASX_OBJECT_ID_MAX, text);
     if (n < 0)
         return nullptr;
-    return asnNewPrimitive(UNIVERSAL, 6, ASN_OBJECTID, octets, n);
+    return asnNewPrimitive(ASN_UNIVERSAL, ASN_TAG_OBJECTID, ASN_OBJECTID, octets, n);
 }
 
 int asxDecodeInteger(const AsnNode *node, int32_t *valuep) {
-    if (!node || node->valueLen > 4 || node->valueLen < 0)
-        return ASN_NO_ROOM;
-    if (!isType(node, UNIVERSAL, 2))
-        return ASN_NO_ROOM;
     uint8_t octets[4];
-    int n = node->valueLen;
-    if (asnGather(node, octets, n) != n)
+    int n = gatherValue(node, ASN_UNIVERSAL, ASN_TAG_INTEGER, octets, 4);
+    if (n < 0)
         return ASN_NO_ROOM;
     int32_t value = asnBytesToInt(octets, n);
     *valuep = value;
@@ -105,20 +102,22 @@ int asxDecodeInteger(const AsnNode *node, int32_t *valuep) {
 }
 
 int asxDecodeUnsigned(const AsnNode *node, uint32_t *valuep) {
-    return decodeUnsigned(node, UNIVERSAL, 2, valuep, "asxDecodeUnsigned : %u\n");
+    return decodeUnsigned(node, ASN_UNIVERSAL, ASN_TAG_INTEGER, valuep, "asxDecodeUnsigned : %u\n");
 }
 int asxDecodeCounter(const AsnNode *node, uint32_t *valuep) {
-    return decodeUnsigned(node, APPLICATION, 1, valuep, "asxDecodeCounter : %u\n");
+    return decodeUnsigned(node, ASN_APPLICATION, ASN_TAG_COUNTER, valuep,
+                          "asxDecodeCounter : %u\n");
 }
 int asxDecodeGauge(const AsnNode *node, uint32_t *valuep) {
-    return decodeUnsigned(node, APPLICATION, 2, valuep, "asxDecodeGauge : %u\n");
+    return decodeUnsigned(node, ASN_APPLICATION, ASN_TAG_GAUGE, valuep, "asxDecodeGauge : %u\n");
 }
 int asxDecodeTimeTicks(const AsnNode *node, uint32_t *valuep) {
-    return decodeUnsigned(node, APPLICATION, 3, valuep, "asxDecodeTimeTicks : %u\n");
+    return decodeUnsigned(node, ASN_APPLICATION, ASN_TAG_TIMETICKS, valuep,
+                          "asxDecodeTimeTicks : %u\n");
 }
 
 int asxDecodeOctetString(const AsnNode *node, uint8_t *valuep, int16_t *lenp) {
-    if (!isType(node, UNIVERSAL, 4) || !lenp || node->valueLen > *lenp)
+    if (!isType(node, ASN_UNIVERSAL, ASN_TAG_OCTETS) || !lenp || node->valueLen > *lenp)
         return ASN_NO_ROOM;
     if (asnGather(node, valuep, *lenp) < 0)
         return ASN_NO_ROOM;
@@ -129,11 +128,12 @@ int asxDecodeOctetString(const AsnNode *node, uint8_t *valuep, int16_t *lenp) {
 }
 
 int asxDecodeNull(const AsnNode *node) {
-    return isType(node, UNIVERSAL, 5) && node->valueLen == 0 ? 0 : ASN_NO_ROOM;
+    return isType(node, ASN_UNIVERSAL, ASN_TAG_NULL) && node->valueLen == 0 ? 0 : ASN_NO_ROOM;
 }
 
 int asxDecodeObjectId(const AsnNode *node, char *valuep, int16_t *lenp) {
-    if (!isType(node, UNIVERSAL, 6) || !lenp || !valuep || node->valueLen > ASX_OBJECT_ID_MAX)
+    if (!isType(node, ASN_UNIVERSAL, ASN_TAG_OBJECTID) || !lenp || !valuep ||
+        node->valueLen > ASX_OBJECT_ID_MAX)
         return ASN_NO_ROOM;
     if (*lenp < 1)
         return ASN_NO_ROOM;
@@ -152,13 +152,9 @@ int asxDecodeObjectId(const AsnNode *node, char *valuep, int16_t *lenp) {
 }
 
 int asxDecodeIpAddress(const AsnNode *node, uint32_t *valuep) {
-    if (!isType(node, APPLICATION, 0))
-        return ASN_NO_ROOM;
-    int n = node->valueLen;
-    if (n > 4 || n < 0)
-        return ASN_NO_ROOM;
     uint8_t octets[4];
-    if (asnGather(node, octets, n) != n)
+    int n = gatherValue(node, ASN_APPLICATION, ASN_TAG_IPADDRESS, octets, 4);
+    if (n < 0)
         return ASN_NO_ROOM;
     if (asxByteToIpAddress(valuep, octets, n) != 4)
         return ASN_NO_ROOM;

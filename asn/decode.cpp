@@ -24,12 +24,8 @@ uintptr_t addr(const void *p) {
     return reinterpret_cast<uintptr_t>(p);
 }
 
-AsnNode *nodeAt(AsnHeader *h, int slot) {
-    return reinterpret_cast<AsnNode *>(h->base + slot * ASN_SLOT);
-}
-
 AsnNode *currentNode(AsnHeader *h) {
-    return nodeAt(h, h->current);
+    return asnNodeAt(h, h->current);
 }
 
 const AslEntry *entryOf(const AsnNode *n) {
@@ -290,7 +286,7 @@ int asnPush(AsnHeader *h, const AslEntry *entry) {
     h->bytesLeft = static_cast<uint16_t>(h->bytesLeft - ASN_SLOT);
     h->lowest--;
     AsnNode *parent = currentNode(h);
-    AsnNode *n = nodeAt(h, h->lowest);
+    AsnNode *n = asnNodeAt(h, h->lowest);
     h->depth++;
     parent->descendants++;
     *n = AsnNode{};
@@ -316,7 +312,7 @@ int asnPop(AsnHeader *h) {
     n->endPos = 0;
     h->pending = static_cast<uint8_t>(aslIndex(entryOf(n)->next));
     if (n->parent != 0) {
-        AsnNode *p = nodeAt(h, n->parent);
+        AsnNode *p = asnNodeAt(h, n->parent);
         h->handler = handlerFor(entryOf(p)->kind);
         if (p->flags & ASN_FLAG_INDEFINITE)
             p->contentLen = static_cast<int16_t>(p->contentLen + n->total);

@@ -14,11 +14,6 @@
 
 namespace {
 
-// RFC 1213 tags of the values built here.
-constexpr uint32_t UNIVERSAL = 0, APPLICATION = 1;
-constexpr uint32_t TAG_INTEGER = 2, TAG_OCTET_STRING = 4, TAG_OBJECT_ID = 6;
-constexpr uint32_t TAG_COUNTER = 1, TAG_GAUGE = 2, TAG_TIME_TICKS = 3;
-
 // A table's instances: with columns, the arcs column.row; without, the arc row.
 // Rows run from rowFirst to rowLast() without gaps; a scalar group's only row
 // is 0.
@@ -138,7 +133,7 @@ int opSet(const uint32_t *arcs, int count, AsnNode *value, uintptr_t context) {
 const MibOps tableOps = {opGet, opNext, opTestSet, opSet};
 
 AsnNode *text(const char *s) {
-    return asnNewOctetString(UNIVERSAL, TAG_OCTET_STRING, reinterpret_cast<const uint8_t *>(s),
+    return asnNewOctetString(ASN_UNIVERSAL, ASN_TAG_OCTETS, reinterpret_cast<const uint8_t *>(s),
                              static_cast<int>(strlen(s)));
 }
 
@@ -172,16 +167,16 @@ AsnNode *systemValue(uint32_t column, uint32_t) {
     case 1:
         return text(sysDescr);
     case 2:
-        return asnNewObjectId(UNIVERSAL, TAG_OBJECT_ID, enterpriseOid, enterpriseLen);
+        return asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, enterpriseOid, enterpriseLen);
     case 3: {
         auto cs = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - started)
                       .count() /
                   10;
-        return asnNewUnsigned(APPLICATION, TAG_TIME_TICKS, static_cast<uint32_t>(cs));
+        return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_TIMETICKS, static_cast<uint32_t>(cs));
     }
     case 7:
-        return asnNewInteger(UNIVERSAL, TAG_INTEGER,
+        return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER,
                              72); // applications and end-to-end
     default:
         return text(writableText(column));
@@ -191,7 +186,7 @@ AsnNode *systemValue(uint32_t column, uint32_t) {
 int systemTestSet(uint32_t column, uint32_t, AsnNode *value) {
     if (!writableText(column))
         return SMP_NO_SUCH_NAME;
-    if (asnClass(value) != UNIVERSAL || asnTag(value) != TAG_OCTET_STRING ||
+    if (asnClass(value) != ASN_UNIVERSAL || asnTag(value) != ASN_TAG_OCTETS ||
         asnValueLength(value) < 0 || asnValueLength(value) > DEMO_TEXT_MAX)
         return SMP_BAD_VALUE;
     return SMP_NO_ERROR;
@@ -235,7 +230,7 @@ uint32_t interfaceRows() {
 }
 
 AsnNode *ifNumberValue(uint32_t, uint32_t) {
-    return asnNewInteger(UNIVERSAL, TAG_INTEGER, static_cast<int32_t>(interfaceRows()));
+    return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<int32_t>(interfaceRows()));
 }
 
 const DemoTable ifNumberTable = {nullptr, 0, 0, zeroRow, ifNumberValue, nullptr, nullptr};
@@ -248,9 +243,9 @@ AsnNode *ifValue(uint32_t column, uint32_t row) {
         return nullptr;
     const IfsRow &r = t.rows[row - 1];
     auto integer = [](uint32_t v) {
-        return asnNewInteger(UNIVERSAL, TAG_INTEGER, static_cast<int32_t>(v));
+        return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<int32_t>(v));
     };
-    auto counter = [](uint32_t v) { return asnNewUnsigned(APPLICATION, TAG_COUNTER, v); };
+    auto counter = [](uint32_t v) { return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_COUNTER, v); };
     switch (column) {
     case 1:
         return integer(row);
@@ -261,7 +256,7 @@ AsnNode *ifValue(uint32_t column, uint32_t row) {
     case 4:
         return integer(r.mtu);
     case 5:
-        return asnNewUnsigned(APPLICATION, TAG_GAUGE, r.speed);
+        return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_GAUGE, r.speed);
     case 8:
         return integer(r.operStatus);
     case 10:
@@ -291,8 +286,8 @@ constexpr uint32_t snmpColumns[] = {1,  2,  3,  4,  5,  6,  8,  9,  10, 11, 12, 
 AsnNode *snmpValue(uint32_t column, uint32_t) {
     uint32_t v = smpStatRead(static_cast<int>(column));
     if (column == SMP_STAT_ENABLE_AUTHEN_TRAPS)
-        return asnNewInteger(UNIVERSAL, TAG_INTEGER, static_cast<int32_t>(v));
-    return asnNewUnsigned(APPLICATION, TAG_COUNTER, v);
+        return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<int32_t>(v));
+    return asnNewUnsigned(ASN_APPLICATION, ASN_TAG_COUNTER, v);
 }
 
 const DemoTable snmpTable = {snmpColumns, 28, 0, zeroRow, snmpValue, nullptr, nullptr};
@@ -306,7 +301,7 @@ uint32_t testRowLast() {
     return testRows;
 }
 AsnNode *testValue(uint32_t, uint32_t row) {
-    return asnNewInteger(UNIVERSAL, TAG_INTEGER, static_cast<int32_t>(row));
+    return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<int32_t>(row));
 }
 const DemoTable testTable = {testColumns, 1, 1, testRowLast, testValue, nullptr, nullptr};
 

@@ -127,7 +127,7 @@ int32_t appendBind(AsnNode *replyList, AsnNode *vb, const StepTraces &traces) {
 
 // A VarBind of the request's own name node and the value found.
 AsnNode *requestBind(const AsnNode *name, const AsnNode *value) {
-    AsnNode *vb = asnNewConstructed(0, 16, ASN_SEQUENCE);
+    AsnNode *vb = asnNewConstructed(ASN_UNIVERSAL, ASN_TAG_SEQUENCE, ASN_SEQUENCE);
     if (vb && (asnAppend(vb, name) != 0 || asnAppend(vb, value) != 0))
         vb = asnFree(vb);
     return vb;
@@ -224,7 +224,7 @@ int readOp(SmpObject *object, ApsRec *handle, AsnNode *pdu, BindStep step,
            const ReadTraces &traces) {
     trace(2, traces.entry);
     traceTree(traces.asn, pdu);
-    AsnNode *replyList = asnNewConstructed(0, 16, ASN_SEQUENCEOF);
+    AsnNode *replyList = asnNewConstructed(ASN_UNIVERSAL, ASN_TAG_SEQUENCE, ASN_SEQUENCEOF);
     if (!replyList)
         return 1;
     int32_t index = 1;

@@ -132,7 +132,8 @@ ApsRec *apsNew(const char *name, const char *schemeName, void *schemeData) {
         return handle;
     }
     AsnNode *community =
-        asnNewOctetString(0, 4, reinterpret_cast<const uint8_t *>(name), static_cast<int>(length));
+        asnNewOctetString(ASN_UNIVERSAL, ASN_TAG_OCTETS, reinterpret_cast<const uint8_t *>(name),
+                          static_cast<int>(length));
     if (!community)
         return nullptr;
     handle = static_cast<ApsRec *>(std::malloc(sizeof(ApsRec)));
@@ -205,14 +206,14 @@ AsnNode *apsEncode(ApsRec *handle, AsnNode *pdu) {
     if (!handle)
         return nullptr;
     if (!versionNode) {
-        versionNode = asnNewInteger(0, 2, 0);
+        versionNode = asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, 0);
         if (!versionNode)
             return nullptr;
     }
     AsnNode *p = handle->scheme->encode(handle->schemeData, pdu);
     if (!p)
         return nullptr;
-    AsnNode *message = asnNewConstructed(0, 16, ASN_SEQUENCE);
+    AsnNode *message = asnNewConstructed(ASN_UNIVERSAL, ASN_TAG_SEQUENCE, ASN_SEQUENCE);
     if (message && (asnAppend(message, versionNode) != 0 ||
                     asnAppend(message, handle->community) != 0 || asnAppend(message, p) != 0))
         message = asnFree(message);

@@ -47,7 +47,7 @@ AsnNode *smpValueNode(const SmpBind *bind) {
     bool octetsAbsent = !bind->value && bind->valueLen != 0;
     switch (bind->kind) {
     case SMP_KIND_INTEGER:
-        return asnNewInteger(0, 2, bind->number);
+        return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, bind->number);
     case SMP_KIND_OCTET_STRING:
     case SMP_KIND_OPAQUE:
     case SMP_KIND_NULL: {
@@ -60,16 +60,17 @@ AsnNode *smpValueNode(const SmpBind *bind) {
     case SMP_KIND_IP_ADDRESS:
         if (bind->valueLen != 4 || !bind->value)
             return nullptr;
-        return asnNewOctetString(1, 0, bind->value, 4);
+        return asnNewOctetString(ASN_APPLICATION, ASN_TAG_IPADDRESS, bind->value, 4);
     case SMP_KIND_COUNTER:
     case SMP_KIND_GAUGE:
     case SMP_KIND_TIME_TICKS:
-        return asnNewUnsigned(1, static_cast<uint32_t>(smpKindTypes[bind->kind].tagNumber),
+        return asnNewUnsigned(ASN_APPLICATION,
+                              static_cast<uint32_t>(smpKindTypes[bind->kind].tagNumber),
                               static_cast<uint32_t>(bind->number));
     case SMP_KIND_OBJECT_ID:
         if (octetsAbsent || bind->valueLen < 0)
             return nullptr;
-        return asnNewObjectId(0, 6, bind->value, bind->valueLen);
+        return asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, bind->value, bind->valueLen);
     default:
         return nullptr;
     }
@@ -78,10 +79,10 @@ AsnNode *smpValueNode(const SmpBind *bind) {
 AsnNode *smpVarBind(const uint8_t *name, int nameLen, const AsnNode *value) {
     if (!name || nameLen < 0 || !value)
         return nullptr;
-    AsnNode *nameNode = asnNewObjectId(0, 6, name, nameLen);
+    AsnNode *nameNode = asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, name, nameLen);
     if (!nameNode)
         return nullptr;
-    AsnNode *vb = asnNewConstructed(0, 16, ASN_SEQUENCE);
+    AsnNode *vb = asnNewConstructed(ASN_UNIVERSAL, ASN_TAG_SEQUENCE, ASN_SEQUENCE);
     if (vb && (asnAppend(vb, nameNode) != 0 || asnAppend(vb, value) != 0))
         vb = asnFree(vb);
     asnFree(nameNode);
@@ -92,12 +93,14 @@ AsnNode *smpPduBuild(uint32_t tag, const AsnNode *requestId, int32_t status, int
                      const AsnNode *list) {
     if (!requestId || !list)
         return nullptr;
-    AsnNode *pdu = asnNewConstructed(2, tag, ASN_SEQUENCE);
+    AsnNode *pdu = asnNewConstructed(ASN_CONTEXT, tag, ASN_SEQUENCE);
     if (!pdu)
         return nullptr;
     // The header integers go out unsigned: a request id of -1 is 00 FF FF FF FF.
-    AsnNode *statusNode = asnNewUnsigned(0, 2, static_cast<uint32_t>(status));
-    AsnNode *indexNode = asnNewUnsigned(0, 2, static_cast<uint32_t>(index));
+    AsnNode *statusNode =
+        asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<uint32_t>(status));
+    AsnNode *indexNode =
+        asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<uint32_t>(index));
     int r = asnAppend(pdu, requestId);
     if (r == 0)
         r = statusNode ? asnAppend(pdu, statusNode) : 3;
@@ -115,7 +118,7 @@ AsnNode *smpPduBuild(uint32_t tag, const AsnNode *requestId, int32_t status, int
 namespace {
 
 AsnNode *buildList(const SmpPdu *record) {
-    AsnNode *list = asnNewConstructed(0, 16, ASN_SEQUENCE);
+    AsnNode *list = asnNewConstructed(ASN_UNIVERSAL, ASN_TAG_SEQUENCE, ASN_SEQUENCE);
     if (!list)
         return nullptr;
     if (record->count != 0 && !record->binds)
@@ -136,15 +139,17 @@ AsnNode *buildList(const SmpPdu *record) {
 }
 
 AsnNode *buildTrap(const SmpPdu *record, const AsnNode *list) {
-    AsnNode *pdu = asnNewConstructed(2, SMP_TRAP, ASN_SEQUENCE);
+    AsnNode *pdu = asnNewConstructed(ASN_CONTEXT, SMP_TRAP, ASN_SEQUENCE);
     if (!pdu)
         return nullptr;
     AsnNode *parts[5] = {
-        asnNewObjectId(0, 6, record->enterprise, record->enterpriseLen),
-        asnNewOctetString(1, 0, record->agentAddr, record->agentAddrLen),
-        asnNewUnsigned(0, 2, static_cast<uint32_t>(record->genericTrap)),
-        asnNewUnsigned(0, 2, static_cast<uint32_t>(record->specificTrap)),
-        asnNewUnsigned(1, 3, static_cast<uint32_t>(record->timeStamp)),
+        asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, record->enterprise, record->enterpriseLen),
+        asnNewOctetString(ASN_APPLICATION, ASN_TAG_IPADDRESS, record->agentAddr,
+                          record->agentAddrLen),
+        asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<uint32_t>(record->genericTrap)),
+        asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<uint32_t>(record->specificTrap)),
+        asnNewUnsigned(ASN_APPLICATION, ASN_TAG_TIMETICKS,
+                       static_cast<uint32_t>(record->timeStamp)),
     };
     int r = 0;
     for (AsnNode *part : parts)
@@ -186,7 +191,8 @@ int smpRequest(SmpObject *object, const SmpPdu *record) {
         return 1;
     AsnNode *pdu = nullptr;
     if (record->type >= SMP_GET_REQUEST && record->type <= SMP_SET_REQUEST) {
-        AsnNode *id = asnNewUnsigned(0, 2, static_cast<uint32_t>(record->requestId));
+        AsnNode *id = asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER,
+                                     static_cast<uint32_t>(record->requestId));
         pdu = smpPduBuild(static_cast<uint32_t>(record->type), id, record->errorStatus,
                           record->errorIndex, list);
         asnFree(id);

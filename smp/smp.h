@@ -75,16 +75,16 @@ struct SmpKindType {
     int32_t tagNumber;
 };
 inline constexpr std::array<SmpKindType, SMP_KIND_COUNT> smpKindTypes = {{
-    {3, -1}, // None
-    {0, 2},  // Integer
-    {0, 4},  // OctetString
-    {1, 0},  // IpAddress
-    {1, 4},  // Opaque
-    {1, 1},  // Counter
-    {1, 2},  // Gauge
-    {1, 3},  // TimeTicks
-    {0, 6},  // ObjectId
-    {0, 5},  // Null
+    {ASN_PRIVATE, -1},                    // None
+    {ASN_UNIVERSAL, ASN_TAG_INTEGER},     // Integer
+    {ASN_UNIVERSAL, ASN_TAG_OCTETS},      // OctetString
+    {ASN_APPLICATION, ASN_TAG_IPADDRESS}, // IpAddress
+    {ASN_APPLICATION, ASN_TAG_OPAQUE},    // Opaque
+    {ASN_APPLICATION, ASN_TAG_COUNTER},   // Counter
+    {ASN_APPLICATION, ASN_TAG_GAUGE},     // Gauge
+    {ASN_APPLICATION, ASN_TAG_TIMETICKS}, // TimeTicks
+    {ASN_UNIVERSAL, ASN_TAG_OBJECTID},    // ObjectId
+    {ASN_UNIVERSAL, ASN_TAG_NULL},        // Null
 }};
 
 // The reverse maps by tag number: universal class, and every other class.
@@ -99,7 +99,7 @@ inline constexpr std::array<int32_t, 6> smpApplicationKinds = {
 
 // The kind of a received value's identifier; None for a tag beyond its table.
 constexpr int32_t smpKindOf(uint32_t tagClass, uint32_t tagNumber) {
-    if (tagClass == 0)
+    if (tagClass == ASN_UNIVERSAL)
         return tagNumber < smpUniversalKinds.size() ? smpUniversalKinds[tagNumber] : SMP_KIND_NONE;
     return tagNumber < smpApplicationKinds.size() ? smpApplicationKinds[tagNumber] : SMP_KIND_NONE;
 }

@@ -10,9 +10,6 @@
 
 namespace {
 
-// The one key handle of the lookup; open only inside GetAppKeys.
-RegKey *appKeyHandle = nullptr;
-
 constexpr int KEY_PATH_BUFFER = 512;
 constexpr uint32_t VALUE_LIMIT = 260;
 
@@ -42,19 +39,20 @@ int lookUp(const char *component, char *path, int selector, const char *entryTra
     return 0;
 }
 
-int failureExit(char *path) {
+// key is the lookup's one key handle, open only inside GetAppKeys.
+int failureExit(char *path, RegKey **key) {
     logPrintf("failure exit\n");
-    if (appKeyHandle)
-        regCloseKey(appKeyHandle);
-    appKeyHandle = nullptr;
+    if (*key)
+        regCloseKey(*key);
+    *key = nullptr;
     path[0] = '\0';
     return 0;
 }
 
-int openKey(const char *keyPath) {
+int openKey(const char *keyPath, RegKey **key) {
     trace("abPathBuffer: %s\n", keyPath);
     trace("RegOpenKeyEx\n");
-    int result = regOpenKey(keyPath, &appKeyHandle);
+    int result = regOpenKey(keyPath, key);
     trace("lResult: %d\n", result);
     return result;
 }
@@ -94,45 +92,46 @@ int GetAppKeys(int selector, const char *component, char *path) {
     path[0] = '\0';
     if (!component)
         component = "";
+    RegKey *key = nullptr;
     char keyPath[KEY_PATH_BUFFER];
     int n = snprintf(keyPath, sizeof keyPath, "Software\\%s\\%s\\%s", "Velmora", "TarnoqSnmp",
                      "CurrentVersion");
-    if (n < 0 || n >= KEY_PATH_BUFFER || openKey(keyPath) != REG_OK)
-        return failureExit(path);
+    if (n < 0 || n >= KEY_PATH_BUFFER || openKey(keyPath, &key) != REG_OK)
+        return failureExit(path, &key);
 
     char version[VALUE_LIMIT] = "";
     trace("RegQueryValueEx\n");
-    int result = regQueryString(appKeyHandle, "Version", version, VALUE_LIMIT);
+    int result = regQueryString(key, "Version", version, VALUE_LIMIT);
     trace("lResult: %d, Version: %s\n", result, version);
     if (result != REG_OK)
-        return failureExit(path);
+        return failureExit(path, &key);
 
     n = snprintf(keyPath, sizeof keyPath, "Software\\%s\\%s\\%s\\%s", "Velmora", "TarnoqSnmp",
                  version, component);
     if (n < 0 || n >= KEY_PATH_BUFFER)
-        return failureExit(path);
-    regCloseKey(appKeyHandle);
-    appKeyHandle = nullptr;
-    if (openKey(keyPath) != REG_OK)
-        return failureExit(path);
+        return failureExit(path, &key);
+    regCloseKey(key);
+    key = nullptr;
+    if (openKey(keyPath, &key) != REG_OK)
+        return failureExit(path, &key);
 
     uint32_t installed = 0;
     trace("RegQueryValueEx\n");
-    result = regQueryNumber(appKeyHandle, "Installed", &installed);
+    result = regQueryNumber(key, "Installed", &installed);
     trace("lResult: %d, fInstalled: %d\n", result, static_cast<int>(installed));
     if (result != REG_OK)
-        return failureExit(path);
+        return failureExit(path, &key);
 
     trace("RegQueryValueEx\n");
-    result = regQueryString(appKeyHandle, selector == 0 ? "etc" : "yours", path, VALUE_LIMIT);
+    result = regQueryString(key, selector == 0 ? "etc" : "yours", path, VALUE_LIMIT);
     if (result != REG_OK)
         path[0] = '\0';
     trace("lResult: %d, Path: %s\n", result, path);
     if (result != REG_OK)
-        return failureExit(path);
+        return failureExit(path, &key);
 
-    regCloseKey(appKeyHandle);
-    appKeyHandle = nullptr;
+    regCloseKey(key);
+    key = nullptr;
     return 1;
 }
 
@@ -276,64 +275,27 @@ const char *cfgLastComponent(const char *text, char separator) {
     return text;
 }
 
-int defSplitLine(char *line, char **key, char **value) {
-    *key = nullptr;
-    *value = nullptr;
+char *cfgSkipBlanks(char *p) {
+    while (*p && cfgIsBlank(*p))
+        ++p;
+    return p;
+}
+
+char *cfgLineContent(char *line) {
     if (!line || !*line || line[0] == '#')
-        return 0;
+        return nullptr;
     size_t length = strlen(line);
     if (line[length - 1] == '\n')
         line[length - 1] = '\0';
-    char *p = line;
-    while (*p && cfgIsBlank(*p))
-        ++p;
-    if (!*p)
-        return 0;
-    char *k = p;
-    while (*p && !cfgIsBlank(*p) && *p != '=')
-        ++p;
-    if (!*p)
-        return -1;
-    if (cfgIsBlank(*p)) {
-        *p++ = '\0';
-        while (*p && cfgIsBlank(*p))
-            ++p;
-        if (!*p)
-            return -1;
-    }
-    bool definition = *p == '=';
-    if (definition) {
-        *p++ = '\0';
-        while (*p && cfgIsBlank(*p))
-            ++p;
-        if (!*p)
-            return -1;
-    } else {
-        cfgUpperCase(k);
-    }
-    char *v = p;
-    while (*p && !cfgIsBlank(*p))
-        ++p;
-    *p = '\0';
-    if (!*k)
-        return -1;
-    *key = k;
-    *value = v;
-    return definition ? 2 : 1;
+    char *p = cfgSkipBlanks(line);
+    return *p ? p : nullptr;
 }
 
 int cfgSplitAssignment(char *line, char **key, char **value) {
     *key = nullptr;
     *value = nullptr;
-    if (!line || !*line || line[0] == '#')
-        return -1;
-    size_t length = strlen(line);
-    if (line[length - 1] == '\n')
-        line[length - 1] = '\0';
-    char *p = line;
-    while (*p && cfgIsBlank(*p))
-        ++p;
-    if (!*p)
+    char *p = cfgLineContent(line);
+    if (!p)
         return -1;
     char *k = p;
     for (; *p && !cfgIsBlank(*p) && *p != '='; ++p)
@@ -343,8 +305,7 @@ int cfgSplitAssignment(char *line, char **key, char **value) {
         return -1;
     if (cfgIsBlank(*p)) {
         *p++ = '\0';
-        while (*p && cfgIsBlank(*p))
-            ++p;
+        p = cfgSkipBlanks(p);
     }
     if (*p != '=')
         return -1;

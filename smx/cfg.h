@@ -71,9 +71,12 @@ void cfgReaderInit(CfgLineReader *reader, FILE *file);
 int cfgReadLine(CfgLineReader *reader, char *buf);
 
 // Tokenisers: they change the line in place and return pointers into it.
-bool cfgIsBlank(int c); // space, tab, line feed, carriage return
-// 0 skip, 1 keyword line (key upper-cased), 2 definition "name = value", -1 bad.
-int defSplitLine(char *line, char **key, char **value);
+bool cfgIsBlank(int c);       // space, tab, line feed, carriage return
+char *cfgSkipBlanks(char *p); // the first character from p that is not blank
+// The start of a line's content, after a line feed at its end is cut: its first
+// character that is not blank; none for none, an empty or blank line, or a
+// comment ("#" in the first column).
+char *cfgLineContent(char *line);
 // KEY=value with the key upper-cased and the value the rest of the line: 0 or -1.
 int cfgSplitAssignment(char *line, char **key, char **value);
 void cfgUpperCase(char *text);

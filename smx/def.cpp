@@ -2,6 +2,7 @@
 
 #include "platform/log.h"
 #include "smx/cfg.h"
+#include "smx/smx.h"
 
 #include <bitset>
 #include <cstdlib>
@@ -17,16 +18,6 @@ namespace {
 // Identifiers are printed from texts of at most 256 characters; longer texts
 // are looked up by walking the table.
 constexpr int INDEX_LENGTHS = 257;
-
-std::string definitionFile;
-bool definitionFileSet = false;
-std::string definitionIncludeDir;
-bool definitionIncludeDirSet = false;
-
-// The block defReadFile allocated and its records before the closing one; the
-// storing pass never writes past them. Only this block is ever released.
-DefEntry *ownTable = nullptr;
-int defCapacity = 0;
 
 // The value index of the table defReadFile built: open addressing on the
 // exact value text, one slot per distinct value holding its first entry in
@@ -49,11 +40,42 @@ struct ValueIndex {
     std::bitset<INDEX_LENGTHS> has; // value lengths present, below INDEX_LENGTHS
 };
 
-ValueIndex valueIndex{};
+// A -df or -di setting: a copy of the text, and whether one was given.
+struct DefSetting {
+    std::string text;
+    bool set;
+};
+
+void settingStore(DefSetting *setting, const char *text) {
+    setting->set = text != nullptr;
+    setting->text = text ? text : "";
+}
+
+const char *settingText(const DefSetting &setting) {
+    return setting.set ? setting.text.c_str() : nullptr;
+}
+
+// The module's state behind defTable and defCount.
+struct DefState {
+    DefSetting definitionFile;
+    DefSetting definitionIncludeDir;
+    // The block defReadFile allocated and its records before the closing one;
+    // the storing pass never writes past them. Only this block is ever released.
+    DefEntry *ownTable;
+    int capacity;
+    ValueIndex valueIndex;
+};
+
+DefState state{};
+
+// The definitions walked by the look-ups; none loaded counts as empty.
+int defEntries() {
+    return defTable ? defCount : 0;
+}
 
 void dropIndex() {
-    free(valueIndex.slots);
-    valueIndex = ValueIndex{};
+    free(state.valueIndex.slots);
+    state.valueIndex = ValueIndex{};
 }
 
 void buildIndex();
@@ -67,17 +89,17 @@ struct IncludeChain {
 
 void freeTable() {
     dropIndex();
-    if (!ownTable)
+    if (!state.ownTable)
         return;
-    for (int i = 0; i < defCapacity; ++i) {
-        free(ownTable[i].value);
-        free(ownTable[i].name);
+    for (int i = 0; i < state.capacity; ++i) {
+        free(state.ownTable[i].value);
+        free(state.ownTable[i].name);
     }
-    free(ownTable);
-    if (defTable == ownTable)
+    free(state.ownTable);
+    if (defTable == state.ownTable)
         defTable = nullptr;
-    ownTable = nullptr;
-    defCapacity = 0;
+    state.ownTable = nullptr;
+    state.capacity = 0;
     defCount = 0;
 }
 
@@ -124,36 +146,25 @@ void include(int *counter, const char *argument, int line, int storing, IncludeC
         defErrorFn(line, "invalid include file : ", argument);
         return;
     }
-    if (formed == 2) {
+    // Reported once, by the counting pass.
+    auto refuse = [line, storing](const char *message, const char *what) {
         if (!storing)
-            defErrorFn(line, "include path too long :", argument);
-        return;
-    }
-    if (formed == 3) {
-        // No configuration directory: the candidate does not open.
-        if (!storing)
-            defErrorFn(line, "can't access", argument);
-        return;
-    }
+            defErrorFn(line, message, what);
+    };
+    if (formed == 2)
+        return refuse("include path too long :", argument);
+    if (formed == 3) // no configuration directory: the candidate does not open
+        return refuse("can't access", argument);
     if (logLevel >= 1)
         logPrintf("defFileInsert : fileIncludeName = %s\n", path);
     struct stat st;
-    if (stat(path, &st) == 0 && inChain(*chain, st)) {
-        if (!storing)
-            defErrorFn(line, "include cycle, not read again :", path);
-        return;
-    }
-    if (chain->depth >= DEF_INCLUDE_DEPTH) {
-        if (!storing)
-            defErrorFn(line, "includes nested too deep :", path);
-        return;
-    }
+    if (stat(path, &st) == 0 && inChain(*chain, st))
+        return refuse("include cycle, not read again :", path);
+    if (chain->depth >= DEF_INCLUDE_DEPTH)
+        return refuse("includes nested too deep :", path);
     FILE *included = fileOpen(path, "r");
-    if (!included) {
-        if (!storing)
-            defErrorFn(line, "can't access", path);
-        return;
-    }
+    if (!included)
+        return refuse("can't access", path);
     // A failure inside an included file does not stop the including one.
     fileInsert(counter, path, included, storing, chain);
     fclose(included);
@@ -193,7 +204,7 @@ int fileInsert(int *counter, const char *path, FILE *file, int storing, IncludeC
                 defErrorFn(reader.lineNumber, "bad arg list in", path);
             continue;
         }
-        if (storing && defCount < defCapacity) {
+        if (storing && defCount < state.capacity) {
             if (defStoreEntry(defCount, value, key) != 0) {
                 defErrorFn(reader.lineNumber, "no space memory available", "");
                 status = -2;
@@ -213,7 +224,8 @@ int fileInsert(int *counter, const char *path, FILE *file, int storing, IncludeC
 } // namespace
 
 int defStoreEntry(int index, const char *value, const char *name) {
-    if (!defTable || defTable != ownTable || index < 0 || index >= defCapacity || !value || !name)
+    if (!defTable || defTable != state.ownTable || index < 0 || index >= state.capacity || !value ||
+        !name)
         return -1;
     dropIndex();
     DefEntry &e = defTable[index];
@@ -235,6 +247,43 @@ int defStoreEntry(int index, const char *value, const char *name) {
     e.nameLen = static_cast<int32_t>(nameLength);
     e.name = n;
     return 0;
+}
+
+int defSplitLine(char *line, char **key, char **value) {
+    *key = nullptr;
+    *value = nullptr;
+    char *p = cfgLineContent(line);
+    if (!p)
+        return 0;
+    char *k = p;
+    while (*p && !cfgIsBlank(*p) && *p != '=')
+        ++p;
+    if (!*p)
+        return -1;
+    if (cfgIsBlank(*p)) {
+        *p++ = '\0';
+        p = cfgSkipBlanks(p);
+        if (!*p)
+            return -1;
+    }
+    bool definition = *p == '=';
+    if (definition) {
+        *p++ = '\0';
+        p = cfgSkipBlanks(p);
+        if (!*p)
+            return -1;
+    } else {
+        cfgUpperCase(k);
+    }
+    char *v = p;
+    while (*p && !cfgIsBlank(*p))
+        ++p;
+    *p = '\0';
+    if (!*k)
+        return -1;
+    *key = k;
+    *value = v;
+    return definition ? 2 : 1;
 }
 
 void defErrorFn(int line, const char *message, const char *argument) {
@@ -333,13 +382,14 @@ int defReadFile() {
     } else if (logLevel >= 1) {
         logPrintf("defReadFile : file size = %d\n", count);
     }
-    ownTable = static_cast<DefEntry *>(calloc(static_cast<size_t>(count) + 1, sizeof(DefEntry)));
-    defTable = ownTable;
+    state.ownTable =
+        static_cast<DefEntry *>(calloc(static_cast<size_t>(count) + 1, sizeof(DefEntry)));
+    defTable = state.ownTable;
     if (!defTable) {
         defErrorFn(0, "no space memory available", "");
         return -2;
     }
-    defCapacity = count;
+    state.capacity = count;
     if (failed) {
         defErrorFn(0, "can't read definition file", "");
         defTable[0] = DefEntry{};
@@ -358,21 +408,19 @@ int defReadFile() {
 }
 
 void defSetDefinitionFile(const char *path) {
-    definitionFileSet = path != nullptr;
-    definitionFile = path ? path : "";
+    settingStore(&state.definitionFile, path);
 }
 
 const char *defGetDefinitionFile() {
-    return definitionFileSet ? definitionFile.c_str() : nullptr;
+    return settingText(state.definitionFile);
 }
 
 void defSetDefinitionIncludeDir(const char *dir) {
-    definitionIncludeDirSet = dir != nullptr;
-    definitionIncludeDir = dir ? dir : "";
+    settingStore(&state.definitionIncludeDir, dir);
 }
 
 const char *defGetDefinitionIncludeDir() {
-    return definitionIncludeDirSet ? definitionIncludeDir.c_str() : nullptr;
+    return settingText(state.definitionIncludeDir);
 }
 
 namespace {
@@ -391,7 +439,7 @@ bool sameValue(const DefEntry &e, const char *text, int32_t length) {
 
 void buildIndex() {
     dropIndex();
-    if (!defTable || defTable != ownTable || defCount <= 0 || defCount > (1 << 28))
+    if (!defTable || defTable != state.ownTable || defCount <= 0 || defCount > (1 << 28))
         return;
     uint32_t size = 16;
     while (size < 2u * static_cast<uint32_t>(defCount))
@@ -422,14 +470,14 @@ void buildIndex() {
         if (e.valueLen < INDEX_LENGTHS)
             index.has.set(static_cast<size_t>(e.valueLen));
     }
-    valueIndex = index;
+    state.valueIndex = index;
 }
 
 const DefEntry *findValue(const char *text, int32_t length, uint32_t hash) {
-    for (uint32_t at = hash & valueIndex.mask; valueIndex.slots[at].entry >= 0;
-         at = (at + 1) & valueIndex.mask) {
-        const DefEntry &e = valueIndex.table[valueIndex.slots[at].entry];
-        if (valueIndex.slots[at].hash == hash && sameValue(e, text, length))
+    for (uint32_t at = hash & state.valueIndex.mask; state.valueIndex.slots[at].entry >= 0;
+         at = (at + 1) & state.valueIndex.mask) {
+        const DefEntry &e = state.valueIndex.table[state.valueIndex.slots[at].entry];
+        if (state.valueIndex.slots[at].hash == hash && sameValue(e, text, length))
             return &e;
     }
     return nullptr;
@@ -440,7 +488,7 @@ const DefEntry *findValue(const char *text, int32_t length, uint32_t hash) {
 const DefEntry *scanLongestPrefix(const char *text, int32_t length) {
     const DefEntry *best = nullptr;
     int32_t bestLength = 0;
-    for (int i = 0, n = defTable ? defCount : 0; i < n; ++i) {
+    for (int i = 0, n = defEntries(); i < n; ++i) {
         const DefEntry &e = defTable[i];
         int32_t v = e.valueLen;
         // Cheap tests first: the length, the arc boundary, the last character.
@@ -463,9 +511,10 @@ const DefEntry *scanLongestPrefix(const char *text, int32_t length) {
 const DefEntry *defLongestPrefix(const char *text, int32_t length) {
     if (!text || length <= 0)
         return nullptr;
-    if (!valueIndex.slots || valueIndex.table != defTable || valueIndex.count != defCount)
+    if (!state.valueIndex.slots || state.valueIndex.table != defTable ||
+        state.valueIndex.count != defCount)
         return scanLongestPrefix(text, length);
-    int32_t limit = length < valueIndex.longest ? length : valueIndex.longest;
+    int32_t limit = length < state.valueIndex.longest ? length : state.valueIndex.longest;
     if (limit >= INDEX_LENGTHS)
         return scanLongestPrefix(text, length);
     // The hash of every prefix that ends at an arc boundary, then the look-ups
@@ -476,7 +525,7 @@ const DefEntry *defLongestPrefix(const char *text, int32_t length) {
     uint32_t hash = FNV_BASIS;
     for (int32_t k = 1; k <= limit; ++k) {
         hash = hashStep(hash, text[k - 1]);
-        if ((k == length || text[k] == '.') && valueIndex.has[static_cast<size_t>(k)]) {
+        if ((k == length || text[k] == '.') && state.valueIndex.has[static_cast<size_t>(k)]) {
             ends[candidates] = k;
             hashes[candidates++] = hash;
         }
@@ -487,4 +536,57 @@ const DefEntry *defLongestPrefix(const char *text, int32_t length) {
             return e;
     }
     return nullptr;
+}
+
+namespace {
+
+// The dotted text of the given length with its longest defined prefix named.
+int numericToName(char *buf, int capacity, const char *text, int32_t length) {
+    int pos = 0;
+    const DefEntry *best = defLongestPrefix(text, length);
+    if (!best)
+        return smxAppendText(buf, capacity, &pos, text, length) ? pos : -1;
+    if (!smxAppendText(buf, capacity, &pos, best->name, best->nameLen) ||
+        !smxAppendText(buf, capacity, &pos, text + best->valueLen, length - best->valueLen))
+        return -1;
+    return pos;
+}
+
+} // namespace
+
+int defNameToNumeric(char *buf, int capacity, const char *text) {
+    if (!text)
+        return -1;
+    const char *dot = strchr(text, '.');
+    size_t textLength = strlen(text);
+    size_t firstLength = dot ? static_cast<size_t>(dot - text) : textLength;
+    const DefEntry *match = nullptr;
+    for (int i = 0, n = defEntries(); i < n; ++i) {
+        const DefEntry &e = defTable[i];
+        if (static_cast<size_t>(e.nameLen) == firstLength &&
+            memcmp(e.name, text, firstLength) == 0) {
+            match = &e;
+            break;
+        }
+    }
+    if (!match) {
+        if (capacity < 0 || textLength > static_cast<size_t>(capacity))
+            return -1;
+        memcpy(buf, text, textLength + 1);
+        return 0;
+    }
+    size_t restLength = textLength - firstLength;
+    size_t valueLength = static_cast<size_t>(match->valueLen);
+    if (capacity < 0 || valueLength + restLength > static_cast<size_t>(capacity))
+        return -1;
+    memcpy(buf, match->value, valueLength);
+    memcpy(buf + valueLength, text + firstLength, restLength + 1);
+    return match->valueLen;
+}
+
+int defNumericToName(char *buf, int capacity, const char *text) {
+    if (!text || capacity < 0)
+        return -1;
+    return numericToName(buf, capacity, text,
+                         static_cast<int32_t>(strnlen(text, static_cast<size_t>(INT32_MAX))));
 }

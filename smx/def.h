@@ -43,6 +43,9 @@ int openABFile(const char *fileString, char *openFileName, int capacity);
 int defFileInsert(int *counter, const char *path, FILE *file, int storing);
 int defStoreEntry(int index, const char *value, const char *name);
 void defErrorFn(int line, const char *message, const char *argument);
+// Splits a line of the file in place: 0 skip, 1 keyword line (key upper-cased),
+// 2 definition "name = value", -1 bad.
+int defSplitLine(char *line, char **key, char **value);
 
 // The -df and -di settings; both texts are copied. None clears.
 void defSetDefinitionFile(const char *path);

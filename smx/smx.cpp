@@ -95,18 +95,8 @@ bool writeSubId(OidWriter *w, uint32_t value) {
     return true;
 }
 
-// Appends text to buf at *pos when it fits in capacity characters.
-bool appendText(char *buf, int capacity, int *pos, const char *text, int length) {
-    if (length > capacity - *pos)
-        return false;
-    memcpy(buf + *pos, text, static_cast<size_t>(length));
-    *pos += length;
-    buf[*pos] = '\0';
-    return true;
-}
-
 bool appendChar(char *buf, int capacity, int *pos, char c) {
-    return appendText(buf, capacity, pos, &c, 1);
+    return smxAppendText(buf, capacity, pos, &c, 1);
 }
 
 bool appendDecimal(char *buf, int capacity, int *pos, uint32_t value) {
@@ -126,24 +116,16 @@ int writeWord(char *buf, int capacity, const char *word) {
     return length;
 }
 
-// The definitions walked by the look-ups; none loaded counts as empty.
-int defEntries() {
-    return defTable ? defCount : 0;
-}
-
-// The dotted text of the given length with its longest defined prefix named.
-int numericToName(char *buf, int capacity, const char *text, int32_t length) {
-    int pos = 0;
-    const DefEntry *best = defLongestPrefix(text, length);
-    if (!best)
-        return appendText(buf, capacity, &pos, text, length) ? pos : -1;
-    if (!appendText(buf, capacity, &pos, best->name, best->nameLen) ||
-        !appendText(buf, capacity, &pos, text + best->valueLen, length - best->valueLen))
-        return -1;
-    return pos;
-}
-
 } // namespace
+
+bool smxAppendText(char *buf, int capacity, int *pos, const char *text, int length) {
+    if (length > capacity - *pos)
+        return false;
+    memcpy(buf + *pos, text, static_cast<size_t>(length));
+    *pos += length;
+    buf[*pos] = '\0';
+    return true;
+}
 
 const char *smxKindName(int32_t kind) {
     if (kind < 0 || kind >= SMP_KIND_COUNT)
@@ -303,44 +285,7 @@ int smxObjectIdToText(char *buf, int capacity, const uint8_t *oid, int length) {
         return smxObjectIdToNumeric(buf, capacity, oid, length);
     if (capacity < 0)
         return -1;
-    return numericToName(buf, capacity, work, numeric);
-}
-
-int defNameToNumeric(char *buf, int capacity, const char *text) {
-    if (!text)
-        return -1;
-    const char *dot = strchr(text, '.');
-    size_t textLength = strlen(text);
-    size_t firstLength = dot ? static_cast<size_t>(dot - text) : textLength;
-    const DefEntry *match = nullptr;
-    for (int i = 0, n = defEntries(); i < n; ++i) {
-        const DefEntry &e = defTable[i];
-        if (static_cast<size_t>(e.nameLen) == firstLength &&
-            memcmp(e.name, text, firstLength) == 0) {
-            match = &e;
-            break;
-        }
-    }
-    if (!match) {
-        if (capacity < 0 || textLength > static_cast<size_t>(capacity))
-            return -1;
-        memcpy(buf, text, textLength + 1);
-        return 0;
-    }
-    size_t restLength = textLength - firstLength;
-    size_t valueLength = static_cast<size_t>(match->valueLen);
-    if (capacity < 0 || valueLength + restLength > static_cast<size_t>(capacity))
-        return -1;
-    memcpy(buf, match->value, valueLength);
-    memcpy(buf + valueLength, text + firstLength, restLength + 1);
-    return match->valueLen;
-}
-
-int defNumericToName(char *buf, int capacity, const char *text) {
-    if (!text || capacity < 0)
-        return -1;
-    return numericToName(buf, capacity, text,
-                         static_cast<int32_t>(strnlen(text, static_cast<size_t>(INT32_MAX))));
+    return defNumericToName(buf, capacity, work);
 }
 
 int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const uint32_t *arcs,

@@ -64,6 +64,10 @@ int32_t smxKindCode(const char *name); // 0 when no entry is equal
 const char *smxErrorStatusName(int32_t status);
 int32_t smxErrorStatusCode(const char *name); // 0 when no entry is equal
 
+// Appends length characters of text at buf[*pos] and the NUL when they fit
+// capacity characters, advancing *pos; false, nothing written, when they do not.
+bool smxAppendText(char *buf, int capacity, int *pos, const char *text, int length);
+
 // Digits, without leading zeros.
 int smxFormatDecimal(char *buf, int capacity, uint32_t value);
 int smxFormatOctal(char *buf, int capacity, uint32_t value);

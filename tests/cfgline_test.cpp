@@ -1,4 +1,5 @@
 #include "smx/cfg.h"
+#include "smx/def.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
