@@ -61,6 +61,7 @@ start_snmpd() {
 
 # Starts the demo agent with extra options; sets agent_port.
 start_mibagent() {
+  : >"$work/mibagent.out" # there before the first read, whenever the child opens it
   ./build/mibagent -h 127.0.0.1 -p 0 "$@" >"$work/mibagent.out" 2>&1 &
   pids+=($!)
   agent_port=""

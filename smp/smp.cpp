@@ -224,8 +224,6 @@ int transmit(SmpObject *object, AsnNode *message, const uint8_t *octets, int16_t
         asnPrint(message, 0);
         fflush(stdout);
         logPrintf("\n");
-    }
-    if (logLevel > 1) {
         for (int i = 0; i < length; ++i)
             logPrintf("%02X ", octets[i]);
         fflush(stdout);

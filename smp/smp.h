@@ -122,8 +122,8 @@ int smpRequest(SmpObject *object, const SmpPdu *record);
 // caller's.
 int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu);
 // As smpSend, for a reply that may not fit: when no message can be built or it
-// exceeds SMP_MESSAGE_MAX octets, nothing is traced or sent and the result is
-// SMP_SEND_UNFIT. The message is serialised once.
+// exceeds SMP_MESSAGE_MAX octets, nothing is sent, smpSend's own traces are not
+// written and the result is SMP_SEND_UNFIT. The message is serialised once.
 inline constexpr int SMP_SEND_UNFIT = -1;
 int smpSendFitting(SmpObject *object, ApsRec *handle, AsnNode *pdu);
 // The value tree of a binding, or none (kind None, IpAddress not 4 octets,
