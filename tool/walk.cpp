@@ -44,6 +44,7 @@ uint32_t startTimer(uint32_t timeout) {
 }
 
 void libraryStartup() {
+    toolRegisterAgentSide();
     apsInit();
     apsTrivialInit();
     defReadFile(); // -df was stored there; a missing file only leaves names unresolved
