@@ -289,3 +289,5 @@ int mibTestSet(MibEntry *store, const uint8_t *oid, int length, AsnNode *value) 
 int mibSet(MibEntry *store, const uint8_t *oid, int length, AsnNode *value) {
     return setStep(store, oid, length, value, false);
 }
+
+const SmpStoreOps mibStoreOps = {mibGetStore, mibIsWritable, mibGet, mibNext, mibTestSet, mibSet};

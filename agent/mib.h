@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "asn/asn.h"
+#include "smp/agentside.h"
 
 struct ApsRec;
 
@@ -59,6 +60,9 @@ AsnNode *mibGet(MibEntry *store, const uint8_t *oid, int length);
 AsnNode *mibNext(MibEntry *store, uint8_t *buffer, int *length, int size);
 int mibTestSet(MibEntry *store, const uint8_t *oid, int length, AsnNode *value);
 int mibSet(MibEntry *store, const uint8_t *oid, int length, AsnNode *value);
+
+// The operations above, for the engine (smpRegisterStore).
+extern const SmpStoreOps mibStoreOps;
 
 int mibCompare(const void *entry, const uint8_t *key, int keyLength);
 void mibPrintEntry(const void *entry);

@@ -10,6 +10,7 @@
 #include "demo/mibvars.h"
 #include "platform/log.h"
 #include "platform/net.h"
+#include "smp/agentside.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
 #include "smx/def.h"
@@ -88,6 +89,10 @@ int main(int argc, char **argv) {
         return 1;
     }
 
+    // The engine reaches the agent side only through what is registered here.
+    smpRegisterCommunityCheck(commVerify);
+    smpRegisterTrapSender(trapSend);
+    smpRegisterStore(&mibStoreOps);
     apsInit();
     apsTrivialInit();
     defReadFile();

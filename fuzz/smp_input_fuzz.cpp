@@ -9,8 +9,10 @@
 
 #include "agent/comm.h"
 #include "agent/mib.h"
+#include "agent/trap.h"
 #include "asn/asn.h"
 #include "platform/log.h"
+#include "smp/agentside.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
 #include "smx/stats.h"
@@ -117,6 +119,9 @@ int readBindings(SmpObject *, SmpPdu *record) {
 bool setUp() {
     logSetEventSink(discard);
     logLevel = 0;
+    smpRegisterCommunityCheck(commVerify);
+    smpRegisterTrapSender(trapSend);
+    smpRegisterStore(&mibStoreOps);
     apsInit();
     apsTrivialInit();
     shmLocalInit();

@@ -2,8 +2,8 @@
 // SetRequest (RFC 1157, 4.1.2 to 4.1.5).
 #include <cstdio>
 
-#include "agent/mib.h"
 #include "platform/log.h"
+#include "smp/agentside.h"
 #include "smp/smp.h"
 #include "smx/stats.h"
 
@@ -140,7 +140,7 @@ int32_t getStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
         return SMP_GEN_ERR;
     traceTree("smpGetOp: name:\n", name);
     int32_t status = 0;
-    AsnNode *value = mibGet(store, asnValue(name), asnValueLength(name));
+    AsnNode *value = smpAgentSide.store.get(store, asnValue(name), asnValueLength(name));
     if (!value) {
         status = SMP_NO_SUCH_NAME;
         trace(0, "smpGetOp 1\n");
@@ -166,7 +166,7 @@ int32_t nextStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
         trace(0, "smpNextOp 0\n");
         return SMP_NO_SUCH_NAME;
     }
-    AsnNode *value = mibNext(store, buffer, &length, NAME_MAX_OCTETS);
+    AsnNode *value = smpAgentSide.store.next(store, buffer, &length, NAME_MAX_OCTETS);
     if (!value) {
         trace(0, "smpNextOp 1\n"); // the end of the MIB
         return SMP_NO_SUCH_NAME;
@@ -179,8 +179,8 @@ int32_t nextStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
 }
 
 // Test and set share their shape; only the store call and the traces differ.
-template <int (*Store)(MibEntry *, const uint8_t *, int, AsnNode *)>
-int32_t setLikeStep(MibEntry *store, AsnNode *bind, const char *const traces[4]) {
+int32_t setLikeStep(SmpStoreSetFn storeOp, MibEntry *store, AsnNode *bind,
+                    const char *const traces[4]) {
     traceTree(traces[0], bind);
     AsnNode *name = asnComponent(bind, 1);
     AsnNode *value = asnComponent(bind, 2);
@@ -188,7 +188,7 @@ int32_t setLikeStep(MibEntry *store, AsnNode *bind, const char *const traces[4])
     if (name && value) {
         traceTree(traces[1], name);
         traceTree(traces[2], value);
-        status = Store(store, asnValue(name), asnValueLength(name), value);
+        status = storeOp(store, asnValue(name), asnValueLength(name), value);
         if (status == 0)
             trace(1, traces[3]);
     }
@@ -203,11 +203,11 @@ constexpr const char *setTraces[4] = {"smpSetOp: bind:\n", "smpSetOp: name:\n", 
                                       "smpSetOp 7\n"};
 
 int32_t testStep(MibEntry *store, AsnNode *bind, AsnNode *) {
-    return setLikeStep<mibTestSet>(store, bind, testTraces);
+    return setLikeStep(smpAgentSide.store.testSet, store, bind, testTraces);
 }
 
 int32_t setStep(MibEntry *store, AsnNode *bind, AsnNode *) {
-    return setLikeStep<mibSet>(store, bind, setTraces);
+    return setLikeStep(smpAgentSide.store.set, store, bind, setTraces);
 }
 
 struct ReadTraces {
@@ -228,7 +228,8 @@ int readOp(SmpObject *object, ApsRec *handle, AsnNode *pdu, BindStep step,
     if (!replyList)
         return 1;
     int32_t index = 1;
-    int32_t status = walkBindings(pdu, mibGetStore(handle), replyList, step, traces.seq, &index);
+    int32_t status =
+        walkBindings(pdu, smpAgentSide.store.getStore(handle), replyList, step, traces.seq, &index);
     if (logLevel > 1) {
         logPrintf(traces.error, status);
         fflush(stdout);
@@ -254,10 +255,10 @@ int smpNextOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
 int smpSetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
     trace(2, "smpSetOp\n");
     traceTree("smpSetOp: asn:\n", pdu);
-    MibEntry *store = mibGetStore(handle);
+    MibEntry *store = smpAgentSide.store.getStore(handle);
     int32_t status = 0;
     int32_t index = 1;
-    if (!mibIsWritable(handle)) {
+    if (!smpAgentSide.store.isWritable(handle)) {
         trace(0, "smpSetOp: Read Only\n");
         status = SMP_READ_ONLY;
     } else {

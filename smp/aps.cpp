@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/trap.h"
 #include "platform/log.h"
+#include "smp/agentside.h"
 #include "smp/smp.h"
 #include "smx/stats.h"
 
@@ -56,7 +56,7 @@ bool unlink(ApsRec **list, ApsRec *handle) {
 void authenticationFailure() {
     smpStatRaise(SMP_STAT_IN_BAD_COMMUNITY_NAMES);
     if (smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS) == 1)
-        trapSend(SMP_TRAP_AUTHENTICATION_FAILURE, 0, 0, nullptr);
+        smpAgentSide.sendTrap(SMP_TRAP_AUTHENTICATION_FAILURE, 0, 0, nullptr);
 }
 
 int trivialVerify(void *, AsnNode *) {

@@ -8,9 +8,8 @@
 // bindings.
 #include <cstdio>
 
-#include "agent/comm.h"
-#include "agent/trap.h"
 #include "platform/log.h"
+#include "smp/agentside.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
 #include "smx/stats.h"
@@ -205,12 +204,12 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     int status = 1;
     switch (asnTag(pdu)) {
     case SMP_GET_REQUEST:
-        allowed = commVerify(host, SMP_OP_READ, handle) != 0;
+        allowed = smpAgentSide.checkCommunity(host, SMP_OP_READ, handle) != 0;
         if (allowed && (status = smpGetOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_GET_REQUESTS);
         break;
     case SMP_GET_NEXT_REQUEST:
-        allowed = commVerify(host, SMP_OP_READ, handle) != 0;
+        allowed = smpAgentSide.checkCommunity(host, SMP_OP_READ, handle) != 0;
         if (allowed && (status = smpNextOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_GET_NEXTS);
         break;
@@ -219,7 +218,7 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
             smpStatRaise(SMP_STAT_IN_GET_RESPONSES);
         break;
     case SMP_SET_REQUEST:
-        allowed = commVerify(host, SMP_OP_WRITE, handle) != 0;
+        allowed = smpAgentSide.checkCommunity(host, SMP_OP_WRITE, handle) != 0;
         if (allowed && (status = smpSetOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_SET_REQUESTS);
         break;
@@ -236,7 +235,7 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     if (!allowed) {
         failure("smpInput: commVerify failed\n");
         if (smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS) == 1)
-            trapSend(SMP_TRAP_AUTHENTICATION_FAILURE, 0, 0, nullptr);
+            smpAgentSide.sendTrap(SMP_TRAP_AUTHENTICATION_FAILURE, 0, 0, nullptr);
         object->smpRecStatus = 1;
         return 1;
     }

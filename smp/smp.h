@@ -26,7 +26,7 @@ enum SmpPduType : int32_t {
     SMP_TRAP = 4,
 };
 
-// Operations given to commVerify.
+// Operations given to the community check (smp/agentside.h).
 inline constexpr int SMP_OP_READ = 1;
 inline constexpr int SMP_OP_WRITE = 2;
 

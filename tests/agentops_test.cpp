@@ -13,6 +13,7 @@
 #include "smp/aps.h"
 #include "smp/smp.h"
 #include "smx/stats.h"
+#include "support.h"
 
 namespace {
 
@@ -87,6 +88,7 @@ struct AgentOpsTest : ::testing::Test {
     std::vector<Bytes> sent;
     static void SetUpTestSuite() {
         logLevel = 0;
+        testing_support::registerAgentSide();
         apsInit();
         apsTrivialInit();
         shmLocalInit();

@@ -74,6 +74,7 @@ struct InputTest : ::testing::Test {
     void SetUp() override {
         seen = &record;
         sentLog = &sent;
+        testing_support::registerAgentSide();
         apsInit();
         ASSERT_EQ(apsTrivialInit(), 0);
         shmLocalInit();

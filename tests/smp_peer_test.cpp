@@ -122,6 +122,7 @@ class PeerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         logLevel = 0;
+        testing_support::registerAgentSide();
         apsInit();
         apsTrivialInit();
         shmLocalInit();

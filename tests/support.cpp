@@ -1,6 +1,10 @@
 #include "tests/support.h"
 
+#include "agent/comm.h"
+#include "agent/mib.h"
+#include "agent/trap.h"
 #include "platform/log.h"
+#include "smp/agentside.h"
 
 #include <cerrno>
 #include <chrono>
@@ -272,6 +276,12 @@ bool UdpPeer::sendTo(int toPort, const std::vector<unsigned char> &data) {
     to.sin_port = htons(static_cast<uint16_t>(toPort));
     return sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) ==
            static_cast<ssize_t>(data.size());
+}
+
+void registerAgentSide() {
+    smpRegisterCommunityCheck(commVerify);
+    smpRegisterTrapSender(trapSend);
+    smpRegisterStore(&mibStoreOps);
 }
 
 int freeUdpPort() {

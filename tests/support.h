@@ -72,6 +72,10 @@ struct EventCapture {
 
 namespace testing_support {
 
+// Registers the whole agent side with the engine, as mibagent does: the
+// community check, the trap sender and the process store.
+void registerAgentSide();
+
 // A UDP socket bound to 127.0.0.1 on a port the system chose, for tests that
 // play an agent, a manager or a trap receiver. Closed when the object dies.
 struct UdpPeer {

@@ -19,6 +19,11 @@ struct ToolSettings {
 // exit status.
 int toolRun(int argc, char **argv);
 
+// Registers the agent side the engine calls for requests that reach the tool:
+// the community check and the trap sender, idle since the tool reads no
+// community or trap file. No store is registered.
+void toolRegisterAgentSide();
+
 // Prints the usage text on standard output; returns 1.
 int printUsage();
 

@@ -176,6 +176,7 @@ int release(WalkResources *r, int status) {
 }
 
 void libraryStartup() {
+    toolRegisterAgentSide();
     apsInit();
     apsTrivialInit();
     defReadFile(); // -df was stored there; a missing file only leaves names unresolved
