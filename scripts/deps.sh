@@ -3,7 +3,7 @@
 # build and its checks need, when any is missing. Runs apt-get as root, or through sudo.
 set -euo pipefail
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev snmp snmpd snmptrapd procps iproute2
+          clang clang-format libclang-rt-14-dev snmp snmpd snmptrapd procps iproute2
           build-essential debhelper dpkg-dev fakeroot lintian mandoc man-db adduser)
 missing=()
 for p in "${packages[@]}"; do

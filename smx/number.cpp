@@ -32,9 +32,15 @@ int parseBase(uint32_t *value, const char *digits, uint32_t base) {
 
 } // namespace
 
-int smxParseDecimal(uint32_t *value, const char *digits) { return parseBase(value, digits, 10); }
-int smxParseOctal(uint32_t *value, const char *digits) { return parseBase(value, digits, 8); }
-int smxParseHex(uint32_t *value, const char *digits) { return parseBase(value, digits, 16); }
+int smxParseDecimal(uint32_t *value, const char *digits) {
+    return parseBase(value, digits, 10);
+}
+int smxParseOctal(uint32_t *value, const char *digits) {
+    return parseBase(value, digits, 8);
+}
+int smxParseHex(uint32_t *value, const char *digits) {
+    return parseBase(value, digits, 16);
+}
 
 int smxParseNumber(uint32_t *value, const char *text) {
     if (!text) {
@@ -48,7 +54,9 @@ int smxParseNumber(uint32_t *value, const char *text) {
     return smxParseDecimal(value, text);
 }
 
-int smxTextToUnsigned(uint32_t *value, const char *text) { return smxParseNumber(value, text); }
+int smxTextToUnsigned(uint32_t *value, const char *text) {
+    return smxParseNumber(value, text);
+}
 
 int smxTextToInteger(int32_t *value, const char *text) {
     if (!text)
