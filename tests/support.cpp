@@ -4,6 +4,7 @@
 #include "agent/mib.h"
 #include "agent/trap.h"
 #include "platform/log.h"
+#include "platform/token.h"
 #include "smp/agentside.h"
 
 #include <cerrno>
@@ -49,6 +50,36 @@ std::string readFile(const std::string &path) {
 
 bool fileExists(const std::string &path) {
     return access(path.c_str(), F_OK) == 0;
+}
+
+std::string hiveText(const std::string &configDir, const std::string &extra,
+                     const std::string &version) {
+    return "[Software\\Velmora\\TarnoqSnmp\\CurrentVersion]\nVersion=" + version +
+           "\n[Software\\Velmora\\TarnoqSnmp\\" + version + "\\TarnoqSnmp]\n" + extra +
+           "etc=" + configDir + "\n";
+}
+
+namespace {
+// The hive is written before the environment names it.
+std::string writtenHive(const TempDir &config, bool directoryKnown) {
+    std::filesystem::create_directories(config.file("etc"));
+    writeFile(config.file("registry"), directoryKnown ? hiveText(config.path) : "");
+    return config.file("registry");
+}
+std::string madeWork(const TempDir &work) {
+    std::filesystem::create_directories(work.file("etc"));
+    return work.path;
+}
+} // namespace
+
+ConfigSetup::ConfigSetup(bool directoryKnown)
+    : registry("TARNOQSNMP_REGISTRY", writtenHive(config, directoryKnown).c_str()),
+      cwd(madeWork(work)) {
+    tokenSetOverride(1);
+}
+
+ConfigSetup::~ConfigSetup() {
+    tokenSetOverride(-1);
 }
 
 ScopedCwd::ScopedCwd(const std::string &dir) {

@@ -41,6 +41,28 @@ struct ScopedEnv {
     ScopedEnv &operator=(const ScopedEnv &) = delete;
 };
 
+// The registry hive text that names configDir as the configuration directory
+// (version key "Version", component key with "Installed" and "etc"); extra
+// lines go into the component key before "etc".
+std::string hiveText(const std::string &configDir, const std::string &extra = "Installed=1\n",
+                     const std::string &version = "1");
+
+// The set-up of the configuration readers' tests: a configuration directory
+// (config/etc made) that the hive names, or a hive that names none; a working
+// directory with an etc/ of its own, made current; the caller taken for an
+// administrator while the object lives.
+struct ConfigSetup {
+    TempDir config;
+    TempDir work;
+    ScopedEnv registry;
+    ScopedCwd cwd;
+    explicit ConfigSetup(bool directoryKnown = true);
+    ~ConfigSetup();
+    ConfigSetup(const ConfigSetup &) = delete;
+    ConfigSetup &operator=(const ConfigSetup &) = delete;
+    std::string etc(const std::string &name) const { return config.file("etc/" + name); }
+};
+
 struct ProcessResult {
     int status = -1; // exit status, or 128 + signal
     std::string out; // standard output
