@@ -1,5 +1,5 @@
-// Helpers shared by the unit tests: scratch folders, files, child processes
-// and a capture of the event-log sink.
+// Helpers shared by the tests: scratch folders and files, the configuration
+// set-up, child processes, UDP peers and a capture of the event-log sink.
 #pragma once
 
 #include <map>
@@ -31,7 +31,7 @@ struct ScopedCwd {
     ScopedCwd &operator=(const ScopedCwd &) = delete;
 };
 
-// Sets (or with unset, removes) an environment variable for the object's life.
+// Sets (or with a null value, removes) an environment variable for the object's life.
 struct ScopedEnv {
     std::string name, previous;
     bool had;
@@ -47,10 +47,9 @@ struct ScopedEnv {
 std::string hiveText(const std::string &configDir, const std::string &extra = "Installed=1\n",
                      const std::string &version = "1");
 
-// The set-up of the configuration readers' tests: a configuration directory
-// (config/etc made) that the hive names, or a hive that names none; a working
-// directory with an etc/ of its own, made current; the caller taken for an
-// administrator while the object lives.
+// The configuration readers' set-up: a configuration directory (config/etc
+// made) that the hive names, or a hive that names none; a working directory
+// with an etc/ of its own, made current; the caller an administrator.
 struct ConfigSetup {
     TempDir config;
     TempDir work;
@@ -63,20 +62,38 @@ struct ConfigSetup {
     std::string etc(const std::string &name) const { return config.file("etc/" + name); }
 };
 
-struct ProcessResult {
-    int status = -1; // exit status, or 128 + signal
-    std::string out; // standard output
-    std::string err; // standard error
+using Env = std::map<std::string, std::string>; // an empty value removes the variable
+
+// A child process (argv[0] looked up on PATH) run in cwd when not empty, with
+// env added, its standard input /dev/null and its outputs in files of logs;
+// the destructor stops it unless stop() was called.
+struct BackgroundProcess {
+    int pid = -1;
+    int status = -1; // once ended: exit status, or 128 + signal
+    TempDir logs;
+    BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
+                      const Env &env = {});
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess &) = delete;
+    BackgroundProcess &operator=(const BackgroundProcess &) = delete;
+    bool running();            // false once it has ended
+    bool wait(int timeoutMs);  // true when it ended within timeoutMs
+    int stop(int signal = 15); // signal, then SIGKILL after two seconds; the status
+    std::string out() const;   // standard output so far
+    std::string err() const;   // standard error so far
+    bool waitForOutput(const std::string &text, int timeoutMs);
 };
 
-// Runs argv[0] with argv, in cwd when it is not empty, with env added to the
-// environment (an empty value removes the variable), and waits at most
-// timeoutSeconds before killing it.
-ProcessResult runProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
-                         const std::map<std::string, std::string> &env = {},
-                         int timeoutSeconds = 30);
+struct ProcessResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out, err;
+};
 
-// Full path of a program on PATH, or empty.
+// Runs a program to its end, killed after timeoutSeconds.
+ProcessResult runProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
+                         const Env &env = {}, int timeoutSeconds = 30);
+
+// Full path of a program on PATH or in /usr/sbin, /sbin; empty when none.
 std::string findProgram(const std::string &name);
 
 // Captures the event-log sink's records while alive; restores syslog after.
@@ -90,52 +107,24 @@ struct EventCapture {
     std::string joined() const; // every message, in order, run together
 };
 
-} // namespace testing_support
-
-namespace testing_support {
-
-// Registers the whole agent side with the engine, as mibagent does: the
-// community check, the trap sender and the process store.
+// Registers the whole agent side with the engine, as mibagent does.
 void registerAgentSide();
 
-// A UDP socket bound to 127.0.0.1 on a port the system chose, for tests that
-// play an agent, a manager or a trap receiver. Closed when the object dies.
+// A UDP socket bound to 127.0.0.1 on a port the system chose (port 0 when it
+// could not be made); closed when the object dies.
 struct UdpPeer {
     int fd = -1;
-    int port = 0; // the bound port, 0 when the socket could not be made
+    int port = 0;
     UdpPeer();
     ~UdpPeer();
     UdpPeer(const UdpPeer &) = delete;
     UdpPeer &operator=(const UdpPeer &) = delete;
-    // Waits at most timeoutMs for one datagram (of at most 65535 octets);
-    // false on silence. fromPort is the sender's port.
+    // One datagram within timeoutMs; false on silence.
     bool receive(std::vector<unsigned char> &data, int &fromPort, int timeoutMs);
-    // Sends one datagram to 127.0.0.1:toPort; false when the send fails.
     bool sendTo(int toPort, const std::vector<unsigned char> &data);
 };
 
-// A UDP port on 127.0.0.1 that was free a moment ago (bound, read back,
-// released), for peers that must be told their port on the command line.
+// A UDP port on 127.0.0.1 that was free a moment ago.
 int freeUdpPort();
-
-// A child process that runs while the object lives: standard output and error
-// go to files in a scratch folder; the destructor stops it (SIGTERM, then
-// SIGKILL after two seconds) unless stop() was called.
-struct BackgroundProcess {
-    int pid = -1;
-    int status = -1; // after stop(): exit status, or 128 + signal
-    TempDir logs;
-    BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
-                      const std::map<std::string, std::string> &env = {});
-    ~BackgroundProcess();
-    BackgroundProcess(const BackgroundProcess &) = delete;
-    BackgroundProcess &operator=(const BackgroundProcess &) = delete;
-    bool running();            // false once it has ended
-    int stop(int signal = 15); // sends the signal, waits, returns status
-    std::string out() const;   // standard output so far
-    std::string err() const;   // standard error so far
-    // Waits at most timeoutMs until standard output holds text; true when it does.
-    bool waitForOutput(const std::string &text, int timeoutMs);
-};
 
 } // namespace testing_support

@@ -1,27 +1,22 @@
 // mibwalk end to end against a scripted agent: a UDP responder on 127.0.0.1
-// that answers each GetNextRequest from a table of its own, or with whatever
-// crafted datagrams a case needs.
+// that answers each GetNextRequest with the datagrams its case's script makes.
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 
 #include "platform/log.h"
 #include "tool/tool.h"
-#include "tool/walk.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <filesystem>
 #include <functional>
-#include <map>
-#include <mutex>
+#include <sstream>
 #include <thread>
 
 using namespace testing_support;
 using ber::Bytes;
+using Datagrams = std::vector<Bytes>;
 
 namespace {
 
@@ -31,106 +26,85 @@ const std::string mibwalk = MIBWALK_PATH;
 const std::string mibwalk;
 #endif
 
-std::vector<uint32_t> arcs(const std::string &dotted) {
-    std::vector<uint32_t> out;
-    size_t pos = 0;
-    while (pos <= dotted.size()) {
-        size_t dot = dotted.find('.', pos);
-        if (dot == std::string::npos)
-            dot = dotted.size();
-        out.push_back(static_cast<uint32_t>(std::stoul(dotted.substr(pos, dot - pos))));
-        pos = dot + 1;
-    }
-    return out;
+std::vector<unsigned long> arcs(const std::string &dotted) {
+    std::vector<unsigned long> v;
+    std::istringstream in(dotted);
+    for (std::string arc; std::getline(in, arc, '.');)
+        v.push_back(std::stoul(arc));
+    return v;
 }
-
 struct OidLess {
     bool operator()(const std::string &a, const std::string &b) const { return arcs(a) < arcs(b); }
 };
+using Mib = std::map<std::string, Bytes, OidLess>; // dotted name -> encoded value
 
-// The agent's variables: dotted name -> encoded value (tag, length, content).
-using Mib = std::map<std::string, Bytes, OidLess>;
-
-// What an agent without tricks answers: each name's successor, or noSuchName.
-Bytes answerFrom(const Mib &mib, const ber::Message &req) {
+// An agent without tricks: each name's successor, or noSuchName; at most
+// maxBinds bindings, under the request's community.
+Bytes answerFrom(const Mib &mib, const ber::Message &req, size_t maxBinds = 1000) {
     std::vector<Bytes> binds;
-    for (size_t i = 0; i < req.binds.size(); ++i) {
+    for (size_t i = 0; i < req.binds.size() && i < maxBinds; ++i) {
         auto it = mib.upper_bound(req.binds[i].name);
         if (it == mib.end())
             return ber::response(req.requestId, {}, 2, static_cast<int64_t>(i + 1));
         binds.push_back(ber::varBind(it->first, it->second));
     }
-    return ber::response(req.requestId, binds);
+    return ber::response(req.requestId, binds, 0, 0, req.community);
+}
+
+Bytes one(int64_t id, const std::string &name, const Bytes &value) {
+    return ber::response(id, {ber::varBind(name, value)});
 }
 
 struct ScriptedAgent {
-    // Given a request, the datagrams to send back, in order.
-    using Script = std::function<std::vector<Bytes>(const ber::Message &req)>;
+    using Script = std::function<Datagrams(const ber::Message &)>;
     UdpPeer peer;
     Script script;
-    std::mutex lock;
+    int gapMs; // pause before each datagram after a request's first
     std::vector<ber::Message> requests;
     std::vector<Bytes> raw;
-    std::atomic<int> clientPort{0};
     std::atomic<bool> stopping{false};
     std::thread thread;
 
-    explicit ScriptedAgent(Script s) : script(std::move(s)) {
+    ScriptedAgent(Script s, int gap) : script(std::move(s)), gapMs(gap) {
         thread = std::thread([this] { serve(); });
     }
-    ~ScriptedAgent() {
-        stopping = true;
-        thread.join();
-    }
+    ~ScriptedAgent() { finish(); }
+    // Serves until asked to stop and the socket is drained.
     void serve() {
-        while (!stopping) {
+        for (;;) {
+            bool last = stopping; // all sent before the stop request is queued by now
             Bytes in;
             int from = 0;
-            if (!peer.receive(in, from, 20))
+            if (!peer.receive(in, from, 20)) {
+                if (last)
+                    return;
                 continue;
-            clientPort = from;
-            auto msg = ber::parse(in);
-            std::vector<Bytes> out;
-            {
-                std::lock_guard<std::mutex> g(lock);
-                raw.push_back(in);
-                if (msg)
-                    requests.push_back(*msg);
             }
+            raw.push_back(in);
+            auto msg = ber::parse(in);
             if (msg)
-                out = script(*msg);
-            for (const auto &d : out)
-                peer.sendTo(from, d);
+                requests.push_back(*msg);
+            Datagrams out = msg ? script(*msg) : Datagrams{};
+            for (size_t i = 0; i < out.size(); ++i) {
+                if (i > 0 && gapMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+                peer.sendTo(from, out[i]);
+            }
         }
     }
-    std::vector<ber::Message> seen() {
-        std::lock_guard<std::mutex> g(lock);
-        return requests;
+    void finish() {
+        stopping = true;
+        if (thread.joinable())
+            thread.join();
     }
-    std::vector<int64_t> ids() {
-        std::vector<int64_t> out;
-        for (const auto &r : seen())
-            out.push_back(r.requestId);
-        return out;
-    }
-};
-
-// A working directory without definitions and a registry that names no file,
-// so that names print in dotted form.
-struct WalkEnv {
-    TempDir dir;
-    std::map<std::string, std::string> env{{"TARNOQSNMP_REGISTRY", ""}};
-    WalkEnv() { env["TARNOQSNMP_REGISTRY"] = dir.file("no-registry"); }
-    void definitions(const std::string &text) {
-        mkdir((dir.path + "/etc").c_str(), 0700);
-        writeFile(dir.file("etc/snmp.def"), text);
-    }
-    ProcessResult run(const ScriptedAgent &agent, std::vector<std::string> args,
-                      int timeoutSeconds = 20) {
-        std::vector<std::string> argv{mibwalk, "-h", "127.0.0.1", "-p",
-                                      std::to_string(agent.peer.port)};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return runProcess(argv, dir.path, env, timeoutSeconds);
+    std::string summary() const {
+        std::string s;
+        for (const auto &r : requests) {
+            s += (s.empty() ? "" : " ") + std::to_string(r.requestId);
+            if (r.binds.size() != 1)
+                s += "/" + std::to_string(r.binds.size());
+        }
+        return s;
     }
 };
 
@@ -138,21 +112,298 @@ std::string line(const std::string &name, const std::string &kind, const std::st
     return "Name: " + name + " Kind: " + kind + " Value: " + value + " \n";
 }
 
-const Mib systemMib = {
+const std::string IF = "1.3.6.1.2.1.2.2.1.";
+const Mib mib = {
     {"1.3.6.1.2.1.1.1.0", ber::octets("box")},
     {"1.3.6.1.2.1.1.2.0", ber::oid("1.3.6.1.4.1.32473")},
     {"1.3.6.1.2.1.1.3.0", ber::ticks(1234)},
     {"1.3.6.1.2.1.2.1.0", ber::integer(2)},
-    {"1.3.6.1.2.1.2.2.1.1.1", ber::integer(1)},
-    {"1.3.6.1.2.1.2.2.1.1.2", ber::integer(2)},
-    {"1.3.6.1.2.1.2.2.1.2.1", ber::octets("lo")},
-    {"1.3.6.1.2.1.2.2.1.2.2", ber::octets("eth0")},
-    {"1.3.6.1.2.1.2.2.1.3.1", ber::integer(24)},
+    {IF + "1.1", ber::integer(1)},
+    {IF + "1.2", ber::integer(2)},
+    {IF + "2.1", ber::octets("lo")},
+    {IF + "2.2", ber::octets("eth0")},
+    {IF + "3.1", ber::integer(24)},
+    {IF + "3.2", ber::integer(6)},
 };
-
 const std::string systemLines = line("1.3.6.1.2.1.1.1.0", "OctetString", "\"box\"") +
                                 line("1.3.6.1.2.1.1.2.0", "ObjectId", "1.3.6.1.4.1.32473") +
                                 line("1.3.6.1.2.1.1.3.0", "TimeTicks", "1234");
+const std::string if1 = line(IF + "1.1", "Integer", "1"), if2 = line(IF + "1.2", "Integer", "2");
+const std::string descr1 = line(IF + "2.1", "OctetString", "\"lo\"");
+const std::string descr2 = line(IF + "2.2", "OctetString", "\"eth0\"");
+const std::string type1 = line(IF + "3.1", "Integer", "24"),
+                  type2 = line(IF + "3.2", "Integer", "6");
+
+using Msg = ber::Message;
+Datagrams fromMib(const Msg &r) {
+    return {answerFrom(mib, r)};
+}
+Datagrams twoOf(const Msg &r) {
+    return {answerFrom(mib, r, 2)};
+}
+Datagrams oneOf(const Msg &r) {
+    return {answerFrom(mib, r, 1)};
+}
+Datagrams twice(const Msg &r) {
+    return {answerFrom(mib, r), answerFrom(mib, r)};
+}
+Datagrams empty(const Msg &r) {
+    return {ber::response(r.requestId, {})};
+}
+Datagrams silent(const Msg &) {
+    return {};
+}
+Datagrams endOfMib(const Msg &r) {
+    return {ber::response(r.requestId, {}, 2, 1)};
+}
+template <int Status, int Index> Datagrams error(const Msg &r) {
+    return {
+        ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.1", ber::null())}, Status, Index)};
+}
+// Re-encoded as signed, where the request carried the five-octet unsigned form.
+Datagrams reencoded(const Msg &r) {
+    Msg m = r;
+    m.requestId = static_cast<int32_t>(static_cast<uint32_t>(r.requestId));
+    return {answerFrom(mib, m)};
+}
+Datagrams lateCopy(const Msg &r) { // a late answer to 5, with another value, before 6's
+    Datagrams out{answerFrom(mib, r)};
+    if (r.requestId == 6)
+        out.insert(out.begin(), one(5, "1.3.6.1.2.1.1.9.0", ber::integer(99)));
+    return out;
+}
+Datagrams otherCommunity(const Msg &r) {
+    return {ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.1.1.0", ber::integer(1))}, 0, 0,
+                          "private"),
+            one(r.requestId, "1.3.6.1.2.1.2.1.0", ber::integer(1))};
+}
+Datagrams tooMany(const Msg &r) {
+    return {ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.1.1.0", ber::integer(1)),
+                                        ber::varBind("1.3.6.1.2.1.1.2.0", ber::integer(2))})};
+}
+// A five-octet IpAddress prints, but cannot be sent back in the next request.
+Datagrams badAddress(const Msg &r) {
+    return {one(r.requestId, "1.3.6.1.2.1.1.1.0", ber::ipAddress({10, 0, 0, 1, 9}))};
+}
+// Column 1 advances, column 2 stands still.
+Datagrams secondStands(const Msg &r) {
+    const char *first = r.requestId == 0 ? "1.3.6.1.2.1.1.1.0" : "1.3.6.1.2.1.1.2.0";
+    return {ber::response(r.requestId, {ber::varBind(first, ber::integer(1)),
+                                        ber::varBind("1.3.6.1.2.1.2.1.0", ber::integer(2))})};
+}
+// Stray answers before the first real one.
+Datagrams strays(const Msg &r) {
+    Datagrams out(r.requestId == 0 ? 5 : 0, one(4242, "1.3.6.1.2.1.1.1.0", ber::null()));
+    out.push_back(answerFrom(mib, r));
+    return out;
+}
+// One binding of Integer 1: named first for request 0, then second.
+ScriptedAgent::Script names(const std::string &first, const std::string &second) {
+    return [=](const Msg &r) {
+        return Datagrams{one(r.requestId, r.requestId == 0 ? first : second, ber::integer(1))};
+    };
+}
+
+void firstRequests(const ScriptedAgent &a) {
+    EXPECT_EQ(a.requests[0].binds[0].name, "1.3.6.1.2.1.1");
+    EXPECT_EQ(a.requests[0].binds[0].value.tag, 0x05);
+    // Each next request carries the name and value that came back.
+    EXPECT_EQ(a.requests[3].binds[0].name, "1.3.6.1.2.1.1.3.0");
+    EXPECT_EQ(a.requests[3].binds[0].value.tag, 0x43);
+}
+void fullRequest(const ScriptedAgent &a) {
+    EXPECT_EQ(a.raw.at(0).size(), 2048u);
+}
+
+struct WalkCase {
+    std::string label;
+    std::vector<std::string> args;
+    ScriptedAgent::Script script;
+    std::string out; // '@' stands for the program's name
+    int status;
+    std::string requests; // their ids, "/count" where they carry other than one binding
+    void (*check)(const ScriptedAgent &) = nullptr;
+    int gapMs = 0;
+};
+
+// A name of over 256 characters: its line prints without "Name: ".
+std::string longName(const std::string &base, const std::string &arc) {
+    std::string name = base;
+    while (name.size() <= 300)
+        name += arc;
+    return name;
+}
+
+// Every kind of value, walked to its end.
+WalkCase everyKind() {
+    const std::string base = "1.3.6.1.4.1.32473.9";
+    const std::vector<std::pair<Bytes, std::string>> values = {
+        {ber::integer(42), "Integer Value: 42"},
+        {ber::integer(-2147483648LL), "Integer Value: -2147483648"},
+        {ber::tlv(0x02, {0x01, 0x00, 0x00, 0x00, 0x00}), "Integer Value: OVERFLOW"},
+        {ber::octets(std::string("a\"b\\c\n\x01\xff", 8)),
+         "OctetString Value: \"a\"b\\c\\12\\1\\377\""},
+        {ber::octets(""), "OctetString Value: \"\""},
+        {ber::octets(std::string(300, 'x')), "OctetString Value: GARBLED"},
+        {ber::ipAddress({192, 168, 0, 255}), "IpAddress Value: 192.168.0.255"},
+        {ber::counter(4000000000LL), "Counter Value: 4000000000"},
+        {ber::tlv(0x41, {0x80, 0x00, 0x00, 0x01}), "Counter Value: NEGATIVE"},
+        {ber::tlv(0x41, {0x01, 0x00, 0x00, 0x00, 0x00}), "Counter Value: OVERFLOW"},
+        {ber::gauge(7), "Gauge Value: 7"},
+        {ber::ticks(0), "TimeTicks Value: 0"},
+        {ber::oid("1.3.6.1.2.1.1"), "ObjectId Value: 1.3.6.1.2.1.1"},
+        {ber::null(), "Null Value: GARBLED"},
+        {ber::tlv(0x44, {0x9f, 0x78, 0x04, 0x3e}), "Opaque Value: GARBLED"},
+    };
+    auto kinds = std::make_shared<Mib>();
+    std::string out, ids = "0";
+    for (size_t i = 0; i < values.size(); ++i) {
+        std::string name = base + "." + std::to_string(i + 1);
+        (*kinds)[name] = values[i].first;
+        out += "Name: " + name + " Kind: " + values[i].second + " \n";
+        ids += " " + std::to_string(i + 1);
+    }
+    (*kinds)[longName(base, ".123456")] = ber::integer(1);
+    auto script = [kinds](const Msg &r) { return Datagrams{answerFrom(*kinds, r)}; };
+    return {
+        "every kind", {"-t", "5", base}, script, out + "Kind: Integer Value: 1 \nEnd of MIB\n", 0,
+        ids + " 16"};
+}
+
+// Datagrams refused before the right answer: the walk goes on.
+Datagrams malformedThenGood(const Msg &r) {
+    Bytes good = answerFrom(mib, r);
+    Bytes wrongVersion = good, trailing = good;
+    wrongVersion[4] = 0x01;   // 30 L 02 01 [00] ...
+    trailing.push_back(0x00); // octets after a whole message are ignored
+    Bytes trap = ber::tlv(
+        0x30,
+        ber::cat({ber::integer(0), ber::octets("public"),
+                  ber::tlv(0xA4, ber::cat({ber::oid("1.3.6.1.4.1.32473"),
+                                           ber::ipAddress({127, 0, 0, 1}), ber::integer(0),
+                                           ber::integer(0), ber::ticks(5), ber::tlv(0x30, {})}))}));
+    return {
+        {},
+        {0xFF, 0xFF, 0xFF},
+        Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 2)),
+        wrongVersion,
+        trap,
+        ber::message("public", 0xA0, r.requestId, 0, 0,
+                     {ber::varBind("1.3.6.1.2.1.1.1.0", ber::null())}),
+        // longer than 2048 octets: cut, then refused
+        one(r.requestId, "1.3.6.1.2.1.1.1.0", ber::octets(std::string(2100, 'z'))),
+        ber::tlv(0x30, ber::cat({ber::integer(0), ber::octets("public"),
+                                 ber::tlv(0xA7, ber::integer(1))})), // unknown PDU
+        r.requestId % 2 ? trailing : good,
+    };
+}
+
+// The padded row: 1.3.6.1.2.1.1.5.0, then the same name with its 5 as 80 05.
+Datagrams padded(const Msg &r) {
+    Bytes name = ber::oidContent("1.3.6.1.2.1.1.5.0");
+    if (r.requestId != 0)
+        name.insert(name.end() - 2, 0x80);
+    return {ber::response(r.requestId,
+                          {ber::tlv(0x30, ber::cat({ber::tlv(0x06, name), ber::integer(1)}))})};
+}
+
+std::vector<WalkCase> walkCases() {
+    const std::string sys = "1.3.6.1.2.1.1", tooLong = longName(sys, ".1000000");
+    const std::string sys1 = line("1.3.6.1.2.1.1.1.0", "Integer", "1");
+    const std::string sys5 = line("1.3.6.1.2.1.1.5.0", "Integer", "1");
+    const std::string unsent = "@: Error sending protocol request\n",
+                      stuck = "@: OID not increasing: ";
+    const std::string block = "\nRequest Id: 7\nError: ",
+                      wrapped = "2147483646 2147483647 2147483648 2147483649";
+    const std::vector<std::string> two = {IF + "1", IF + "2"},
+                                   three = {IF + "1", IF + "2", IF + "3"};
+    return {
+        {"one column", {sys}, fromMib, systemLines, 0, "0 1 2 3", firstRequests},
+        {"two columns", two, fromMib, if1 + descr1 + "\n" + if2 + descr2 + "\n", 0, "0/2 1/2 2/2"},
+        {"three columns", three, fromMib,
+         if1 + descr1 + type1 + "\n" + if2 + descr2 + type2 + "\nEnd of MIB\n", 0, "0/3 1/3 2/3"},
+        // Fewer bindings than names: the walk goes on with the columns answered.
+        {"two of three", three, twoOf, if1 + descr1 + "\n" + if2 + descr2 + "\n", 0, "0/3 1/2 2/2"},
+        {"one of three", three, oneOf, if1 + if2, 0, "0/3 1 2"},
+        {"noSuchName", {IF + "3"}, fromMib, type1 + type2 + "End of MIB\n", 0, "0 1 2"},
+        {"tooBig", {"-i", "7", sys}, error<1, 0>, block + "tooBig\nIndex: 0\nCount: 1\n", 0, "7"},
+        {"badValue",
+         {"-i", "7", sys},
+         error<3, 1>,
+         block + "badValue\nIndex: 1\nCount: 1\n",
+         0,
+         "7"},
+        {"genErr", {"-i", "7", sys}, error<5, 1>, block + "genErr\nIndex: 1\nCount: 1\n", 0, "7"},
+        {"unknown",
+         {"-i", "7", sys},
+         error<9, 2>,
+         block + "unknown(9)\nIndex: 2\nCount: 1\n",
+         0,
+         "7"},
+        {"duplicates", {sys}, twice, systemLines, 0, "0 1 2 3"},
+        {"late answer to an earlier id", {"-i", "5", sys}, lateCopy, systemLines, 0, "5 6 7 8"},
+        // 0A against 01, and 81 48 against 02, at the last arc: outside.
+        {"part of the last arc", {sys}, names("1.3.6.1.2.1.10.1", ""), "", 0, "0"},
+        {"part of 200", {"1.3.6.1.4.1.2"}, names("1.3.6.1.4.1.200.1", ""), "", 0, "0"},
+        // Sent as unsigned, the id after 2147483647 goes out as 00 80 00 00 00.
+        {"ids past 2^31 echoed", {"-i", "2147483646", sys}, fromMib, systemLines, 0, wrapped},
+        {"ids past 2^31 re-encoded", {"-i", "2147483646", sys}, reencoded, systemLines, 0, wrapped},
+        // As many names as fit in one 2048-octet request walk; one more cannot be sent.
+        {"288 names", std::vector<std::string>(288, "1.3"), endOfMib, "End of MIB\n", 0, "0/288",
+         fullRequest},
+        {"289 names", std::vector<std::string>(289, "1.3"), fromMib, unsent, 2, ""},
+        {"17-character community", {"-c", std::string(17, 'c'), sys}, fromMib, unsent, 2, ""},
+        {"16-character community",
+         {"-c", std::string(16, 'c'), sys},
+         fromMib,
+         systemLines,
+         0,
+         "0 1 2 3"},
+        {"another community", {sys}, otherCommunity, "", 0, "0"},
+        {"no names", {}, empty, "", 0, "0/0"},
+        {"empty answer", {sys}, empty, "", 0, "0"},
+        {"more bindings than names", {sys}, tooMany, "", 0, "0"},
+        {"follow-up not encodable",
+         {sys},
+         badAddress,
+         line("1.3.6.1.2.1.1.1.0", "IpAddress", "GARBLED") + unsent,
+         2,
+         "0"},
+        {"same name",
+         {sys},
+         names("1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.1.0"),
+         sys1 + stuck + "1.3.6.1.2.1.1.1.0\n",
+         2,
+         "0 1"},
+        {"earlier name",
+         {sys},
+         names("1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.4.0"),
+         sys5 + stuck + "1.3.6.1.2.1.1.4.0\n",
+         2,
+         "0 1"},
+        {"asked name", {sys}, names(sys, sys), stuck + "1.3.6.1.2.1.1\n", 2, "0"},
+        // Decoded, 80 05 is 5: the same name again, though its octets sort after.
+        {"padded", {sys}, padded, sys5 + stuck + "1.3.6.1.2.1.1.5.0\n", 2, "0 1"},
+        // Over 256 characters: no name in its line, and cut in the message.
+        {"long",
+         {sys},
+         names(tooLong, tooLong),
+         "Kind: Integer Value: 1 \n" + stuck + tooLong.substr(0, 256) + "\n",
+         2,
+         "0 1"},
+        {"second column stands",
+         {sys, "1.3.6.1.2.1.2"},
+         secondStands,
+         sys1 + line("1.3.6.1.2.1.2.1.0", "Integer", "2") + "\n" + stuck + "1.3.6.1.2.1.2.1.0\n",
+         2,
+         "0/2 1/2"},
+        everyKind(),
+        {"malformed datagrams", {"-t", "5", sys}, malformedThenGood, systemLines, 0, "0 1 2 3"},
+        {"silence", {"-t", "1", sys}, silent, "Request Timed Out\n", 4, "0"},
+        // Stray answers every 300 ms restart the one-second timeout.
+        {"strays keep it alive", {"-t", "1", sys}, strays, systemLines, 0, "0 1 2 3", nullptr, 300},
+    };
+}
 
 class WalkTest : public ::testing::Test {
   protected:
@@ -160,548 +411,90 @@ class WalkTest : public ::testing::Test {
         if (mibwalk.empty())
             GTEST_SKIP() << "mibwalk is not built";
     }
-    WalkEnv w;
+    // No definitions and a registry that names no file: names print dotted.
+    TempDir dir;
+    ProcessResult run(const ScriptedAgent &agent, const std::vector<std::string> &args) {
+        std::vector<std::string> argv{mibwalk, "-h", "127.0.0.1", "-p",
+                                      std::to_string(agent.peer.port)};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runProcess(argv, dir.path, {{"TARNOQSNMP_REGISTRY", dir.file("none")}}, 20);
+    }
 };
 
-TEST_F(WalkTest, OneColumnEndsSilentlyAtTheFirstObjectOutside) {
-    ScriptedAgent agent(
-        [](const ber::Message &r) { return std::vector<Bytes>{answerFrom(systemMib, r)}; });
-    auto r = w.run(agent, {"1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(r.out, systemLines);
-    auto reqs = agent.seen();
-    ASSERT_EQ(reqs.size(), 4u); // the fourth answer leaves the subtree
-    EXPECT_EQ(agent.ids(), (std::vector<int64_t>{0, 1, 2, 3}));
-    for (const auto &q : reqs) {
-        EXPECT_EQ(q.pduTag, 0xA1);
-        EXPECT_EQ(q.community, "public");
-        EXPECT_EQ(q.version, 0);
-        ASSERT_EQ(q.binds.size(), 1u);
-    }
-    EXPECT_EQ(reqs[0].binds[0].name, "1.3.6.1.2.1.1");
-    EXPECT_EQ(reqs[0].binds[0].value.tag, 0x05);
-    // Each next request carries the name and value that came back.
-    EXPECT_EQ(reqs[3].binds[0].name, "1.3.6.1.2.1.1.3.0");
-    EXPECT_EQ(reqs[3].binds[0].value.tag, 0x43);
-}
-
-TEST_F(WalkTest, TwoColumnsPrintAPairAndAnEmptyLineEachStep) {
-    ScriptedAgent agent(
-        [](const ber::Message &r) { return std::vector<Bytes>{answerFrom(systemMib, r)}; });
-    auto r = w.run(agent, {"1.3.6.1.2.1.2.2.1.1", "1.3.6.1.2.1.2.2.1.2"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, line("1.3.6.1.2.1.2.2.1.1.1", "Integer", "1") +
-                         line("1.3.6.1.2.1.2.2.1.2.1", "OctetString", "\"lo\"") + "\n" +
-                         line("1.3.6.1.2.1.2.2.1.1.2", "Integer", "2") +
-                         line("1.3.6.1.2.1.2.2.1.2.2", "OctetString", "\"eth0\"") + "\n");
-    auto reqs = agent.seen();
-    ASSERT_EQ(reqs.size(), 3u);
-    EXPECT_EQ(reqs[2].binds.size(), 2u);
-}
-
-TEST_F(WalkTest, NoSuchNamePrintsEndOfMib) {
-    ScriptedAgent agent(
-        [](const ber::Message &r) { return std::vector<Bytes>{answerFrom(systemMib, r)}; });
-    auto r = w.run(agent, {"1.3.6.1.2.1.2.2.1.3"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, line("1.3.6.1.2.1.2.2.1.3.1", "Integer", "24") + "End of MIB\n");
-}
-
-TEST_F(WalkTest, ErrorStatusPrintsTheErrorBlock) {
-    struct Case {
-        int64_t status, index;
-        std::string shown;
-    };
-    for (const Case &c : {Case{1, 0, "tooBig"}, Case{3, 1, "badValue"}, Case{5, 1, "genErr"},
-                          Case{9, 1, "unknown(9)"}}) {
-        ScriptedAgent agent([&c](const ber::Message &r) {
-            return std::vector<Bytes>{ber::response(
-                r.requestId, {ber::varBind("1.3.6.1.2.1.1", ber::null())}, c.status, c.index)};
-        });
-        auto r = w.run(agent, {"-i", "7", "1.3.6.1.2.1.1"});
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "\nRequest Id: 7\nError: " + c.shown +
-                             "\nIndex: " + std::to_string(c.index) + "\nCount: 1\n");
-        EXPECT_EQ(agent.ids(), std::vector<int64_t>{7});
-    }
-}
-
-TEST_F(WalkTest, DuplicateAnswersAreIgnored) {
-    ScriptedAgent agent([](const ber::Message &r) {
-        Bytes a = answerFrom(systemMib, r);
-        return std::vector<Bytes>{a, a};
-    });
-    auto r = w.run(agent, {"1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, systemLines);
-    EXPECT_EQ(agent.ids(), (std::vector<int64_t>{0, 1, 2, 3}));
-}
-
-TEST_F(WalkTest, ANameThatSharesOnlyPartOfTheLastArcLeavesTheSubtree) {
-    ScriptedAgent agent([](const ber::Message &r) {
-        return std::vector<Bytes>{
-            ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.10.1", ber::integer(1))})};
-    });
-    auto r = w.run(agent, {"1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(agent.ids().size(), 1u);
-}
-
-TEST_F(WalkTest, LateAnswerToAnEarlierIdIsIgnored) {
-    ScriptedAgent agent([](const ber::Message &r) {
-        std::vector<Bytes> out;
-        if (r.requestId == 6) // a late copy of the answer to 5, with another value
-            out.push_back(ber::response(5, {ber::varBind("1.3.6.1.2.1.1.9.0", ber::integer(99))}));
-        out.push_back(answerFrom(systemMib, r));
-        return out;
-    });
-    auto r = w.run(agent, {"-i", "5", "1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, systemLines);
-    EXPECT_EQ(agent.ids(), (std::vector<int64_t>{5, 6, 7, 8}));
-}
-
-TEST_F(WalkTest, RequestIdsWrapPastTwoToThe31) {
-    // Sent as unsigned, so the id after 2147483647 goes out as 00 80 00 00 00;
-    // one agent echoes those octets, the other re-encodes the id as signed.
-    for (bool reencode : {false, true}) {
-        ScriptedAgent agent([reencode](ber::Message r) {
-            if (reencode)
-                r.requestId = static_cast<int32_t>(static_cast<uint32_t>(r.requestId));
-            return std::vector<Bytes>{answerFrom(systemMib, r)};
-        });
-        auto r = w.run(agent, {"-i", "2147483646", "1.3.6.1.2.1.1"});
-        EXPECT_EQ(r.status, 0) << r.out;
-        EXPECT_EQ(r.out, systemLines);
-        EXPECT_EQ(agent.ids(),
-                  (std::vector<int64_t>{2147483646, 2147483647, 2147483648, 2147483649}));
-    }
-}
-
-// As many names as fit in one 2048-octet request walk; one more cannot be sent.
-TEST_F(WalkTest, NamesUpToOneFullRequest) {
-    for (size_t count : {288u, 289u}) {
-        ScriptedAgent agent([](const ber::Message &r) {
-            std::vector<Bytes> binds;
-            for (const auto &b : r.binds)
-                binds.push_back(ber::varBind(b.name, ber::null()));
-            return std::vector<Bytes>{ber::response(r.requestId, binds, 2, 1)};
-        });
-        auto r = w.run(agent, std::vector<std::string>(count, "1.3"));
-        std::lock_guard<std::mutex> g(agent.lock);
-        if (count == 288) {
-            EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(r.out, "End of MIB\n");
-            ASSERT_EQ(agent.raw.size(), 1u);
-            EXPECT_EQ(agent.raw[0].size(), 2048u);
-        } else {
-            EXPECT_EQ(r.status, 2);
-            EXPECT_EQ(r.out, mibwalk + ": Error sending protocol request\n");
-            EXPECT_TRUE(agent.raw.empty());
-        }
-    }
-}
-
-TEST_F(WalkTest, CommunityLengthLimit) {
-    ScriptedAgent agent(
-        [](const ber::Message &r) { return std::vector<Bytes>{answerFrom(systemMib, r)}; });
-    auto r = w.run(agent, {"-c", std::string(17, 'c'), "1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, mibwalk + ": Error sending protocol request\n");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(agent.seen().empty());
-
-    // Sixteen characters still fit; answers must carry the same community.
-    std::string sixteen(16, 'c');
-    ScriptedAgent agent16([&sixteen](const ber::Message &q) {
-        Bytes a = answerFrom(systemMib, q);
-        auto m = ber::parse(a);
-        std::vector<Bytes> binds;
-        for (const auto &b : m->binds)
-            binds.push_back(ber::varBind(b.name, ber::tlv(b.value.tag, b.value.content)));
-        return std::vector<Bytes>{ber::response(q.requestId, binds, m->status, m->index, sixteen)};
-    });
-    r = w.run(agent16, {"-c", sixteen, "1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, systemLines);
-    ASSERT_FALSE(agent16.seen().empty());
-    EXPECT_EQ(agent16.seen()[0].community, sixteen);
-}
-
-TEST_F(WalkTest, AnswerUnderAnotherCommunityIsRefused) {
-    ScriptedAgent agent([](const ber::Message &r) {
-        return std::vector<Bytes>{
-            ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.1.1.0", ber::integer(1))}, 0, 0,
-                          "private"),
-            ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.2.1.0", ber::integer(1))})};
-    });
-    auto r = w.run(agent, {"1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, ""); // only the second answer counted, and it left the subtree
-}
-
-TEST_F(WalkTest, SilenceEndsWithRequestTimedOut) {
-    ScriptedAgent agent([](const ber::Message &) { return std::vector<Bytes>{}; });
-    auto start = std::chrono::steady_clock::now();
-    auto r = w.run(agent, {"-t", "2", "1.3.6.1.2.1.1"});
-    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.out, "Request Timed Out\n");
-    EXPECT_GE(took, 1.9);
-    EXPECT_LT(took, 8.0);
-}
-
-TEST_F(WalkTest, IgnoredDatagramsKeepTheWalkAlive) {
-    // For 3.5 seconds the agent sends only answers with a wrong id, one every
-    // half second; then the real answers. With -t 2 the walk must survive.
-    std::atomic<bool> answering{false};
-    ScriptedAgent agent([&answering](const ber::Message &r) {
-        if (!answering)
-            return std::vector<Bytes>{};
-        return std::vector<Bytes>{answerFrom(systemMib, r)};
-    });
-    BackgroundProcess walk({mibwalk, "-h", "127.0.0.1", "-p", std::to_string(agent.peer.port), "-t",
-                            "2", "1.3.6.1.2.1.1"},
-                           w.dir.path, w.env);
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(3500);
-    while (std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        if (agent.clientPort)
-            agent.peer.sendTo(
-                agent.clientPort,
-                ber::response(4242, {ber::varBind("1.3.6.1.2.1.1.1.0", ber::null())}));
-    }
-    ASSERT_TRUE(walk.running()) << walk.out();
-    answering = true;
-    ASSERT_FALSE(agent.seen().empty());
-    // Answer the first request now, as an agent that was slow.
-    agent.peer.sendTo(agent.clientPort, answerFrom(systemMib, agent.seen()[0]));
-    for (int i = 0; i < 300 && walk.running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(walk.stop(), 0);
-    EXPECT_EQ(walk.out(), systemLines);
-}
-
-TEST_F(WalkTest, NoNamesSendsARequestWithoutBindings) {
-    ScriptedAgent agent(
-        [](const ber::Message &r) { return std::vector<Bytes>{ber::response(r.requestId, {})}; });
-    auto r = w.run(agent, {});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, ""); // an empty answer cannot advance: the walk ends
-    auto reqs = agent.seen();
-    ASSERT_EQ(reqs.size(), 1u);
-    EXPECT_TRUE(reqs[0].binds.empty());
-    EXPECT_EQ(reqs[0].pduTag, 0xA1);
-    // The request's binding list is an empty SEQUENCE: ... 30 00 at the end.
-    const Bytes &raw = agent.raw[0];
-    ASSERT_GE(raw.size(), 2u);
-    EXPECT_EQ(raw[raw.size() - 2], 0x30);
-    EXPECT_EQ(raw[raw.size() - 1], 0x00);
-}
-
-TEST_F(WalkTest, EmptyAnswerEndsTheWalk) {
-    ScriptedAgent agent(
-        [](const ber::Message &r) { return std::vector<Bytes>{ber::response(r.requestId, {})}; });
-    auto r = w.run(agent, {"1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(agent.seen().size(), 1u); // nothing more was sent
-}
-
-TEST_F(WalkTest, MoreBindingsThanNamesEndTheWalk) {
-    ScriptedAgent agent([](const ber::Message &r) {
-        return std::vector<Bytes>{
-            ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.1.1.0", ber::integer(1)),
-                                        ber::varBind("1.3.6.1.2.1.1.2.0", ber::integer(2))})};
-    });
-    auto r = w.run(agent, {"1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(agent.seen().size(), 1u);
-}
-
-TEST_F(WalkTest, FollowUpThatCannotBeEncodedEndsWithStatus2) {
-    // An IpAddress of five octets prints, but cannot be sent back in the next
-    // request. (A value of a type outside the message grammar never gets this
-    // far: the decoder refuses the whole datagram.)
-    for (const Bytes &value : {ber::ipAddress({10, 0, 0, 1, 9})}) {
-        ScriptedAgent agent([&value](const ber::Message &r) {
-            return std::vector<Bytes>{
-                ber::response(r.requestId, {ber::varBind("1.3.6.1.2.1.1.1.0", value)})};
-        });
-        auto r = w.run(agent, {"-t", "5", "1.3.6.1.2.1.1"});
-        EXPECT_EQ(r.status, 2);
-        std::string kind = value[0] == 0x40 ? "IpAddress" : "None";
-        EXPECT_EQ(r.out, line("1.3.6.1.2.1.1.1.0", kind, "GARBLED") + mibwalk +
-                             ": Error sending protocol request\n");
-    }
-}
-
-TEST_F(WalkTest, NameThatDoesNotIncreaseEndsWithStatus2) {
-    struct Case {
-        std::string label;
-        std::vector<std::string> names;                    // the walk's columns
-        std::function<std::vector<Bytes>(int64_t)> answer; // by request id
-        std::string out;                                   // after the program name's line
-        int status;
-    };
-    auto same = [](int64_t id) {
-        // The first answer is sound; the second repeats it.
-        return std::vector<Bytes>{
-            ber::response(id, {ber::varBind("1.3.6.1.2.1.1.1.0", ber::integer(1))})};
-    };
-    auto earlier = [](int64_t id) {
-        return std::vector<Bytes>{ber::response(
-            id,
-            {ber::varBind(id == 0 ? "1.3.6.1.2.1.1.5.0" : "1.3.6.1.2.1.1.4.0", ber::integer(1))})};
-    };
-    auto asked = [](int64_t id) {
-        // The very name it was asked for.
-        (void)id;
-        return std::vector<Bytes>{ber::response(id, {ber::varBind("1.3.6.1.2.1.1", ber::null())})};
-    };
-    auto secondColumn = [](int64_t id) {
-        // Column 1 advances, column 2 stands still: nothing of it prints.
-        return std::vector<Bytes>{ber::response(
-            id, {ber::varBind(id == 0 ? "1.3.6.1.2.1.1.1.0" : "1.3.6.1.2.1.1.2.0", ber::integer(1)),
-                 ber::varBind("1.3.6.1.2.1.2.1.0", ber::integer(2))})};
-    };
-    auto leavesFirst = [](int64_t id) {
-        // Column 1 leaves its subtree before column 2 is judged: silent end.
-        return std::vector<Bytes>{ber::response(
-            id, {ber::varBind(id == 0 ? "1.3.6.1.2.1.1.1.0" : "1.3.6.1.2.1.3.1.0", ber::integer(1)),
-                 ber::varBind("1.3.6.1.2.1.2.1.0", ber::integer(2))})};
-    };
-    std::string longName = "1.3.6.1.2.1.1";
-    while (longName.size() <= 300)
-        longName += ".1000000";
-    auto longSame = [longName](int64_t id) {
-        return std::vector<Bytes>{ber::response(id, {ber::varBind(longName, ber::integer(1))})};
-    };
-    auto padded = [](int64_t id) {
-        // 1.3.6.1.2.1.1.5.0, then the same name with its 5 padded to 80 05.
-        Bytes name = ber::oidContent("1.3.6.1.2.1.1.5.0");
-        if (id != 0)
-            name.insert(name.end() - 2, 0x80);
-        return std::vector<Bytes>{
-            ber::response(id, {ber::tlv(0x30, ber::cat({ber::tlv(0x06, name), ber::integer(1)}))})};
-    };
-    const std::string one = line("1.3.6.1.2.1.1.1.0", "Integer", "1");
-    const std::vector<Case> cases = {
-        {"same", {"1.3.6.1.2.1.1"}, same, one + "@: OID not increasing: 1.3.6.1.2.1.1.1.0\n", 2},
-        {"earlier",
-         {"1.3.6.1.2.1.1"},
-         earlier,
-         line("1.3.6.1.2.1.1.5.0", "Integer", "1") + "@: OID not increasing: 1.3.6.1.2.1.1.4.0\n",
-         2},
-        {"asked", {"1.3.6.1.2.1.1"}, asked, "@: OID not increasing: 1.3.6.1.2.1.1\n", 2},
-        // Decoded, 80 05 is 5: the same name again, though its octets sort after.
-        {"padded",
-         {"1.3.6.1.2.1.1"},
-         padded,
-         line("1.3.6.1.2.1.1.5.0", "Integer", "1") + "@: OID not increasing: 1.3.6.1.2.1.1.5.0\n",
-         2},
-        // A name of over 256 characters prints no name in its line, and cut in the message.
-        {"long",
-         {"1.3.6.1.2.1.1"},
-         longSame,
-         "Kind: Integer Value: 1 \n@: OID not increasing: " + longName.substr(0, 256) + "\n",
-         2},
-        {"second column",
-         {"1.3.6.1.2.1.1", "1.3.6.1.2.1.2"},
-         secondColumn,
-         one + line("1.3.6.1.2.1.2.1.0", "Integer", "2") + "\n" +
-             "@: OID not increasing: 1.3.6.1.2.1.2.1.0\n",
-         2},
-        {"first leaves",
-         {"1.3.6.1.2.1.1", "1.3.6.1.2.1.2"},
-         leavesFirst,
-         one + line("1.3.6.1.2.1.2.1.0", "Integer", "2") + "\n",
-         0},
-    };
-    for (const auto &c : cases) {
+TEST_F(WalkTest, ScriptedAgents) {
+    for (const WalkCase &c : walkCases()) {
         SCOPED_TRACE(c.label);
-        ScriptedAgent agent([&c](const ber::Message &r) { return c.answer(r.requestId); });
-        std::vector<std::string> args{"-t", "5"};
-        args.insert(args.end(), c.names.begin(), c.names.end());
-        auto r = w.run(agent, args);
+        ScriptedAgent agent(c.script, c.gapMs);
+        ProcessResult r = run(agent, c.args);
+        agent.finish();
         std::string expected = c.out;
-        size_t at = expected.find('@');
-        if (at != std::string::npos)
+        if (size_t at = expected.find('@'); at != std::string::npos)
             expected.replace(at, 1, mibwalk);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(agent.summary(), c.requests);
+        for (const auto &q : agent.requests) {
+            EXPECT_EQ(q.pduTag, 0xA1);
+            EXPECT_EQ(q.version, 0);
+            EXPECT_EQ(q.community, !c.args.empty() && c.args[0] == "-c" ? c.args[1] : "public");
+        }
+        if (c.check && !agent.requests.empty())
+            c.check(agent);
     }
-}
-
-TEST_F(WalkTest, EveryValueKindPrints) {
-    const std::string base = "1.3.6.1.4.1.32473.9";
-    std::string longName = base;
-    while (longName.size() <= 260)
-        longName += ".123456";
-    const std::vector<std::pair<Bytes, std::string>> values = {
-        {ber::integer(42), "Kind: Integer Value: 42"},
-        {ber::integer(-5), "Kind: Integer Value: -5"},
-        {ber::integer(-2147483648LL), "Kind: Integer Value: -2147483648"},
-        {ber::tlv(0x02, {0x01, 0x00, 0x00, 0x00, 0x00}), "Kind: Integer Value: OVERFLOW"},
-        {ber::octets(std::string("a\"b\\c\n\x01\xff", 8)),
-         "Kind: OctetString Value: \"a\"b\\c\\12\\1\\377\""},
-        {ber::octets(""), "Kind: OctetString Value: \"\""},
-        {ber::octets(std::string(300, 'x')), "Kind: OctetString Value: GARBLED"},
-        {ber::ipAddress({192, 168, 0, 255}), "Kind: IpAddress Value: 192.168.0.255"},
-        {ber::counter(4000000000LL), "Kind: Counter Value: 4000000000"},
-        {ber::tlv(0x41, {0x80, 0x00, 0x00, 0x01}), "Kind: Counter Value: NEGATIVE"},
-        {ber::tlv(0x41, {0x01, 0x00, 0x00, 0x00, 0x00}), "Kind: Counter Value: OVERFLOW"},
-        {ber::gauge(7), "Kind: Gauge Value: 7"},
-        {ber::ticks(0), "Kind: TimeTicks Value: 0"},
-        {ber::oid("1.3.6.1.2.1.1"), "Kind: ObjectId Value: 1.3.6.1.2.1.1"},
-        {ber::null(), "Kind: Null Value: GARBLED"},
-        {ber::tlv(0x44, {0x9f, 0x78, 0x04, 0x3e}), "Kind: Opaque Value: GARBLED"},
-    };
-    Mib mib;
-    std::vector<std::string> expected;
-    for (size_t i = 0; i < values.size(); ++i) {
-        std::string name = base + "." + std::to_string(i + 1);
-        mib[name] = values[i].first;
-        expected.push_back("Name: " + name + " " + values[i].second + " \n");
-    }
-    // A name whose text needs more than 256 characters prints without "Name: ".
-    mib[longName] = ber::integer(1);
-    expected.push_back("Kind: Integer Value: 1 \n");
-    ScriptedAgent agent(
-        [&mib](const ber::Message &r) { return std::vector<Bytes>{answerFrom(mib, r)}; });
-    auto r = w.run(agent, {"-t", "5", base});
-    std::string all;
-    for (const auto &e : expected)
-        all += e;
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, all + "End of MIB\n");
-}
-
-TEST_F(WalkTest, MalformedDatagramsAreRefusedAndTheWalkGoesOn) {
-    ScriptedAgent agent([](const ber::Message &r) {
-        Bytes good = answerFrom(systemMib, r);
-        Bytes wrongVersion = good;
-        wrongVersion[4] = 0x01; // 30 L 02 01 [00] ...
-        Bytes trap = ber::tlv(
-            0x30, ber::cat({ber::integer(0), ber::octets("public"),
-                            ber::tlv(0xA4, ber::cat({ber::oid("1.3.6.1.4.1.32473"),
-                                                     ber::ipAddress({127, 0, 0, 1}),
-                                                     ber::integer(0), ber::integer(0),
-                                                     ber::ticks(5), ber::tlv(0x30, {})}))}));
-        Bytes getRequest = ber::message("public", 0xA0, r.requestId, 0, 0,
-                                        {ber::varBind("1.3.6.1.2.1.1.1.0", ber::null())});
-        Bytes trailing = good;
-        trailing.push_back(0x00); // extra octets after a whole message are ignored
-        Bytes oversized = ber::response(
-            r.requestId, {ber::varBind("1.3.6.1.2.1.1.1.0", ber::octets(std::string(2100, 'z')))});
-        std::vector<Bytes> out = {
-            {},                                                                     // empty
-            {0xFF, 0xFF, 0xFF},                                                     // garbage
-            Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 2)), // cut short
-            wrongVersion,
-            trap,
-            getRequest,
-            oversized, // longer than 2048 octets: cut, then refused
-            ber::tlv(0x30, ber::cat({ber::integer(0), ber::octets("public"),
-                                     ber::tlv(0xA7, ber::integer(1))})), // unknown PDU
-        };
-        out.push_back(r.requestId % 2 ? trailing : good);
-        return out;
-    });
-    auto r = w.run(agent, {"-t", "5", "1.3.6.1.2.1.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, systemLines);
-    EXPECT_EQ(agent.ids(), (std::vector<int64_t>{0, 1, 2, 3}));
 }
 
 TEST_F(WalkTest, NamesFromTheDefinitionsFile) {
-    w.definitions("# test definitions\n"
-                  "system = 1.3.6.1.2.1.1\n"
-                  "sysDescr = 1.3.6.1.2.1.1.1\n"
-                  "sysObjectID = 1.3.6.1.2.1.1.2\n");
-    ScriptedAgent agent(
-        [](const ber::Message &r) { return std::vector<Bytes>{answerFrom(systemMib, r)}; });
-    auto r = w.run(agent, {"system"});
+    std::filesystem::create_directories(dir.file("etc"));
+    writeFile(dir.file("etc/snmp.def"), "# test definitions\nsystem = 1.3.6.1.2.1.1\n"
+                                        "sysDescr = 1.3.6.1.2.1.1.1\n"
+                                        "sysObjectID = 1.3.6.1.2.1.1.2\n");
+    ScriptedAgent agent(fromMib, 0);
+    auto r = run(agent, {"system"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, line("sysDescr.0", "OctetString", "\"box\"") +
                          line("sysObjectID.0", "ObjectId", "1.3.6.1.4.1.32473") +
                          line("system.3.0", "TimeTicks", "1234"));
-    ASSERT_FALSE(agent.seen().empty());
-    EXPECT_EQ(agent.seen()[0].binds[0].name, "1.3.6.1.2.1.1");
-
-    r = w.run(agent, {"system", "foo"});
+    r = run(agent, {"system", "foo"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, mibwalk + ": Error parsing argument foo\n");
+    agent.finish();
+    ASSERT_EQ(agent.requests.size(), 4u);
+    EXPECT_EQ(agent.requests[0].binds[0].name, "1.3.6.1.2.1.1");
 }
 
-TEST(OidHasPrefix, IsTheSubtreeTest) {
-    struct Case {
-        std::string candidate, request;
-        int requestLen; // -1: the request's own length
-        bool expected;
-    };
-    const std::vector<Case> cases = {
-        {"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1", -1, true},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.1", -1, true},
-        {"1.3.6.1.2.1.10.1", "1.3.6.1.2.1.1", -1, false},  // 0A against 01 at the last arc
-        {"1.3.6.1.2.1", "1.3.6.1.2.1.1", -1, false},       // shorter than the request
-        {"1.3.6.1.4.1.200.1", "1.3.6.1.4.1.2", -1, false}, // 81 48 against 02
-        {"1.3.6.1.4.1.200.1", "1.3.6.1.4.1.200", -1, true},
-        {"2.5", "1.3.6.1", 0, true}, // no request name: everything lies under it
-        {"2.5", "1.3.6.1", -3, true},
-    };
-    for (const auto &c : cases) {
-        Bytes cand = ber::oidContent(c.candidate), req = ber::oidContent(c.request);
-        int n = c.requestLen == -1 ? static_cast<int>(req.size()) : c.requestLen;
-        EXPECT_EQ(oidHasPrefix(cand.data(), static_cast<int>(cand.size()), req.data(), n),
-                  c.expected)
-            << c.candidate << " under " << c.request;
-    }
-}
-
-// The hex dumps of -d -d go to the event log, never to standard output.
+// In-process: the hex dumps of -d -d go to the event log, never to standard output.
 TEST_F(WalkTest, DoubleDebugDumpsToTheEventLog) {
-    ScriptedAgent agent(
-        [](const ber::Message &r) { return std::vector<Bytes>{answerFrom(systemMib, r)}; });
-    ScopedCwd cwd(w.dir.path);
-    ScopedEnv reg("TARNOQSNMP_REGISTRY", w.env["TARNOQSNMP_REGISTRY"].c_str());
-    std::string port = std::to_string(agent.peer.port);
-    std::vector<std::string> args{"mibwalk",   "-d", "-d", "-h",
-                                  "127.0.0.1", "-p", port, "1.3.6.1.2.1.1"};
+    ScriptedAgent agent(fromMib, 0);
+    ScopedCwd cwd(dir.path);
+    ScopedEnv reg("TARNOQSNMP_REGISTRY", dir.file("none").c_str());
+    std::vector<std::string> args{
+        "mibwalk",      "-d", "-d", "-h", "127.0.0.1", "-p", std::to_string(agent.peer.port),
+        "1.3.6.1.2.1.1"};
     std::vector<char *> argv;
     for (auto &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
     int saved = logLevel;
-    int status = -1;
-    std::string out;
-    {
-        EventCapture capture;
-        ::testing::internal::CaptureStdout();
-        status = toolRun(static_cast<int>(args.size()), argv.data());
-        fflush(stdout);
-        out = ::testing::internal::GetCapturedStdout();
-        logLevel = saved;
-        std::string log = capture.joined();
-        // The first answer's octets as received, then its length.
-        auto reqs = agent.seen();
-        ASSERT_EQ(reqs.size(), 4u);
-        Bytes first = answerFrom(systemMib, reqs[0]);
-        std::string hex;
-        char buf[4];
-        for (unsigned char b : first) {
-            snprintf(buf, sizeof buf, "%02X ", b);
-            hex += buf;
-        }
-        EXPECT_NE(log.find(hex + "\n"), std::string::npos);
-        EXPECT_NE(log.find("result: " + std::to_string(first.size()) + "\n"), std::string::npos);
-    }
+    EventCapture capture;
+    ::testing::internal::CaptureStdout();
+    int status = toolRun(static_cast<int>(args.size()), argv.data());
+    fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), systemLines);
+    logLevel = saved;
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(out, systemLines);
+    agent.finish();
+    ASSERT_EQ(agent.requests.size(), 4u);
+    // The first answer's octets as received, then its length.
+    Bytes first = answerFrom(mib, agent.requests[0]);
+    std::string hex;
+    for (unsigned char b : first) {
+        char buf[4];
+        snprintf(buf, sizeof buf, "%02X ", b);
+        hex += buf;
+    }
+    EXPECT_NE(capture.joined().find(hex + "\n"), std::string::npos);
+    EXPECT_NE(capture.joined().find("result: " + std::to_string(first.size()) + "\n"),
+              std::string::npos);
 }
 
 } // namespace
