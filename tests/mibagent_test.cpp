@@ -133,8 +133,9 @@ TEST_F(MibagentTest, Walks) {
         EXPECT_EQ(lines[2 * i].name, "ifDescr." + std::to_string(i + 1));
         EXPECT_EQ(lines[2 * i].value, "\"" + interfaces[i] + "\"");
         std::string mtu = readFile("/sys/class/net/" + interfaces[i] + "/mtu");
-        if (!mtu.empty())
+        if (!mtu.empty()) {
             EXPECT_EQ(lines[2 * i + 1].value, mtu.substr(0, mtu.find('\n')));
+        }
     }
     std::remove(a.dir.file("etc/snmp.def").c_str()); // numeric names, to check their order
     r = a.walk({"1.3.6.1"});

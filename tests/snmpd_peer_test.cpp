@@ -116,8 +116,9 @@ TEST(SnmpdPeer, SubtreesAgree) {
             const Entry &m = mine[i];
             seen.insert(m.name);
             ASSERT_EQ(m.name.rfind(oid + ".", 0), 0u) << m.name;
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_TRUE(walkout::oidGreater(m.name, mine[i - 1].name)) << m.name;
+            }
             auto b = before.find(m.name), a = after.find(m.name);
             if (moving(m.name) || (b == before.end() && a == after.end())) {
                 EXPECT_TRUE(moving(m.name)) << "snmpwalk never saw " << m.name;
@@ -125,8 +126,9 @@ TEST(SnmpdPeer, SubtreesAgree) {
             }
             const Entry &s = b != before.end() ? b->second : a->second;
             EXPECT_EQ(m.kind, s.kind) << m.name << " " << s.value;
-            if (s.kind == "Opaque" || m.name.rfind("1.3.6.1.4.1.2021.100.6", 0) == 0)
+            if (s.kind == "Opaque" || m.name.rfind("1.3.6.1.4.1.2021.100.6", 0) == 0) {
                 EXPECT_EQ(m.value, "GARBLED") << m.name; // no text of 256 characters
+            }
             if (b == before.end() || a == after.end() || b->second.value != a->second.value ||
                 s.value.empty() || s.value.size() > 256)
                 continue; // moved meanwhile, or no comparable text
