@@ -135,9 +135,11 @@ TEST(SnmpdPeer, SubtreesAgree) {
             EXPECT_EQ(m.value, s.value) << m.name;
             ++compared;
         }
-        for (const auto &[name, e] : before)
-            if (after.count(name) && !moving(name))
+        for (const auto &[name, e] : before) {
+            if (after.count(name) && !moving(name)) {
                 EXPECT_TRUE(seen.count(name)) << "mibwalk lacks " << name;
+            }
+        }
         EXPECT_GE(compared + 1, least); // sysUpTime moves
     }
 }
