@@ -26,6 +26,7 @@ TEST(CfgPath, DirectoryFromTheRegistry) {
         std::string hive;
         int admin, result;
         std::string path, reports;
+        int (*read)(const char *, char *) = readCfgPath;
     } cases[] = {
         {"found", ok, 1, 0, "/opt/tarnoq", ""},
         {"no Installed", hiveText("/opt/tarnoq", ""), 1, 1, "", "failure exit\n"},
@@ -36,6 +37,9 @@ TEST(CfgPath, DirectoryFromTheRegistry) {
         {"260 characters", hiveText(std::string(260, 'd')), 1, 1, "", "failure exit\n"},
         // Not an administrator: no registry access, so no report even of a bad hive.
         {"not administrator", "garbage\n", 0, 1, "", ""},
+        // The user's path comes from the same key, Installed not examined.
+        {"user", hiveText("/opt", "Installed=0\nyours=/home/u\n"), 1, 0, "/home/u", "",
+         readYourPath},
     };
     for (const auto &c : cases) {
         ConfigSetup s;
@@ -43,28 +47,11 @@ TEST(CfgPath, DirectoryFromTheRegistry) {
         tokenSetOverride(c.admin);
         EventCapture capture;
         char path[CFG_DIR_BUFFER] = "stale";
-        EXPECT_EQ(readCfgPath(appName, path), c.result) << c.what;
+        EXPECT_EQ(c.read(appName, path), c.result) << c.what;
         EXPECT_EQ(path, c.path) << c.what;
         EXPECT_EQ(capture.joined(), c.reports) << c.what;
         EXPECT_EQ(regOpenKeyCount(), 0) << c.what;
     }
-}
-
-// The user's path comes from the same key, Installed not examined; the traces.
-TEST(CfgPath, UserPathAndTraces) {
-    ConfigSetup s;
-    writeFile(s.config.file("registry"), hiveText("/opt/tarnoq", "Installed=0\nyours=/home/u\n"));
-    int level = logLevel;
-    logLevel = 1;
-    EventCapture capture;
-    char path[CFG_DIR_BUFFER];
-    EXPECT_EQ(readYourPath(appName, path), 0);
-    logLevel = level;
-    EXPECT_STREQ(path, "/home/u");
-    ASSERT_EQ(capture.messages.size(), 14u);
-    EXPECT_EQ(capture.messages[0], "readYourPath ()\n");
-    EXPECT_EQ(capture.messages[5], "lResult: 0, Version: 1\n");
-    EXPECT_EQ(capture.messages[13], "GetAppKeys for user's path: /home/u\n");
 }
 
 std::string opened(const char *name, unsigned forms, unsigned *form = nullptr) {

@@ -7,9 +7,8 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <thread>
-
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent/trap.h"
@@ -99,11 +98,6 @@ TEST_F(TrapTest, FileEntriesAndTheirErrors) {
         EXPECT_EQ(load(c.text), c.errors) << c.text;
         EXPECT_EQ(trapDestCount(), c.destinations) << c.text;
     }
-    load(" # 127.0.0.1 162\n");
-    ASSERT_EQ(trapDestCount(), 1);
-    EXPECT_STREQ(trapDestAt(0)->community, "#");
-    EXPECT_EQ(trapDestAt(0)->address, 0x7F000001u);
-    EXPECT_EQ(trapDestAt(0)->port, 162);
 }
 
 TEST_F(TrapTest, WhichFileIsReadAndTheEnterprise) {
