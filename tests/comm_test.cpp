@@ -113,10 +113,13 @@ TEST_F(CommTest, FileDeclaresHostsAndRequestsAreJudged) {
     for (const char *none : {"ignored", "bad", "crlf"})
         EXPECT_EQ(handleOf(none), nullptr) << none;
     EXPECT_EQ(handleOf("private")->refCount, 1); // the refused duplicate gave its reference back
-    logLevel = 1;                                // one refusal's trace
-    EventCapture refusal;
+    logLevel = 2;                                // the traces of a reading and of the refusals
+    EventCapture traces;
     EXPECT_EQ(commVerify(ip(10, 0, 0, 1), SMP_OP_READ, handleOf("ro")), 0);
-    EXPECT_EQ(refusal.joined(), "unknown host 0xa000001 for community ro\n");
+    EXPECT_EQ(traces.joined(), "unknown host 0xa000001 for community ro\n");
+    for (const auto &c : cases)
+        commVerify(c.address, c.operation, handleOf(c.community));
+    commReadFile();
 
     writeFile(s.etc("mibagent.cmm"), "private 10.0.0.1 READ\n# nothing\nonly two\n\n");
     logLevel = 0;
