@@ -90,11 +90,11 @@ TEST(CfgSearch, OrderOfCandidates) {
     EXPECT_NE(capture.joined().find("path too long for x.cmm"), std::string::npos);
     // Bare and etc/ forms at and past 255 characters.
     char path[CFG_PATH_MAX + 1];
-    for (auto [form, length, result] : {std::tuple{CFG_FORM_BARE, 255, 0},
-                                        {CFG_FORM_BARE, 256, -1},
-                                        {CFG_FORM_ETC, 251, 0},
-                                        {CFG_FORM_ETC, 252, -1}})
-        EXPECT_EQ(cfgFormPath(path, "/d", form, std::string(length, 'n').c_str()), result);
+    for (auto [limitForm, length, result] : {std::tuple{CFG_FORM_BARE, 255, 0},
+                                             {CFG_FORM_BARE, 256, -1},
+                                             {CFG_FORM_ETC, 251, 0},
+                                             {CFG_FORM_ETC, 252, -1}})
+        EXPECT_EQ(cfgFormPath(path, "/d", limitForm, std::string(length, 'n').c_str()), result);
 }
 
 TEST(CfgSearch, UnknownDirectoryNeverFormsARootPath) {

@@ -186,11 +186,13 @@ TEST_F(CommTest, WhichFileIsRead) {
         }
         EventCapture capture;
         EXPECT_EQ(commReadFile(), c.result);
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i) {
             EXPECT_EQ(handleOf("f" + std::to_string(i)) != nullptr, i == c.read) << i;
-        if (c.result < 0)
+        }
+        if (c.result < 0) {
             EXPECT_NE(capture.joined().find("can't read community configuration file"),
                       std::string::npos);
+        }
     }
 }
 

@@ -56,8 +56,9 @@ TEST(Registry, QueriesAgainstAHive) {
             snprintf(text, sizeof text, "%u", number);
         EXPECT_EQ(status, c.status) << c.value;
         EXPECT_EQ(opened != REG_OK ? "no key" : text, c.text) << c.value;
-        if (key)
+        if (key) {
             EXPECT_EQ(regCloseKey(key), REG_OK);
+        }
     }
     EXPECT_EQ(regOpenKeyCount(), 0);
     EXPECT_EQ(regCloseKey(nullptr), REG_BAD_ARGUMENT);
