@@ -158,6 +158,7 @@ TEST(AsnDecode, DecodedTreesEncodeAndAppend) {
         feed(indefinite.node, hex("3080 020100 0400 A00B 020101 020100 020100 3000 0000")).status,
         1);
     EXPECT_EQ(asnChildCount(t.node), 3);
+    EXPECT_EQ(asnKind(t.node), ASN_SEQUENCE);
     uint8_t out[64];
     for (AsnNode *n : {t.node, indefinite.node}) {
         ASSERT_EQ(asnEncode(n, out, 64), 20);
@@ -269,6 +270,11 @@ TEST(AsnDecode, TraceLevels) {
           "asnLen0 5\n", "item:\n[ U 2 ] INTEGER {\n\t 05\n}\nresult:\n[ U 16 ] SEQUENCE {\n"})
         EXPECT_NE(text[2].find(line), std::string::npos) << line;
     EXPECT_EQ(text[2].find("asnPush\n"), std::string::npos);
+    EXPECT_EQ(asnPrint(nullptr, 0), 0);
+    const char *kinds[] = {"??",       "INTEGER",     "OCTETSTRING", "OBJECTIDENTIFIER",
+                           "SEQUENCE", "SEQUENCE OF", "NULL",        "??"};
+    for (uint32_t k = 0; k < 8; k++)
+        EXPECT_STREQ(asnKindName(k), kinds[k]);
     EXPECT_NE(text[3].find("asnPush\n"), std::string::npos);
 }
 

@@ -136,6 +136,8 @@ TEST(SmxText, ObjectIdToText) {
         {hex("2B06010201010A"), 256, "system.10"},
         {hex("2B0601020101"), 256, "system"},
         {hex("2B0905"), 256, "first.5"}, // the first of equal values
+        {cat({hex("2B090B"), Bytes(124, 1)}), 256, "first.11" + repeat(".1", 124)}, // 256 numeric
+        {cat({hex("2B09"), Bytes(126, 1)}), 300, "1.3.9" + repeat(".1", 126)},      // 257: no name
         {cat({hex("2B0B"), Bytes(125, 1)}), 256, n256},
         {cat({hex("2B0B"), Bytes(125, 1)}), 255, NONE},
         {cat({hex("2B"), Bytes(127, 1)}), 256, NONE},
