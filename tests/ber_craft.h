@@ -4,6 +4,7 @@
 // independent reading.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,21 +14,28 @@ namespace ber {
 
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes length(size_t n) {
-    if (n < 0x80)
-        return {static_cast<unsigned char>(n)};
-    Bytes digits;
-    for (; n; n >>= 8)
-        digits.insert(digits.begin(), static_cast<unsigned char>(n & 0xFF));
-    Bytes out{static_cast<unsigned char>(0x80 | digits.size())};
-    out.insert(out.end(), digits.begin(), digits.end());
+// Octets of a text of hex digits; other characters (spaces between elements) are skipped.
+inline Bytes hex(const std::string &text) {
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            digits += c;
+    Bytes out;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
     return out;
 }
 
+// Identifier, shortest definite length, content.
 inline Bytes tlv(unsigned char tag, const Bytes &content) {
     Bytes out{tag};
-    Bytes len = length(content.size());
-    out.insert(out.end(), len.begin(), len.end());
+    size_t n = content.size(), digits = 0;
+    for (size_t m = n >= 0x80 ? n : 0; m; m >>= 8)
+        ++digits;
+    if (digits)
+        out.push_back(static_cast<unsigned char>(0x80 | digits));
+    for (size_t i = digits ? digits : 1; i-- > 0;)
+        out.push_back(static_cast<unsigned char>(n >> (8 * i)));
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }
@@ -40,18 +48,14 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
 }
 
 // Shortest two's-complement content of a signed number.
-inline Bytes intContent(int64_t v) {
+inline Bytes integer(int64_t v, unsigned char tag = 0x02) {
     Bytes out;
     for (int i = 7; i >= 0; --i)
-        out.push_back(static_cast<unsigned char>((static_cast<uint64_t>(v) >> (8 * i)) & 0xFF));
+        out.push_back(static_cast<unsigned char>(static_cast<uint64_t>(v) >> (8 * i)));
     while (out.size() > 1 &&
            ((out[0] == 0x00 && !(out[1] & 0x80)) || (out[0] == 0xFF && (out[1] & 0x80))))
         out.erase(out.begin());
-    return out;
-}
-
-inline Bytes integer(int64_t v, unsigned char tag = 0x02) {
-    return tlv(tag, intContent(v));
+    return tlv(tag, out);
 }
 inline Bytes octets(const std::string &s, unsigned char tag = 0x04) {
     return tlv(tag, Bytes(s.begin(), s.end()));
@@ -75,24 +79,20 @@ inline Bytes ipAddress(Bytes four) {
 // Content octets of a dotted object identifier (no checks: tests only).
 inline Bytes oidContent(const std::string &dotted) {
     std::vector<uint32_t> arcs;
-    size_t pos = 0;
-    while (pos <= dotted.size()) {
+    for (size_t pos = 0; pos <= dotted.size();) {
         size_t dot = dotted.find('.', pos);
-        if (dot == std::string::npos)
-            dot = dotted.size();
+        dot = dot == std::string::npos ? dotted.size() : dot;
         arcs.push_back(static_cast<uint32_t>(std::stoul(dotted.substr(pos, dot - pos))));
         pos = dot + 1;
     }
+    arcs[0] = arcs[0] * 40 + (arcs.size() > 1 ? arcs[1] : 0);
     Bytes out;
-    auto sub = [&out](uint32_t v) {
-        Bytes groups{static_cast<unsigned char>(v & 0x7F)};
-        for (v >>= 7; v; v >>= 7)
+    for (size_t i = 0; i < arcs.size(); i += i ? 1 : 2) {
+        Bytes groups{static_cast<unsigned char>(arcs[i] & 0x7F)};
+        for (uint32_t v = arcs[i] >> 7; v; v >>= 7)
             groups.insert(groups.begin(), static_cast<unsigned char>(0x80 | (v & 0x7F)));
         out.insert(out.end(), groups.begin(), groups.end());
-    };
-    sub(arcs.size() > 1 ? arcs[0] * 40 + arcs[1] : arcs[0] * 40);
-    for (size_t i = 2; i < arcs.size(); ++i)
-        sub(arcs[i]);
+    }
     return out;
 }
 
@@ -132,15 +132,13 @@ struct Element {
 inline std::optional<Element> read(const Bytes &in, size_t &pos) {
     if (pos + 2 > in.size())
         return std::nullopt;
-    Element e;
-    e.tag = in[pos++];
-    size_t len = in[pos++];
+    Element e{in[pos], {}};
+    size_t len = in[pos + 1], n = len & 0x80 ? len & 0x7F : 0;
+    pos += 2;
     if (len & 0x80) {
-        size_t n = len & 0x7F;
         if (n == 0 || n > 4 || pos + n > in.size())
             return std::nullopt;
-        len = 0;
-        for (size_t i = 0; i < n; ++i)
+        for (len = 0; n; --n)
             len = (len << 8) | in[pos++];
     }
     if (pos + len > in.size())
@@ -161,15 +159,13 @@ inline int64_t toInt(const Bytes &c) {
 inline std::string oidText(const Bytes &c) {
     std::string out;
     uint64_t v = 0;
-    bool first = true;
     for (unsigned char b : c) {
         v = (v << 7) | (b & 0x7F);
         if (b & 0x80)
             continue;
-        if (first) {
+        if (out.empty()) {
             uint64_t a = v < 80 ? v / 40 : 2;
             out = std::to_string(a) + "." + std::to_string(v - 40 * a);
-            first = false;
         } else {
             out += "." + std::to_string(v);
         }
@@ -193,39 +189,31 @@ struct Message {
 
 // Reads a request or response message (not a Trap); nullopt when malformed.
 inline std::optional<Message> parse(const Bytes &in) {
-    size_t pos = 0;
+    size_t pos = 0, p = 0, q = 0, r = 0;
     auto outer = read(in, pos);
     if (!outer || outer->tag != 0x30)
         return std::nullopt;
-    Message m;
-    size_t p = 0;
-    auto ver = read(outer->content, p);
-    auto com = read(outer->content, p);
-    auto pdu = read(outer->content, p);
+    auto ver = read(outer->content, p), com = read(outer->content, p),
+         pdu = read(outer->content, p);
     if (!ver || !com || !pdu)
         return std::nullopt;
-    m.version = toInt(ver->content);
-    m.community.assign(com->content.begin(), com->content.end());
-    m.pduTag = pdu->tag;
-    size_t q = 0;
-    auto id = read(pdu->content, q);
-    auto st = read(pdu->content, q);
-    auto ix = read(pdu->content, q);
-    auto list = read(pdu->content, q);
+    auto id = read(pdu->content, q), st = read(pdu->content, q), ix = read(pdu->content, q),
+         list = read(pdu->content, q);
     if (!id || !st || !ix || !list)
         return std::nullopt;
-    m.requestId = toInt(id->content);
-    m.status = toInt(st->content);
-    m.index = toInt(ix->content);
-    size_t r = 0;
+    Message m{toInt(ver->content),
+              std::string(com->content.begin(), com->content.end()),
+              pdu->tag,
+              toInt(id->content),
+              toInt(st->content),
+              toInt(ix->content),
+              {}};
     while (r < list->content.size()) {
         auto vb = read(list->content, r);
-        if (!vb)
-            return std::nullopt;
         size_t s = 0;
-        auto name = read(vb->content, s);
-        auto value = read(vb->content, s);
-        if (!name || !value)
+        auto name = vb ? read(vb->content, s) : std::nullopt;
+        auto value = name ? read(vb->content, s) : std::nullopt;
+        if (!value)
             return std::nullopt;
         m.binds.push_back({oidText(name->content), *value});
     }
