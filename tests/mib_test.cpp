@@ -1,3 +1,5 @@
+// The MIB store: mibCompare's order, the store against a map of names, and
+// its refusals and bounds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,119 +14,77 @@
 #include "agent/mib.h"
 #include "asn/asn.h"
 #include "smx/smx.h"
+#include "support.h"
 
 namespace {
 
 using Arcs = std::vector<uint32_t>; // encoded sub-identifiers, 1.3 as 43
+using Oid = std::vector<uint8_t>;
 
-std::vector<uint8_t> enc(const char *text) {
-    std::vector<uint8_t> out(MIB_OID_MAX);
-    int n = smxTextToObjectId(out.data(), MIB_OID_MAX, text);
-    EXPECT_GT(n, 0) << text;
-    out.resize(n > 0 ? n : 0);
+Oid enc(const char *text) {
+    Oid out(MIB_OID_MAX);
+    out.resize(static_cast<size_t>(std::max(0, smxTextToObjectId(out.data(), MIB_OID_MAX, text))));
     return out;
 }
-
-std::vector<uint8_t> enc(const Arcs &arcs) {
-    std::vector<uint8_t> out(MIB_OID_MAX);
+Oid enc(const Arcs &arcs) {
+    Oid out(MIB_OID_MAX);
     int n =
         smxSubIdsToObjectId(out.data(), MIB_OID_MAX, arcs.data(), static_cast<int>(arcs.size()));
-    EXPECT_GE(n, 0);
-    out.resize(n > 0 ? n : 0);
+    out.resize(static_cast<size_t>(std::max(0, n)));
     return out;
 }
-
-Arcs arcsOf(const uint8_t *oid, int length) {
-    Arcs out(MIB_OID_MAX);
-    int n = smxObjectIdToSubIds(out.data(), MIB_OID_MAX, oid, length);
-    out.resize(n > 0 ? n : 0);
-    return out;
+int len(const Oid &oid) {
+    return static_cast<int>(oid.size());
 }
-
 int32_t intOf(AsnNode *value) {
-    EXPECT_NE(value, nullptr);
     int32_t v = value ? asnBytesToInt(asnValue(value), asnValueLength(value)) : -1;
     asnFree(value);
     return v;
 }
 
-// An entry's instances with a number each, and what its functions were handed.
-struct Fake {
-    std::map<Arcs, int> rows;
-    std::vector<Arcs> gets, tests, sets;
-    int testResult = 0;
-    bool garbleOnNone = false; // next leaves 256 huge sub-identifiers behind
-};
-
-Fake *fakeOf(uintptr_t context) {
-    return reinterpret_cast<Fake *>(context);
+// An entry's instances with a number each. Next leaves its array full of
+// huge sub-identifiers when no instance follows; testSet and set accept the
+// instances there are and answer badValue for others.
+using Rows = std::map<Arcs, int>;
+Rows &rowsOf(uintptr_t context) {
+    return *reinterpret_cast<Rows *>(context);
 }
-
 AsnNode *fakeGet(const uint32_t *ids, int count, uintptr_t context) {
-    Fake *f = fakeOf(context);
-    Arcs key(ids, ids + count);
-    f->gets.push_back(key);
-    auto it = f->rows.find(key);
-    return it == f->rows.end() ? nullptr : asnNewInteger(0, 2, it->second);
+    auto it = rowsOf(context).find(Arcs(ids, ids + count));
+    return it == rowsOf(context).end() ? nullptr : asnNewInteger(0, 2, it->second);
 }
-
 AsnNode *fakeNext(uint32_t *ids, int *count, uintptr_t context) {
-    Fake *f = fakeOf(context);
-    auto it = f->rows.upper_bound(Arcs(ids, ids + *count));
-    if (it == f->rows.end()) {
-        if (f->garbleOnNone) {
-            std::fill(ids, ids + MIB_INSTANCE_MAX, 0xFFFFFFFFu);
-            *count = MIB_INSTANCE_MAX;
-        }
+    auto it = rowsOf(context).upper_bound(Arcs(ids, ids + *count));
+    if (it == rowsOf(context).end()) {
+        std::fill(ids, ids + MIB_INSTANCE_MAX, 0xFFFFFFFFu);
+        *count = MIB_INSTANCE_MAX;
         return nullptr;
     }
     std::copy(it->first.begin(), it->first.end(), ids);
     *count = static_cast<int>(it->first.size());
     return asnNewInteger(0, 2, it->second);
 }
-
-int fakeTestSet(const uint32_t *ids, int count, AsnNode *, uintptr_t context) {
-    fakeOf(context)->tests.emplace_back(ids, ids + count);
-    return fakeOf(context)->testResult;
-}
-
 int fakeSet(const uint32_t *ids, int count, AsnNode *, uintptr_t context) {
-    fakeOf(context)->sets.emplace_back(ids, ids + count);
-    return 0;
+    return rowsOf(context).count(Arcs(ids, ids + count)) ? 0 : SMP_BAD_VALUE;
 }
+constexpr MibOps fakeOps = {fakeGet, fakeNext, fakeSet, fakeSet};
 
-constexpr MibOps fakeOps = {fakeGet, fakeNext, fakeTestSet, fakeSet};
-
-int add(MibEntry *store, const std::vector<uint8_t> &oid, Fake *fake) {
-    AsnNode *packed = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(fake));
-    int r = mibAdd(store, oid.data(), static_cast<int>(oid.size()), packed);
+int add(MibEntry *store, const Oid &oid, Rows *rows) {
+    AsnNode *packed = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(rows));
+    int r = mibAdd(store, oid.data(), len(oid), packed);
     asnFree(packed);
     return r;
 }
 
-AsnNode *get(MibEntry *store, const std::vector<uint8_t> &oid) {
-    return mibGet(store, oid.data(), static_cast<int>(oid.size()));
+// The name and value GetNext finds after start in a buffer of size octets.
+std::pair<Oid, int> next(MibEntry *store, const Oid &start, int size = MIB_OID_MAX) {
+    Oid buffer(start);
+    buffer.resize(MIB_OID_MAX);
+    int length = len(start);
+    int value = intOf(mibNext(store, buffer.data(), &length, size));
+    buffer.resize(value < 0 ? 0 : static_cast<size_t>(length));
+    return {buffer, value};
 }
-
-// The names a GetNext walk from start visits, with their values.
-std::vector<std::pair<Arcs, int>> walk(MibEntry *store, const std::vector<uint8_t> &start) {
-    std::vector<std::pair<Arcs, int>> seen;
-    uint8_t buffer[MIB_OID_MAX];
-    if (!start.empty())
-        std::memcpy(buffer, start.data(), start.size());
-    int length = static_cast<int>(start.size());
-    while (AsnNode *value = mibNext(store, buffer, &length, MIB_OID_MAX)) {
-        seen.emplace_back(arcsOf(buffer, length), intOf(value));
-        if (seen.size() > 100000)
-            break;
-    }
-    return seen;
-}
-
-struct StoreTest : ::testing::Test {
-    MibEntry *store = mibNew();
-    ~StoreTest() override { mibFree(store); }
-};
 
 // Object-identifier order, not octet order, wherever a sub-identifier needs
 // more than one octet; plain octet order with prefix matching otherwise.
@@ -150,340 +110,152 @@ TEST(MibCompare, OrdersBySubIdentifier) {
     };
     for (const Case &c : cases) {
         MibEntry entry{};
-        std::vector<uint8_t> oid = enc(c.entry), key = enc(c.key);
-        entry.oidLen = static_cast<int32_t>(oid.size());
+        Oid oid = enc(c.entry), key = enc(c.key);
+        entry.oidLen = len(oid);
         std::memcpy(entry.oid, oid.data(), oid.size());
-        EXPECT_EQ(mibCompare(&entry, key.data(), static_cast<int>(key.size())), c.expected)
+        EXPECT_EQ(mibCompare(&entry, key.data(), len(key)), c.expected)
             << c.entry << " against " << c.key;
     }
 }
 
-TEST_F(StoreTest, GetHandsTheInstanceToTheEntry) {
-    Fake f;
-    f.rows = {{{1, 0}, 7}, {{}, 8}};
-    ASSERT_EQ(add(store, enc("1.3.6.1.2.1.1"), &f), 0);
-    EXPECT_EQ(intOf(get(store, enc("1.3.6.1.2.1.1.1.0"))), 7);
-    EXPECT_EQ(intOf(get(store, enc("1.3.6.1.2.1.1"))), 8);
-    EXPECT_EQ(get(store, enc("1.3.6.1.2.1")), nullptr);
-    EXPECT_EQ(get(store, enc("1.3.6.1.2.1.2.1.0")), nullptr);
-    EXPECT_EQ(f.gets, (std::vector<Arcs>{{1, 0}, {}}));
-    EXPECT_EQ(get(nullptr, enc("1.3.6.1.2.1.1.1.0")), nullptr);
-}
-
-// The same identifier, one below it or one above it: the second is refused,
-// in either order, and the first still answers.
-TEST_F(StoreTest, OverlappingRegistrationsAreRefused) {
-    struct Case {
-        const char *first, *second;
-        int expected;
-    } cases[] = {
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.1", SMP_GEN_ERR},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.1.1", SMP_GEN_ERR},
-        {"1.3.6.1.2.1.1.1", "1.3.6.1.2.1.1", SMP_GEN_ERR},
-        {"1.3.6.1.4.1.300.1", "1.3.6.1.4.1.300", SMP_GEN_ERR},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.2", 0},
-        {"1.3.6.1.4.1.300", "1.3.6.1.4.1.3", 0},
-    };
-    for (const Case &c : cases) {
-        MibEntry *s = mibNew();
-        Fake one, two;
-        one.rows = {{{1, 0}, 1}};
-        two.rows = {{{1, 0}, 2}};
-        ASSERT_EQ(add(s, enc(c.first), &one), 0);
-        EXPECT_EQ(add(s, enc(c.second), &two), c.expected) << c.first << " then " << c.second;
-        EXPECT_EQ(intOf(get(s, enc((std::string(c.first) + ".1.0").c_str()))), 1);
-        mibFree(s);
-    }
-}
-
-TEST_F(StoreTest, MalformedRegistrationsAreRefused) {
-    Fake f;
-    std::vector<uint8_t> oid = enc("1.3.6.1.2.1.1");
-    AsnNode *good = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(&f));
-    AsnNode *noOps = mibPackEntry(nullptr, 0);
-    MibEntry raw{};
-    AsnNode *wrongClass =
-        asnNewOctetString(0, MIB_PACKED_TAG, reinterpret_cast<uint8_t *>(&raw), sizeof raw);
-    AsnNode *wrongTag =
-        asnNewOctetString(MIB_PACKED_CLASS, 4, reinterpret_cast<uint8_t *>(&raw), sizeof raw);
-    AsnNode *shortContent = asnNewOctetString(MIB_PACKED_CLASS, MIB_PACKED_TAG,
-                                              reinterpret_cast<uint8_t *>(&raw), sizeof raw - 1);
-    const uint8_t unfinished[] = {0x2B, 0x06, 0x81};
-    uint8_t big[MIB_OID_MAX + 1] = {0x2B};
-    struct Case {
-        MibEntry *store;
-        const uint8_t *oid;
-        int length;
-        AsnNode *node;
-    } cases[] = {
-        {nullptr, oid.data(), static_cast<int>(oid.size()), good},
-        {store, oid.data(), 0, good},
-        {store, big, MIB_OID_MAX + 1, good},
-        {store, unfinished, 3, good},
-        {store, oid.data(), static_cast<int>(oid.size()), nullptr},
-        {store, oid.data(), static_cast<int>(oid.size()), noOps},
-        {store, oid.data(), static_cast<int>(oid.size()), wrongClass},
-        {store, oid.data(), static_cast<int>(oid.size()), wrongTag},
-        {store, oid.data(), static_cast<int>(oid.size()), shortContent},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(mibAdd(cases[i].store, cases[i].oid, cases[i].length, cases[i].node), SMP_GEN_ERR)
-            << "case " << i;
-    // Nothing of the refused ones stayed behind: the identifier is still free.
-    EXPECT_EQ(mibAdd(store, oid.data(), static_cast<int>(oid.size()), good), 0);
-    for (AsnNode *n : {good, noOps, wrongClass, wrongTag, shortContent})
-        asnFree(n);
-}
-
-TEST_F(StoreTest, PackedEntryHoldsOneRecord) {
-    Fake f;
-    AsnNode *packed = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(&f));
-    ASSERT_NE(packed, nullptr);
-    EXPECT_EQ(asnClass(packed), MIB_PACKED_CLASS);
-    EXPECT_EQ(asnTag(packed), MIB_PACKED_TAG);
-    MibEntry content;
-    ASSERT_EQ(asnGather(packed, reinterpret_cast<uint8_t *>(&content), sizeof content),
-              static_cast<int>(sizeof content));
-    EXPECT_EQ(content.ops, &fakeOps);
-    EXPECT_EQ(content.context, reinterpret_cast<uintptr_t>(&f));
-    EXPECT_EQ(content.oidLen, 0);
-    EXPECT_TRUE(
-        std::all_of(content.oid, content.oid + MIB_OID_MAX, [](uint8_t o) { return o == 0; }));
-    asnFree(packed);
-}
-
-TEST_F(StoreTest, NextMovesOnAndSkipsEntriesWithoutInstances) {
-    Fake a, empty, c;
-    a.rows = {{{1, 0}, 1}, {{2, 0}, 2}};
-    c.rows = {{{1}, 3}};
-    ASSERT_EQ(add(store, enc("1.3.6.1.2.1.3"), &c), 0);
-    ASSERT_EQ(add(store, enc("1.3.6.1.2.1.1"), &a), 0);
-    ASSERT_EQ(add(store, enc("1.3.6.1.2.1.2"), &empty), 0);
-    auto seen = walk(store, enc("1.3.6.1.2.1"));
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0], (std::pair<Arcs, int>{{43, 6, 1, 2, 1, 1, 1, 0}, 1}));
-    EXPECT_EQ(seen[1], (std::pair<Arcs, int>{{43, 6, 1, 2, 1, 1, 2, 0}, 2}));
-    EXPECT_EQ(seen[2], (std::pair<Arcs, int>{{43, 6, 1, 2, 1, 3, 1}, 3}));
-    // From inside an entry past its last instance, and past the store's end.
-    EXPECT_EQ(walk(store, enc("1.3.6.1.2.1.1.9")).size(), 1u);
-    EXPECT_TRUE(walk(store, enc("1.3.6.1.2.1.3.1")).empty());
-    EXPECT_TRUE(walk(store, enc("1.3.6.1.2.1.4")).empty());
-    int length = 0;
-    uint8_t buffer[MIB_OID_MAX];
-    EXPECT_EQ(mibNext(nullptr, buffer, &length, MIB_OID_MAX), nullptr);
-}
-
-// When an entry has no further instance, what its next left in the array is
-// not encoded: the walk goes on with the following entry.
-TEST_F(StoreTest, NextIgnoresWhatAnExhaustedEntryLeft) {
-    Fake a, b;
-    a.rows = {{{1}, 1}};
-    a.garbleOnNone = true;
-    b.rows = {{{5}, 2}};
-    ASSERT_EQ(add(store, enc("1.3.6.1.2.1.1"), &a), 0);
-    ASSERT_EQ(add(store, enc("1.3.6.1.2.1.2"), &b), 0);
-    uint8_t buffer[MIB_OID_MAX];
-    std::vector<uint8_t> start = enc("1.3.6.1.2.1.1.1");
-    std::memcpy(buffer, start.data(), start.size());
-    int length = static_cast<int>(start.size());
-    EXPECT_EQ(intOf(mibNext(store, buffer, &length, MIB_OID_MAX)), 2);
-    EXPECT_EQ(arcsOf(buffer, length), (Arcs{43, 6, 1, 2, 1, 2, 5}));
-}
-
-TEST_F(StoreTest, NextThatDoesNotFitGivesNone) {
-    Fake a;
-    a.rows = {{{1, 0}, 1}};
-    std::vector<uint8_t> oid = enc("1.3.6.1.2.1.1");
-    ASSERT_EQ(add(store, oid, &a), 0);
-    for (std::vector<uint8_t> start : {oid, enc("1.3.6.1.2.1")}) {
-        uint8_t buffer[MIB_OID_MAX];
-        std::memcpy(buffer, start.data(), start.size());
-        int length = static_cast<int>(start.size());
-        EXPECT_EQ(mibNext(store, buffer, &length, static_cast<int>(oid.size()) + 1), nullptr);
-        length = static_cast<int>(start.size());
-        std::memcpy(buffer, start.data(), start.size());
-        EXPECT_EQ(intOf(mibNext(store, buffer, &length, static_cast<int>(oid.size()) + 2)), 1);
-    }
-}
-
-// An instance longer than the access functions take is not cut short into
-// another instance's name.
-TEST_F(StoreTest, OverlongInstanceIsNotTruncated) {
-    Fake a;
-    Arcs first(MIB_INSTANCE_MAX, 1);
-    a.rows = {{first, 1}};
-    Arcs name = {43, 6, 1, 2, 1, 1};
-    ASSERT_EQ(add(store, enc(name), &a), 0);
-    Arcs exact = name, longer = name;
-    exact.insert(exact.end(), first.begin(), first.end());
-    longer.insert(longer.end(), MIB_INSTANCE_MAX + 1, 1);
-    EXPECT_EQ(intOf(get(store, enc(exact))), 1);
-    std::vector<uint8_t> oid = enc(longer);
-    int n = static_cast<int>(oid.size());
-    EXPECT_EQ(mibGet(store, oid.data(), n), nullptr);
-    EXPECT_EQ(mibTestSet(store, oid.data(), n, nullptr), SMP_NO_SUCH_NAME);
-    EXPECT_EQ(mibSet(store, oid.data(), n, nullptr), SMP_NO_SUCH_NAME);
-    EXPECT_EQ(a.gets.size(), 1u);
-    EXPECT_TRUE(a.tests.empty() && a.sets.empty());
-}
-
-TEST_F(StoreTest, SetStepsReachTheEntry) {
-    Fake a;
-    a.testResult = SMP_BAD_VALUE;
-    ASSERT_EQ(add(store, enc("1.3.6.1.2.1.1"), &a), 0);
-    std::vector<uint8_t> covered = enc("1.3.6.1.2.1.1.4.0"), uncovered = enc("1.3.6.1.2.1.2.1");
-    AsnNode *value = asnNewInteger(0, 2, 5);
-    EXPECT_EQ(mibTestSet(store, covered.data(), static_cast<int>(covered.size()), value),
-              SMP_BAD_VALUE);
-    EXPECT_EQ(mibSet(store, covered.data(), static_cast<int>(covered.size()), value), 0);
-    EXPECT_EQ(mibTestSet(store, uncovered.data(), static_cast<int>(uncovered.size()), value),
-              SMP_NO_SUCH_NAME);
-    EXPECT_EQ(mibSet(nullptr, covered.data(), static_cast<int>(covered.size()), value),
-              SMP_GEN_ERR);
-    EXPECT_EQ(mibTestSet(nullptr, covered.data(), static_cast<int>(covered.size()), value),
-              SMP_GEN_ERR);
-    EXPECT_EQ(a.tests, (std::vector<Arcs>{{4, 0}}));
-    EXPECT_EQ(a.sets, (std::vector<Arcs>{{4, 0}}));
-    asnFree(value);
-}
-
-TEST(MibProcessStore, RegisterUsesTheStoreOfInit) {
-    static Fake f;
-    f.rows = {{{0}, 42}};
-    ASSERT_NE(mibInit(), nullptr);
-    EXPECT_EQ(mibInit(), mibGetStore(nullptr));
-    EXPECT_EQ(mibIsWritable(nullptr), 1);
-    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77", &fakeOps, reinterpret_cast<uintptr_t>(&f)), 0);
-    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77", &fakeOps, reinterpret_cast<uintptr_t>(&f)), 1);
-    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77.1", &fakeOps, reinterpret_cast<uintptr_t>(&f)), 1);
-    EXPECT_EQ(mibRegister("3.1", &fakeOps, reinterpret_cast<uintptr_t>(&f)), 1);
-    EXPECT_EQ(intOf(get(mibGetStore(nullptr), enc("1.3.6.1.4.1.32473.77.0"))), 42);
-    mibSetWritable(0);
-    EXPECT_EQ(mibIsWritable(nullptr), 0);
-    mibSetWritable(1);
-}
-
-// Entries whose last sub-identifier needs one, two and three octets walk in
-// numeric order, registered in any order.
-TEST_F(StoreTest, WalkFollowsIdentifierOrderAcrossEncodingLengths) {
-    const uint32_t numbers[] = {20000, 5, 2097152, 128, 8072, 16383, 127, 16384, 2097151, 300};
-    std::vector<Fake> fakes(std::size(numbers));
-    for (size_t i = 0; i < std::size(numbers); ++i) {
-        fakes[i].rows = {{{0}, static_cast<int>(numbers[i])}};
-        ASSERT_EQ(add(store, enc(Arcs{43, 6, 1, 4, 1, numbers[i]}), &fakes[i]), 0);
-    }
-    auto seen = walk(store, enc("1.3.6.1.4.1"));
-    std::vector<uint32_t> order(std::begin(numbers), std::end(numbers));
-    std::sort(order.begin(), order.end());
-    ASSERT_EQ(seen.size(), order.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        EXPECT_EQ(seen[i].first, (Arcs{43, 6, 1, 4, 1, order[i], 0}));
-        EXPECT_EQ(seen[i].second, static_cast<int>(order[i]));
-    }
-}
-
-uint32_t randomArc(std::mt19937 &rng) {
+Arcs randomArcs(std::mt19937 &rng, int minDepth, int maxDepth) {
     // Few values per octet count, so identifiers often share prefixes.
     static const uint32_t arcs[] = {0, 1, 2, 127, 128, 300, 16383, 16384, 70000, 2147483648u};
-    return arcs[rng() % std::size(arcs)];
-}
-
-Arcs randomArcs(std::mt19937 &rng, int minDepth, int maxDepth) {
     Arcs out;
-    int depth = minDepth + static_cast<int>(rng() % (maxDepth - minDepth + 1));
-    for (int i = 0; i < depth; ++i)
-        out.push_back(randomArc(rng));
+    for (int i = minDepth + static_cast<int>(rng() % (maxDepth - minDepth + 1)); i > 0; --i)
+        out.push_back(arcs[rng() % std::size(arcs)]);
     return out;
 }
-
 bool isPrefix(const Arcs &a, const Arcs &b) {
     return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
-// Random registrations against a model keyed by whole names: every look-up
-// and every GetNext agrees with it, and a walk visits each instance once.
+// Random registrations against a model keyed by whole names: every
+// registration, look-up, GetNext and Set step agrees with it, and a walk
+// visits each instance once.
 TEST(MibModel, AgreesWithAMapOfNames) {
     for (unsigned seed : {1u, 2u, 3u}) {
         std::mt19937 rng(seed);
         MibEntry *store = mibNew();
-        ASSERT_NE(store, nullptr);
         std::vector<Arcs> registered;
-        std::vector<std::unique_ptr<Fake>> fakes;
+        std::vector<std::unique_ptr<Rows>> entries;
         std::map<Arcs, int> model;
-        int number = 0;
-        for (int i = 0; i < 400; ++i) {
+        for (int i = 0, number = 0; i < 400; ++i) {
             Arcs id = {43, 6, 1};
             Arcs tail = randomArcs(rng, 1, 4);
             id.insert(id.end(), tail.begin(), tail.end());
             bool overlaps = std::any_of(registered.begin(), registered.end(), [&](const Arcs &r) {
                 return isPrefix(r, id) || isPrefix(id, r);
             });
-            auto fake = std::make_unique<Fake>();
-            int r = add(store, enc(id), fake.get());
+            auto rows = std::make_unique<Rows>();
+            int r = add(store, enc(id), rows.get());
             ASSERT_EQ(r, overlaps ? SMP_GEN_ERR : 0) << "seed " << seed << " entry " << i;
             if (r != 0)
                 continue;
             registered.push_back(id);
-            for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
-                Arcs instance = randomArcs(rng, 1, 3);
-                if (fake->rows.emplace(instance, number).second) {
-                    Arcs name = id;
-                    name.insert(name.end(), instance.begin(), instance.end());
+            for (int k = static_cast<int>(rng() % 4); k > 0; --k, ++number) {
+                Arcs instance = randomArcs(rng, 1, 3), name = id;
+                name.insert(name.end(), instance.begin(), instance.end());
+                if (rows->emplace(instance, number).second)
                     model[name] = number;
-                }
-                ++number;
             }
-            fakes.push_back(std::move(fake));
+            entries.push_back(std::move(rows));
         }
         ASSERT_GT(registered.size(), 50u);
 
-        auto seen = walk(store, {});
-        ASSERT_EQ(seen.size(), model.size()) << "seed " << seed;
         auto it = model.begin();
-        for (size_t i = 0; i < seen.size(); ++i, ++it) {
-            ASSERT_EQ(seen[i].first, it->first) << "seed " << seed << " step " << i;
-            ASSERT_EQ(seen[i].second, it->second);
+        for (auto seen = next(store, {}); seen.second >= 0; seen = next(store, seen.first), ++it) {
+            ASSERT_NE(it, model.end()) << "seed " << seed;
+            ASSERT_EQ(seen, std::make_pair(enc(it->first), it->second)) << "seed " << seed;
         }
+        EXPECT_EQ(it, model.end()) << "seed " << seed;
 
         for (int probe = 0; probe < 3000; ++probe) {
-            Arcs key;
+            Arcs key = {43, 6, 1};
             if (probe % 3 == 0) {
-                auto pick = model.begin();
-                std::advance(pick, rng() % model.size());
-                key = pick->first;
+                key = std::next(model.begin(), static_cast<long>(rng() % model.size()))->first;
                 if (probe % 2 == 0)
                     key.pop_back();
             } else {
-                key = {43, 6, 1};
                 Arcs tail = randomArcs(rng, 0, 6);
                 key.insert(key.end(), tail.begin(), tail.end());
             }
-            std::vector<uint8_t> oid = enc(key);
+            Oid oid = enc(key);
             auto exact = model.find(key);
-            AsnNode *value = get(store, oid);
-            if (exact == model.end())
-                EXPECT_EQ(value, nullptr) << "seed " << seed;
-            else
-                EXPECT_EQ(intOf(value), exact->second) << "seed " << seed;
-            if (exact == model.end() && value)
-                asnFree(value);
-
-            uint8_t buffer[MIB_OID_MAX];
-            std::memcpy(buffer, oid.data(), oid.size());
-            int length = static_cast<int>(oid.size());
-            AsnNode *next = mibNext(store, buffer, &length, MIB_OID_MAX);
+            bool covered = std::any_of(registered.begin(), registered.end(),
+                                       [&](const Arcs &r) { return isPrefix(r, key); });
+            EXPECT_EQ(intOf(mibGet(store, oid.data(), len(oid))),
+                      exact == model.end() ? -1 : exact->second);
+            int set = exact != model.end() ? 0 : covered ? SMP_BAD_VALUE : SMP_NO_SUCH_NAME;
+            EXPECT_EQ(mibTestSet(store, oid.data(), len(oid), nullptr), set);
+            EXPECT_EQ(mibSet(store, oid.data(), len(oid), nullptr), set);
             auto after = model.upper_bound(key);
-            if (after == model.end()) {
-                EXPECT_EQ(next, nullptr) << "seed " << seed;
-                asnFree(next);
-            } else {
-                ASSERT_NE(next, nullptr) << "seed " << seed;
-                EXPECT_EQ(intOf(next), after->second);
-                EXPECT_EQ(arcsOf(buffer, length), after->first);
-            }
+            EXPECT_EQ(next(store, oid), after == model.end()
+                                            ? std::make_pair(Oid{}, -1)
+                                            : std::make_pair(enc(after->first), after->second));
         }
         mibFree(store);
     }
+}
+
+TEST(MibStore, RefusalsAndBounds) {
+    MibEntry *store = mibNew();
+    Rows rows = {{Arcs(MIB_INSTANCE_MAX, 1), 1}};
+    Arcs name = {43, 6, 1, 2, 1, 1}, exact = name, longer = name;
+    Oid oid = enc(name);
+    exact.insert(exact.end(), MIB_INSTANCE_MAX, 1);
+    longer.insert(longer.end(), MIB_INSTANCE_MAX + 1, 1);
+    // Malformed registrations, none of which stays behind.
+    AsnNode *good = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(&rows));
+    AsnNode *noOps = mibPackEntry(nullptr, 0);
+    MibEntry raw{};
+    const uint8_t *octets = reinterpret_cast<uint8_t *>(&raw);
+    AsnNode *wrongClass = asnNewOctetString(0, MIB_PACKED_TAG, octets, sizeof raw);
+    AsnNode *wrongTag = asnNewOctetString(MIB_PACKED_CLASS, 4, octets, sizeof raw);
+    AsnNode *shortContent =
+        asnNewOctetString(MIB_PACKED_CLASS, MIB_PACKED_TAG, octets, sizeof raw - 1);
+    const uint8_t unfinished[] = {0x2B, 0x06, 0x81};
+    uint8_t big[MIB_OID_MAX + 1] = {0x2B};
+    EXPECT_EQ(mibAdd(nullptr, oid.data(), len(oid), good), SMP_GEN_ERR);
+    EXPECT_EQ(mibAdd(store, oid.data(), 0, good), SMP_GEN_ERR);
+    EXPECT_EQ(mibAdd(store, big, MIB_OID_MAX + 1, good), SMP_GEN_ERR);
+    EXPECT_EQ(mibAdd(store, unfinished, 3, good), SMP_GEN_ERR);
+    for (AsnNode *bad :
+         {static_cast<AsnNode *>(nullptr), noOps, wrongClass, wrongTag, shortContent})
+        EXPECT_EQ(mibAdd(store, oid.data(), len(oid), bad), SMP_GEN_ERR);
+    EXPECT_EQ(mibAdd(store, oid.data(), len(oid), good), 0);
+    for (AsnNode *n : {good, noOps, wrongClass, wrongTag, shortContent})
+        asnFree(n);
+
+    // An instance longer than the access functions take is not cut short
+    // into another instance's name.
+    Oid whole = enc(exact), over = enc(longer);
+    EXPECT_EQ(intOf(mibGet(store, whole.data(), len(whole))), 1);
+    EXPECT_EQ(mibGet(store, over.data(), len(over)), nullptr);
+    EXPECT_EQ(mibTestSet(store, over.data(), len(over), nullptr), SMP_NO_SUCH_NAME);
+    // A next name that does not fit the buffer gives none.
+    rows = {{{1, 0}, 7}};
+    EXPECT_EQ(next(store, oid, len(oid) + 1).second, -1);
+    EXPECT_EQ(next(store, oid, len(oid) + 2).second, 7);
+    EXPECT_EQ(next(store, enc("1.3.6.1.2.1"), len(oid) + 1).second, -1);
+    EXPECT_EQ(next(nullptr, oid).second, -1);
+    EXPECT_EQ(mibGet(nullptr, whole.data(), len(whole)), nullptr);
+    EXPECT_EQ(mibSet(nullptr, whole.data(), len(whole), nullptr), SMP_GEN_ERR);
+    testing_support::EventCapture capture;
+    mibPrintEntry(static_cast<const MibEntry *>(
+        avlFind(reinterpret_cast<AvlTree *>(store->context), oid.data(), len(oid))));
+    EXPECT_EQ(capture.joined(), "<2B 06 01 02 01 01 >");
+    mibFree(store);
+
+    // The process store: one for the process, registered by dotted name.
+    ASSERT_NE(mibInit(), nullptr);
+    EXPECT_EQ(mibInit(), mibGetStore(nullptr));
+    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77", &fakeOps, reinterpret_cast<uintptr_t>(&rows)), 0);
+    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77.1", &fakeOps, 0), 1);
+    EXPECT_EQ(mibRegister("3.1", &fakeOps, 0), 1);
+    mibFree(mibGetStore(nullptr)); // never released
+    Oid instance = enc("1.3.6.1.4.1.32473.77.1.0");
+    EXPECT_EQ(intOf(mibGet(mibGetStore(nullptr), instance.data(), len(instance))), 7);
 }
 
 } // namespace
