@@ -34,4 +34,4 @@ cmake --build build-cov -j2 >/dev/null
 find build-cov -name '*.gcda' -delete
 ctest --test-dir build-cov -j2 >/dev/null || echo "some tests failed; coverage is of what ran" >&2
 gcovr -r . build-cov --filter 'platform/' --filter 'smx/' --filter 'asn/' --filter 'smp/' \
-  --filter 'agent/' --filter 'tool/' --filter 'demo/' --exclude-unreachable-branches --exclude-throw-branches --print-summary -o /dev/null
+  --filter 'agent/' --filter 'tool/' --filter 'demo/' --exclude-unreachable-branches --exclude-throw-branches --print-summary -o build-cov/coverage.txt
