@@ -104,3 +104,60 @@ void logPrintfFlush(const char *format, ...) {
     va_end(args);
     fflush(stdout);
 }
+
+void logFailure(const char *format, ...) {
+    if (!logFailures())
+        return;
+    va_list args;
+    va_start(args, format);
+    logVPrintf(format, args);
+    va_end(args);
+}
+
+void logStep(const char *format, ...) {
+    if (!logSteps())
+        return;
+    va_list args;
+    va_start(args, format);
+    logVPrintf(format, args);
+    va_end(args);
+}
+
+void logEntry(const char *format, ...) {
+    if (!logEntries())
+        return;
+    va_list args;
+    va_start(args, format);
+    logVPrintf(format, args);
+    va_end(args);
+}
+
+void logFailureFlush(const char *format, ...) {
+    if (!logFailures())
+        return;
+    va_list args;
+    va_start(args, format);
+    logVPrintf(format, args);
+    va_end(args);
+    fflush(stdout);
+}
+
+void logStepFlush(const char *format, ...) {
+    if (!logSteps())
+        return;
+    va_list args;
+    va_start(args, format);
+    logVPrintf(format, args);
+    va_end(args);
+    fflush(stdout);
+}
+
+void logEntryFlush(const char *format, ...) {
+    if (!logEntries())
+        return;
+    va_list args;
+    va_start(args, format);
+    logVPrintf(format, args);
+    va_end(args);
+    fflush(stdout);
+}
