@@ -26,8 +26,7 @@ constexpr const char *AUT_KEY = "AUTHENTICATIONTRAP";
 constexpr int KEY_TEXT_MAX = 64;
 
 void trace(const char *format, const char *text) {
-    if (logLevel >= 1)
-        logPrintf(format, text);
+    logFailure(format, text);
 }
 
 // One "%d" from the start of the file: blanks, a sign, digits. A number out of
@@ -143,8 +142,7 @@ void shmLocalInit() {
 }
 
 void shminit(const char *keyFile) {
-    if (logLevel >= 1)
-        logPrintf("shminit ()\n");
+    logFailure("shminit ()\n");
     char shmDefaultFile[CFG_PATH_MAX + 1] = "";
     if (!keyFile) {
         char directory[CFG_DIR_BUFFER];
@@ -158,15 +156,13 @@ void shminit(const char *keyFile) {
     }
     uint32_t *shared = keyFile ? attachShared(keyFile) : nullptr;
     if (shared) {
-        if (logLevel >= 1)
-            logPrintf("shared memory used\n");
+        logFailure("shared memory used\n");
         smpStats = shared;
         return;
     }
     smpStats = shmLocalBlock;
     shmLocalInit();
-    if (logLevel >= 1)
-        logPrintf("local memory used\n");
+    logFailure("local memory used\n");
 }
 
 void authReadSetting(uint32_t *setting) {
