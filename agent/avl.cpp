@@ -24,14 +24,9 @@ constexpr int32_t opposite(int32_t d) {
     return 3 - d;
 }
 
-// Traces of insertion and removal, written above level 1 and flushed.
-void trace(const char *text) {
-    if (logLevel > 1)
-        logPrintfFlush("%s", text);
-}
-
+// The tree as insertion or removal finds it, checked and dumped.
 void traceTree(const char *title, const AvlTree *tree) {
-    if (logLevel > 1) {
+    if (logSteps()) {
         logPrintfFlush("%s", title);
         avlVerifyTree(tree);
         avlPrint(tree);
@@ -190,25 +185,24 @@ void *avlNext(AvlTree *tree, const uint8_t *key, int keyLength) {
 }
 
 int avlInsert(AvlTree *tree, const uint8_t *key, int keyLength, void *item) {
-    if (logLevel > 1)
-        traceTree("avlInsert.\n", tree);
+    traceTree("avlInsert.\n", tree);
     if (!tree) {
-        trace("avlInsert: head is null.\n");
+        logStepFlush("avlInsert: head is null.\n");
         return 1;
     }
     if (!item) {
-        trace("avlInsert: info is null.\n");
+        logStepFlush("avlInsert: info is null.\n");
         return 1;
     }
     AvlPath path;
     path.level = 0;
     if (avlSearch(root(tree), key, keyLength, &path, compareOf(tree))) {
-        trace("avlInsert: exists already.\n");
+        logStepFlush("avlInsert: exists already.\n");
         return 1;
     }
     AvlNode *node = avlAllocNode(item);
     if (!node) {
-        trace("avlInsert: can't alloc node.\n");
+        logStepFlush("avlInsert: can't alloc node.\n");
         return 1;
     }
     avlPathPush(&path, node, 0);
@@ -227,15 +221,14 @@ int avlInsert(AvlTree *tree, const uint8_t *key, int keyLength, void *item) {
         n->balance = AVL_BALANCED;
         break;
     }
-    trace("avlInsert: Ok.\n");
+    logStepFlush("avlInsert: Ok.\n");
     return 0;
 }
 
 int avlRemove(AvlTree *tree, const uint8_t *key, int keyLength) {
-    if (logLevel > 1)
-        traceTree("avlRemove.\n", tree);
+    traceTree("avlRemove.\n", tree);
     if (!tree) {
-        trace("avlRemove: head is null.\n");
+        logStepFlush("avlRemove: head is null.\n");
         return 1;
     }
     AvlPath path;
@@ -243,7 +236,7 @@ int avlRemove(AvlTree *tree, const uint8_t *key, int keyLength) {
     avlPathPush(&path, tree, AVL_RIGHT); // the head is the root's parent
     AvlNode *found = avlSearch(root(tree), key, keyLength, &path, compareOf(tree));
     if (!found) {
-        trace("avlRemove: node not found.\n");
+        logStepFlush("avlRemove: node not found.\n");
         return 1;
     }
     avlPathPush(&path, found, AVL_RIGHT);
@@ -267,15 +260,14 @@ int avlRemove(AvlTree *tree, const uint8_t *key, int keyLength) {
         AvlNode *n = path.entry[k].node;
         int32_t d = path.entry[k].direction;
         int32_t o = opposite(d);
-        if (logLevel > 1)
-            logPrintfFlush("avlRemove: bal = %d, dir = %d.\n", n->balance, d);
+        logStepFlush("avlRemove: bal = %d, dir = %d.\n", n->balance, d);
         if (n->balance == d) {
-            trace("avlRemove: bal == dir.\n");
+            logStepFlush("avlRemove: bal == dir.\n");
             n->balance = AVL_BALANCED;
             continue;
         }
         if (n->balance == AVL_BALANCED) {
-            trace("avlRemove: bal == balanced.\n");
+            logStepFlush("avlRemove: bal == balanced.\n");
             n->balance = o;
             break;
         }
@@ -289,7 +281,7 @@ int avlRemove(AvlTree *tree, const uint8_t *key, int keyLength) {
         }
         AvlPathEntry &parent = path.entry[k - 1];
         if (s->balance == AVL_BALANCED) {
-            trace("avlRemove: Rebalance: case 3.\n");
+            logStepFlush("avlRemove: Rebalance: case 3.\n");
             n->link[o] = s->link[d];
             s->link[d] = n;
             n->balance = o;
@@ -298,7 +290,7 @@ int avlRemove(AvlTree *tree, const uint8_t *key, int keyLength) {
             break;
         }
         if (s->balance == o) {
-            trace("avlRemove: Rebalance: case 1.\n");
+            logStepFlush("avlRemove: Rebalance: case 1.\n");
             n->link[o] = s->link[d];
             s->link[d] = n;
             n->balance = AVL_BALANCED;
@@ -306,7 +298,7 @@ int avlRemove(AvlTree *tree, const uint8_t *key, int keyLength) {
             parent.node->link[parent.direction] = s;
             continue;
         }
-        trace("avlRemove: Rebalance: case 2.\n");
+        logStepFlush("avlRemove: Rebalance: case 2.\n");
         AvlNode *g = s->link[d];
         if (!g) { // as above: only a broken tree lacks it
             logPrintfFlush("avlRemove: balance inconsistency.\n");
@@ -329,7 +321,7 @@ int avlRemove(AvlTree *tree, const uint8_t *key, int keyLength) {
         g->balance = AVL_BALANCED;
         parent.node->link[parent.direction] = g;
     }
-    trace("avlRemove: Ok.\n");
+    logStepFlush("avlRemove: Ok.\n");
     return 0;
 }
 

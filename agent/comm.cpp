@@ -26,8 +26,8 @@ struct OpenTry {
 int tryCandidate(CfgSearch *search, void *context) {
     auto *attempt = static_cast<OpenTry *>(context);
     bool first = search->form == CFG_FORM_DIR;
-    if (first && logLevel)
-        logPrintfFlush("cmmABFile: %s\n", search->path);
+    if (first)
+        logFailureFlush("cmmABFile: %s\n", search->path);
     attempt->file = fileOpen(search->path, "r");
     if (!attempt->file && first)
         logPrintfFlush("cmmABFile: %s Error not found\n", search->path);
@@ -92,14 +92,12 @@ int community(const char *name, uint32_t address, int32_t rights) {
         return -3;
     }
     handle->hosts = entry;
-    if (logLevel > 1)
-        logPrintfFlush("community : %s host : %d\n", name, static_cast<int>(address));
+    logStepFlush("community : %s host : %d\n", name, static_cast<int>(address));
     return 0;
 }
 
 void commErrorFn(int line, const char *message, const char *text) {
-    if (logLevel)
-        logPrintfFlush("commErrorFn : (line %d) %s %s\n", line, message, text);
+    logFailureFlush("commErrorFn : (line %d) %s %s\n", line, message, text);
     if (line != 0) {
         logPrintf("%s : community configuration file error\n", programName);
         logPrintf("\tline %d : %s %s\n", line, message, text);
@@ -109,8 +107,7 @@ void commErrorFn(int line, const char *message, const char *text) {
 }
 
 int commReadFile() {
-    if (logLevel)
-        logPrintfFlush("commReadFile ()\n");
+    logFailureFlush("commReadFile ()\n");
     const char *baseName = cfgLastComponent(programName, '/');
     FILE *file = nullptr;
     char path[CFG_PATH_MAX + 1];
@@ -118,8 +115,7 @@ int commReadFile() {
         commErrorFn(0, "can't read community configuration file", "");
         return -1;
     }
-    if (logLevel > 1)
-        logPrintfFlush("from %s : \n", path);
+    logStepFlush("from %s : \n", path);
 
     CfgLineReader reader;
     cfgReaderInit(&reader, file);
@@ -167,18 +163,15 @@ int commReadFile() {
 
 int commVerify(uint32_t address, int operation, const ApsRec *handle) {
     if (address == 0) {
-        if (logLevel)
-            logPrintfFlush("commVerify : host = 0\n");
+        logFailureFlush("commVerify : host = 0\n");
         return 0;
     }
     if (operation != SMP_OP_READ && operation != SMP_OP_WRITE) {
-        if (logLevel)
-            logPrintfFlush("commVerify : operation unknown %d\n", operation);
+        logFailureFlush("commVerify : operation unknown %d\n", operation);
         return 0;
     }
     if (!handle) {
-        if (logLevel)
-            logPrintfFlush("commVerify : ap = 0\n");
+        logFailureFlush("commVerify : ap = 0\n");
         return 0;
     }
     const CommHost *entry = nullptr;
@@ -194,14 +187,12 @@ int commVerify(uint32_t address, int operation, const ApsRec *handle) {
     if (!entry)
         entry = anyHost;
     if (!entry) {
-        if (logLevel)
-            logPrintfFlush("unknown host 0x%x for community %s\n", address, handle->name);
+        logFailureFlush("unknown host 0x%x for community %s\n", address, handle->name);
         return 0;
     }
     if (operation == SMP_OP_READ || entry->rights == COMM_WRITE)
         return 1;
-    if (logLevel)
-        logPrintfFlush("bad rights for 0x%x\n", address);
+    logFailureFlush("bad rights for 0x%x\n", address);
     return 0;
 }
 

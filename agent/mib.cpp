@@ -80,7 +80,7 @@ void mibPrintEntry(const void *item) {
 }
 
 MibEntry *mibNew() {
-    AvlTree *tree = avlNew(mibCompare, logLevel ? mibPrintEntry : nullptr);
+    AvlTree *tree = avlNew(mibCompare, logFailures() ? mibPrintEntry : nullptr);
     if (!tree)
         return nullptr;
     auto *store = static_cast<MibEntry *>(std::calloc(1, sizeof(MibEntry)));

@@ -5,8 +5,7 @@
 #include "platform/log.h"
 
 int trapInit() {
-    if (logLevel)
-        logPrintfFlush("trapInit ()\n");
+    logFailureFlush("trapInit ()\n");
     trapStartClock();
     return trapFileRead();
 }

@@ -50,8 +50,8 @@ struct OpenTry {
 
 int tryCandidate(CfgSearch *search, void *context) {
     auto *attempt = static_cast<OpenTry *>(context);
-    if (search->form == CFG_FORM_DIR && logLevel)
-        logPrintfFlush("trpABFile: %s\n", search->path);
+    if (search->form == CFG_FORM_DIR)
+        logFailureFlush("trpABFile: %s\n", search->path);
     attempt->file = fileOpen(search->path, "r");
     return attempt->file != nullptr;
 }
@@ -131,7 +131,7 @@ void addDestination(int line, char **words) {
     TrapConfig &config = trapFile.config;
     TrapDest &dest = config.dests[config.destCount];
     dest = TrapDest{name, address, static_cast<uint16_t>(port)};
-    if (logLevel) {
+    if (logFailures()) {
         char dotted[16];
         if (asxIpAddressToText(dotted, sizeof dotted, address) < 0)
             dotted[0] = '\0';
@@ -178,8 +178,7 @@ int trapFileRead() {
         return -1;
     if (!file)
         return 0;
-    if (logLevel > 1)
-        logPrintfFlush("from %s :\n", path);
+    logStepFlush("from %s :\n", path);
     readFile(file);
     fclose(file);
 

@@ -42,8 +42,7 @@ uint8_t *copyOctets(const uint8_t *octets, int length) {
 }
 
 void cantMalloc(const AppendVoice &voice) {
-    if (logLevel)
-        logPrintfFlush("%s: can't malloc\n", voice.name);
+    logFailureFlush("%s: can't malloc\n", voice.name);
 }
 
 // Appends a binding that owns copies of name and of the value's octets: 0, or
@@ -51,22 +50,20 @@ void cantMalloc(const AppendVoice &voice) {
 int append(TrapBindType *list, const uint8_t *name, int nameLen, const AppendVoice &voice,
            const AppendValue &value) {
     if (!name || nameLen == 0 || !list) {
-        if (voice.reportsBadName && logLevel)
-            logPrintfFlush("%s: bad name (namelen=%d)\n", voice.name, nameLen);
+        if (voice.reportsBadName)
+            logFailureFlush("%s: bad name (namelen=%d)\n", voice.name, nameLen);
         return -1;
     }
     if (list->count >= list->capacity) {
-        if (logLevel)
-            logPrintfFlush("%s: count overflow %d\n", voice.name, static_cast<int>(list->count));
+        logFailureFlush("%s: count overflow %d\n", voice.name, static_cast<int>(list->count));
         return -1;
     }
     if (nameLen < 0) {
-        if (logLevel)
-            logPrintfFlush("%s : namelen = %d\n", voice.namelenName, nameLen);
+        logFailureFlush("%s : namelen = %d\n", voice.namelenName, nameLen);
         return -1;
     }
-    if (voice.reportsOidLen && (value.length <= 0 || !value.octets) && logLevel)
-        logPrintfFlush("%s : oidlen = %d\n", voice.namelenName, value.length);
+    if (voice.reportsOidLen && (value.length <= 0 || !value.octets))
+        logFailureFlush("%s : oidlen = %d\n", voice.namelenName, value.length);
     // A negative length or missing octets would reach the encoder as a value.
     if (value.length < 0 || (value.length > 0 && !value.octets))
         return -1;
@@ -105,36 +102,30 @@ TrapBindType *trapListNew(uint32_t capacity) {
 }
 
 int trapListFree(TrapBindType *list) {
-    if (logLevel)
-        logPrintfFlush("trapListFree:\n");
+    logFailureFlush("trapListFree:\n");
     if (!list)
         return 0;
     for (uint32_t i = 0; i < list->count; ++i) {
         TrapBindRec &item = list->items[i];
         free(item.name);
-        if (logLevel > 1)
-            logPrintfFlush(">>> free name\n");
+        logStepFlush(">>> free name\n");
         if (item.kind == SMP_KIND_OCTET_STRING || item.kind == SMP_KIND_IP_ADDRESS ||
             item.kind == SMP_KIND_OBJECT_ID) {
             free(item.value);
-            if (logLevel > 1)
-                logPrintfFlush(">>> free value\n");
+            logStepFlush(">>> free value\n");
         }
     }
     free(list->items);
-    if (logLevel > 1)
-        logPrintfFlush(">> free TrapBindRec structure\n");
+    logStepFlush(">> free TrapBindRec structure\n");
     free(list);
-    if (logLevel > 1)
-        logPrintfFlush("> free TrapBindType structure\n");
+    logStepFlush("> free TrapBindType structure\n");
     return 0;
 }
 
 int trapListAddInteger(TrapBindType *list, const uint8_t *name, int nameLen, int32_t value) {
     if (append(list, name, nameLen, integerVoice, {SMP_KIND_INTEGER, nullptr, 0, value}) != 0)
         return -1;
-    if (logLevel > 1)
-        logPrintfFlush("trapListAddInteger : %d\n", value);
+    logStepFlush("trapListAddInteger : %d\n", value);
     return 0;
 }
 
@@ -142,8 +133,7 @@ int trapListAddUns(TrapBindType *list, const uint8_t *name, int nameLen, int32_t
                    uint32_t value) {
     if (append(list, name, nameLen, unsVoice, {kind, nullptr, 0, static_cast<int32_t>(value)}) != 0)
         return -1;
-    if (logLevel > 1)
-        logPrintfFlush("trapListAddUns : %d, type : %d\n", static_cast<int>(value), kind);
+    logStepFlush("trapListAddUns : %d, type : %d\n", static_cast<int>(value), kind);
     return 0;
 }
 
@@ -166,8 +156,7 @@ int trapListAddTimeTicks(TrapBindType *list, const uint8_t *name, int nameLen, u
 int trapListAddNull(TrapBindType *list, const uint8_t *name, int nameLen) {
     if (append(list, name, nameLen, nullVoice, {SMP_KIND_NULL, nullptr, 0, 0}) != 0)
         return -1;
-    if (logLevel > 1)
-        logPrintfFlush("trapListAddNull\n");
+    logStepFlush("trapListAddNull\n");
     return 0;
 }
 
@@ -176,33 +165,27 @@ int trapListAddOctetString(TrapBindType *list, const uint8_t *name, int nameLen,
     if (append(list, name, nameLen, octetStringVoice, {SMP_KIND_OCTET_STRING, octets, length, 0}) !=
         0)
         return -1;
-    if (logLevel > 1) {
-        // The value need not end with a zero octet: print no further than its length.
-        const TrapBindRec &item = list->items[list->count - 1];
-        logPrintfFlush("trapListAddOctetString : %.*s\n", item.valueLen,
-                       item.value ? reinterpret_cast<const char *>(item.value) : "");
-    }
+    // The value need not end with a zero octet: print no further than its length.
+    const TrapBindRec &item = list->items[list->count - 1];
+    logStepFlush("trapListAddOctetString : %.*s\n", item.valueLen,
+                 item.value ? reinterpret_cast<const char *>(item.value) : "");
     return 0;
 }
 
 int trapListAddObjectId(TrapBindType *list, const uint8_t *name, int nameLen, const uint8_t *oid,
                         int oidLen) {
-    if (logLevel)
-        logPrintfFlush("trapListAddObjectId:\n");
+    logFailureFlush("trapListAddObjectId:\n");
     if (append(list, name, nameLen, objectIdVoice, {SMP_KIND_OBJECT_ID, oid, oidLen, 0}) != 0)
         return -1;
-    if (logLevel > 1)
-        logPrintfFlush("trapListAddObjectId ok\n");
+    logStepFlush("trapListAddObjectId ok\n");
     return 0;
 }
 
 int trapListAddIpAddress(TrapBindType *list, const uint8_t *name, int nameLen,
                          const uint8_t *address) {
-    if (logLevel)
-        logPrintfFlush("trapListAddIpAddress:\n");
+    logFailureFlush("trapListAddIpAddress:\n");
     if (append(list, name, nameLen, ipAddressVoice, {SMP_KIND_IP_ADDRESS, address, 4, 0}) != 0)
         return -1;
-    if (logLevel > 1)
-        logPrintfFlush("trapListAddIpAddress ok\n");
+    logStepFlush("trapListAddIpAddress ok\n");
     return 0;
 }

@@ -48,8 +48,7 @@ SmpPdu trapPdu(int32_t genericTrap, int32_t specificTrap, uint16_t count, SmpBin
 } // namespace
 
 int trapSend(int32_t genericTrap, int32_t specificTrap, uint16_t count, SmpBind *binds) {
-    if (logLevel)
-        logPrintfFlush("trapSend ()\n");
+    logFailureFlush("trapSend ()\n");
     int sock = udpOpenSocket();
     if (sock < 0) {
         logPrintf("socket");
@@ -72,8 +71,7 @@ int trapSend(int32_t genericTrap, int32_t specificTrap, uint16_t count, SmpBind 
             return -2;
         }
         pdu.auth = apsNew(dest.community, "trivial", nullptr);
-        if (logLevel)
-            logPrintfFlush("send trap request\n");
+        logFailureFlush("send trap request\n");
         smpRequest(object, &pdu);
         smpFree(object);
         udpFree(endpoint);

@@ -169,10 +169,8 @@ const AslEntry *aslGrammar(int) {
 }
 
 const AslEntry *aslChoice(const AslEntry *selector, int octet) {
-    if (logLevel > 1)
-        logPrintf("aslChoice ");
-    if (logLevel > 1)
-        logPrintf(octet == 0 ? "0\n" : "1\n");
+    logStep("aslChoice ");
+    logStep(octet == 0 ? "0\n" : "1\n");
     // An entry that is no selector offers no alternatives.
     const char *octets = selector->octets;
     if (!octets)

@@ -171,7 +171,7 @@ AsnNode *asnNewConstructed(uint32_t tagClass, uint32_t tagNumber, uint32_t kind)
 }
 
 int asnAppend(AsnNode *head, const AsnNode *item) {
-    if (logLevel > 1) {
+    if (logSteps()) {
         logPrintf("asnAppend:\nhead:\n");
         asnPrint(head, 0);
         logPrintf("item:\n");
@@ -226,7 +226,7 @@ int asnAppend(AsnNode *head, const AsnNode *item) {
         copy->toHeader = hh->nextToHeader++;
         copy->parent = hh->current;
     }
-    if (logLevel > 1) {
+    if (logSteps()) {
         logPrintf("result:\n");
         asnPrint(head, 0);
     }

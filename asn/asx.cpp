@@ -39,8 +39,7 @@ int decodeUnsigned(const AsnNode *node, uint32_t tagClass, uint32_t tagNumber, u
         value = static_cast<uint32_t>(asnBytesToInt(octets, n));
     }
     *valuep = value;
-    if (logLevel > 1)
-        logPrintf(format, value);
+    logStep(format, value);
     return 0;
 }
 
@@ -80,8 +79,7 @@ AsnNode *asxEncodeOpaque(const uint8_t *octets, int len) {
 AsnNode *asxEncodeObjectId(const char *text) {
     if (!text)
         return nullptr;
-    if (logLevel > 1)
-        logPrintf("asxEncodeObjectId : value = %s\n", text);
+    logStep("asxEncodeObjectId : value = %s\n", text);
     uint8_t octets[ASX_OBJECT_ID_MAX];
     int n = smxTextToObjectId(octets, ASX_OBJECT_ID_MAX, text);
     if (n < 0)
@@ -96,8 +94,7 @@ int asxDecodeInteger(const AsnNode *node, int32_t *valuep) {
         return ASN_NO_ROOM;
     int32_t value = asnBytesToInt(octets, n);
     *valuep = value;
-    if (logLevel > 1)
-        logPrintf("asxDecodeInteger : %d\n", value);
+    logStep("asxDecodeInteger : %d\n", value);
     return 0;
 }
 
@@ -122,8 +119,7 @@ int asxDecodeOctetString(const AsnNode *node, uint8_t *valuep, int16_t *lenp) {
     if (asnGather(node, valuep, *lenp) < 0)
         return ASN_NO_ROOM;
     *lenp = node->valueLen;
-    if (logLevel > 1)
-        logPrintf("asxDecodeOctetString : *lenp = %d\n", *lenp);
+    logStep("asxDecodeOctetString : *lenp = %d\n", *lenp);
     return 0;
 }
 
@@ -146,8 +142,7 @@ int asxDecodeObjectId(const AsnNode *node, char *valuep, int16_t *lenp) {
     if (len < 0)
         return ASN_NO_ROOM;
     *lenp = static_cast<int16_t>(len);
-    if (logLevel > 1)
-        logPrintf("asxDecodeObjectId : valuep = %s\n", valuep);
+    logStep("asxDecodeObjectId : valuep = %s\n", valuep);
     return 0;
 }
 
@@ -162,13 +157,12 @@ int asxDecodeIpAddress(const AsnNode *node, uint32_t *valuep) {
 }
 
 int asxIpAddressToByte(uint8_t *buf, int len, uint32_t value) {
-    if (logLevel > 1)
-        logPrintf("asxIpAddressToByte : value = %X\n", value);
+    logStep("asxIpAddressToByte : value = %X\n", value);
     if (len < 4 || !buf)
         return -1;
     for (int i = 0; i < 4; i++)
         buf[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
-    if (logLevel > 1) {
+    if (logSteps()) {
         logPrintf("asxIpAddressToByte : buf = ");
         for (int i = 0; i < 4; i++)
             logPrintf("%d.", buf[i]);
@@ -180,7 +174,7 @@ int asxIpAddressToByte(uint8_t *buf, int len, uint32_t value) {
 int asxByteToIpAddress(uint32_t *valuep, const uint8_t *buf, int len) {
     if (len < 4 || !buf || !valuep)
         return -1;
-    if (logLevel > 1) {
+    if (logSteps()) {
         logPrintf("asxByteToIpAddress : ipaddrBuf = ");
         for (int i = 0; i < 4; i++)
             logPrintf("%d.", buf[i]);
@@ -188,8 +182,7 @@ int asxByteToIpAddress(uint32_t *valuep, const uint8_t *buf, int len) {
     }
     *valuep = (static_cast<uint32_t>(buf[0]) << 24) | (static_cast<uint32_t>(buf[1]) << 16) |
               (static_cast<uint32_t>(buf[2]) << 8) | buf[3];
-    if (logLevel > 1)
-        logPrintf("asxByteToIpAddress : *valuep = %X\n", *valuep);
+    logStep("asxByteToIpAddress : *valuep = %X\n", *valuep);
     return 4;
 }
 

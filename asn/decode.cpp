@@ -13,13 +13,6 @@
 
 namespace {
 
-bool stepTrace() {
-    return logLevel > 1;
-}
-bool entryTrace() {
-    return logLevel > 2;
-}
-
 uintptr_t addr(const void *p) {
     return reinterpret_cast<uintptr_t>(p);
 }
@@ -36,13 +29,8 @@ AsnHandler handlerFor(uint32_t kind) {
     return asnHandlers[kind < 8 ? kind : 0];
 }
 
-void trace(const char *text) {
-    if (stepTrace())
-        logPrintf("%s", text);
-}
-
 int refuse(const char *code) {
-    trace(code);
+    logStep("%s", code);
     return ASN_MALFORMED;
 }
 
@@ -62,7 +50,7 @@ void openDefinite(AsnHeader *h, AsnNode *n, int L) {
 }
 
 void traceInteger(const char *name, AsnHeader *h, const AsnNode *n, int c) {
-    if (!stepTrace())
+    if (!logSteps())
         return;
     logPrintf("%s: %02X\n", name, c);
     logPrintf("asnInteger1: %02X\n", h->base[n->valueOffset]);
@@ -79,7 +67,7 @@ AsnNode *asnNew(int grammarNumber) {
     const AslEntry *g = aslGrammar(grammarNumber);
     if (!g)
         return nullptr;
-    trace("asnNew");
+    logStep("asnNew");
     AsnNode *root = asnNewBlock(ASN_CAPACITY);
     if (root) {
         AsnHeader *h = asnHeader(root);
@@ -87,11 +75,10 @@ AsnNode *asnNew(int grammarNumber) {
         h->handler = handlerFor(g->kind);
         h->grammar = static_cast<uint8_t>(aslIndex(g));
         h->depth = 1;
-        if (stepTrace())
-            logPrintf(" dp %" PRIXPTR, addr(root));
+        logStep(" dp %" PRIXPTR, addr(root));
         root->descriptor = static_cast<uint16_t>(aslIndex(g));
     }
-    trace("\n");
+    logStep("\n");
     return root;
 }
 
@@ -99,8 +86,7 @@ int asnDecode(AsnNode *root, uint8_t octet) {
     if (!root)
         return ASN_NO_ROOM;
     AsnHeader *h = asnHeader(root);
-    if (stepTrace())
-        logPrintf("asnDecode0 bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
+    logStep("asnDecode0 bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
     if (h->status != ASN_MORE)
         return h->status;
     if (static_cast<int16_t>(h->bytesLeft) <= 0) {
@@ -115,21 +101,18 @@ int asnDecode(AsnNode *root, uint8_t octet) {
         h->status = h->handler(h, ASN_END);
     if (h->status != ASN_MORE || h->depth != 0)
         return h->status;
-    if (stepTrace())
-        logPrintf("asnDecode bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
+    logStep("asnDecode bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
     h->status = ASN_COMPLETE;
     return ASN_COMPLETE;
 }
 
 int asnType0(AsnHeader *h, int c) {
-    if (entryTrace())
-        logPrintf("asnType0\n");
+    logEntry("asnType0\n");
     if (c == ASN_END || c == 0)
         return ASN_MALFORMED;
     AsnNode *n = currentNode(h);
     n->total++;
-    if (stepTrace())
-        logPrintf("asnType0 dp %" PRIXPTR " np %" PRIXPTR "\n", addr(n), addr(entryOf(n)));
+    logStep("asnType0 dp %" PRIXPTR " np %" PRIXPTR "\n", addr(n), addr(entryOf(n)));
     const AslEntry *e = aslChoice(entryOf(n), c);
     if (!e)
         return ASN_MALFORMED;
@@ -154,8 +137,7 @@ int asnType0(AsnHeader *h, int c) {
 // Further identifier octets (X.690, 8.1.2.4): the entry matched so far must
 // itself select over the next octet.
 int asnType1(AsnHeader *h, int c) {
-    if (entryTrace())
-        logPrintf("asnType1\n");
+    logEntry("asnType1\n");
     if (c == ASN_END)
         return ASN_MALFORMED;
     AsnNode *n = currentNode(h);
@@ -173,7 +155,7 @@ int asnType1(AsnHeader *h, int c) {
 }
 
 int asnLen0(AsnHeader *h, int c) {
-    trace("asnLen0 ");
+    logStep("asnLen0 ");
     if (c == ASN_END)
         return refuse("0\n");
     if (c == 0xFF) // reserved (X.690, 8.1.3.5)
@@ -185,7 +167,7 @@ int asnLen0(AsnHeader *h, int c) {
         if (asnLenVerify(n, c) != 0)
             return refuse("2\n");
         openDefinite(h, n, c);
-        trace("4\n");
+        logStep("4\n");
         return 0;
     }
     if (c == 0x80) {
@@ -202,7 +184,7 @@ int asnLen0(AsnHeader *h, int c) {
         n->valueOffset = static_cast<int16_t>(h->pos);
         h->handler = handlerFor(e->kind);
         h->pending = static_cast<uint8_t>(aslIndex(e->first));
-        trace("8\n");
+        logStep("8\n");
         return 0;
     }
     int k = c & 0x7F;
@@ -214,19 +196,19 @@ int asnLen0(AsnHeader *h, int c) {
     // 0x08 still says whether this element must end where its parent ends.
     h->lenShift = 8 * k;
     h->handler = asnLen1;
-    trace("7\n");
+    logStep("7\n");
     return 0;
 }
 
 int asnLen1(AsnHeader *h, int c) {
-    trace("asnLen1 ");
+    logStep("asnLen1 ");
     if (c == ASN_END)
         return refuse("0\n");
     AsnNode *n = currentNode(h);
     n->total++;
     h->lenShift -= 8;
     auto t = static_cast<int16_t>(n->contentLen | (c << h->lenShift));
-    if (stepTrace()) {
+    if (logSteps()) {
         logPrintf("tlen %d ", t);
         logPrintf("MaxLen %d ", n->maxLen);
         logPrintf("TotalLen %d ", n->total);
@@ -236,20 +218,20 @@ int asnLen1(AsnHeader *h, int c) {
         return refuse("1\n");
     if (h->lenShift != 0) {
         n->contentLen = t;
-        trace("4\n");
+        logStep("4\n");
         return 0;
     }
     // A length read as negative is below every bound and refused here.
     if (asnLenVerify(n, t) != 0)
         return refuse("2\n");
     openDefinite(h, n, t);
-    trace("3\n");
+    logStep("3\n");
     return 0;
 }
 
 int asnLenVerify(const AsnNode *n, int L) {
     const AslEntry *e = entryOf(n);
-    if (stepTrace()) {
+    if (logSteps()) {
         logPrintf("asnLenVerify ");
         logPrintf("Max %d ", n->maxLen);
         logPrintf("Tot %d ", n->total);
@@ -274,13 +256,12 @@ int asnLenVerify(const AsnNode *n, int L) {
     // The last component must end where its parent ends.
     if ((n->flags & ASN_FLAG_DEFINITE) && !e->next && n->maxLen != -1 && n->total + L != n->maxLen)
         return refuse("3 ");
-    trace("4 ");
+    logStep("4 ");
     return 0;
 }
 
 int asnPush(AsnHeader *h, const AslEntry *entry) {
-    if (entryTrace())
-        logPrintf("asnPush\n");
+    logEntry("asnPush\n");
     if (static_cast<int16_t>(h->bytesLeft) < ASN_SLOT)
         return ASN_NO_ROOM;
     h->bytesLeft = static_cast<uint16_t>(h->bytesLeft - ASN_SLOT);
@@ -305,8 +286,7 @@ int asnPush(AsnHeader *h, const AslEntry *entry) {
 }
 
 int asnPop(AsnHeader *h) {
-    if (entryTrace())
-        logPrintf("asnPop\n");
+    logEntry("asnPop\n");
     AsnNode *n = currentNode(h);
     n->total = static_cast<int16_t>(n->total + n->contentLen);
     n->endPos = 0;
@@ -333,7 +313,7 @@ int asnInteger0(AsnHeader *h, int c) {
     traceInteger("asnInteger0", h, n, c);
     n->valueLen = n->contentLen;
     h->handler = asnInteger1;
-    trace("asnInteger0: 2\n");
+    logStep("asnInteger0: 2\n");
     return 0;
 }
 
@@ -341,7 +321,7 @@ int asnInteger0(AsnHeader *h, int c) {
 int asnInteger1(AsnHeader *h, int c) {
     AsnNode *n = currentNode(h);
     if (c == ASN_END) {
-        trace("asnInteger1: 1\n");
+        logStep("asnInteger1: 1\n");
         return asnPop(h);
     }
     traceInteger("asnInteger1", h, n, c);
@@ -349,16 +329,16 @@ int asnInteger1(AsnHeader *h, int c) {
     if ((first == 0x00 && c < 0x80) || (first == 0xFF && c >= 0x80))
         return refuse("asnInteger1: 2\n");
     h->handler = asnInteger2;
-    trace("asnInteger1: 3\n");
+    logStep("asnInteger1: 3\n");
     return 0;
 }
 
 int asnInteger2(AsnHeader *h, int c) {
     if (c == ASN_END) {
-        trace("asnInteger2: 1\n");
+        logStep("asnInteger2: 1\n");
         return asnPop(h);
     }
-    trace("asnInteger2: 2\n");
+    logStep("asnInteger2: 2\n");
     return 0;
 }
 
@@ -372,37 +352,35 @@ int asnOctets0(AsnHeader *h, int c) {
 }
 
 int asnObjectId0(AsnHeader *h, int c) {
-    trace("asnObjectId0 ");
+    logStep("asnObjectId0 ");
     AsnNode *n = currentNode(h);
     n->valueLen = n->contentLen;
     if (c == ASN_END) {
-        trace("0\n");
+        logStep("0\n");
         return asnPop(h);
     }
     h->handler = asnObjectId1;
-    trace("1\n");
+    logStep("1\n");
     return 0;
 }
 
 int asnObjectId1(AsnHeader *h, int c) {
-    trace("asnObjectId1 ");
+    logStep("asnObjectId1 ");
     if (c != ASN_END) {
-        trace("2\n");
+        logStep("2\n");
         return 0;
     }
     AsnNode *n = currentNode(h);
     uint8_t last = h->base[n->valueOffset + n->contentLen - 1];
-    if (stepTrace())
-        logPrintf("%02X ", last);
+    logStep("%02X ", last);
     if (last & 0x80) // unfinished sub-identifier (X.690, 8.19.2)
         return refuse("0\n");
-    trace("1\n");
+    logStep("1\n");
     return asnPop(h);
 }
 
 int asnNull(AsnHeader *h, int c) {
-    if (entryTrace())
-        logPrintf("asnNull\n");
+    logEntry("asnNull\n");
     currentNode(h)->valueLen = 0;
     if (c == ASN_END)
         return asnPop(h);
@@ -410,10 +388,10 @@ int asnNull(AsnHeader *h, int c) {
 }
 
 int asnSeq(AsnHeader *h, int c) {
-    trace("asnSeq ");
+    logStep("asnSeq ");
     AsnNode *n = currentNode(h);
     if (h->pending) {
-        trace("4\n");
+        logStep("4\n");
         int r = asnPush(h, aslEntry(h->pending));
         if (r != 0)
             return r;
@@ -423,21 +401,20 @@ int asnSeq(AsnHeader *h, int c) {
         if (c == 0) {
             n->total++;
             h->handler = asnEOC1;
-            trace("1\n");
+            logStep("1\n");
             return 0;
         }
         return refuse("0\n");
     }
     if (c == ASN_END) {
-        trace("2\n");
+        logStep("2\n");
         return asnPop(h);
     }
     return refuse("3\n"); // octets after the last component
 }
 
 int asnSeqOf(AsnHeader *h, int c) {
-    if (entryTrace())
-        logPrintf("asnSeqOf\n");
+    logEntry("asnSeqOf\n");
     AsnNode *n = currentNode(h);
     if (c == ASN_END)
         return asnPop(h);
@@ -455,8 +432,7 @@ int asnSeqOf(AsnHeader *h, int c) {
 }
 
 int asnEOC1(AsnHeader *h, int c) {
-    if (entryTrace())
-        logPrintf("asnEOC1\n");
+    logEntry("asnEOC1\n");
     if (c != 0) // also the end signal
         return ASN_MALFORMED;
     currentNode(h)->total++;

@@ -1,6 +1,6 @@
 // Logging: one function, logPrintf, carries every diagnostic of the system to up
 // to three sinks (event log, log file, console), each with its own switch.
-// Callers test logLevel themselves; logPrintf never looks at it.
+// logPrintf never looks at logLevel; the graded traces below do.
 //
 // Bounds: an event-log message is formatted into 2048 bytes and cut there (the
 // tail of a longer message is dropped); the event header into 256 bytes.
@@ -24,6 +24,32 @@ void logPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // logPrintf, then a flush of standard output, as the traces of the
 // configuration readers want.
 void logPrintfFlush(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The three grades of trace, each turned on by one more -d: failures when
+// logLevel is not 0; steps, tree dumps and hex dumps above 1; function entries
+// above 2. A test guards what takes more than one trace (a dump, a loop).
+inline bool logFailures() {
+    return logLevel != 0;
+}
+inline bool logSteps() {
+    return logLevel > 1;
+}
+inline bool logEntries() {
+    return logLevel > 2;
+}
+
+// One trace of its grade; the Flush forms then flush standard output, as
+// most traces are. They are macros so that the level is tested before any
+// call is made or any argument evaluated: the decoder traces every octet, and
+// out-of-line calls cost it a third more time at level 0. The format is
+// checked as logPrintf's.
+#define logFailure(...) (logFailures() ? logPrintf(__VA_ARGS__) : void())
+#define logStep(...) (logSteps() ? logPrintf(__VA_ARGS__) : void())
+#define logEntry(...) (logEntries() ? logPrintf(__VA_ARGS__) : void())
+#define logFailureFlush(...) (logFailures() ? logPrintfFlush(__VA_ARGS__) : void())
+#define logStepFlush(...) (logSteps() ? logPrintfFlush(__VA_ARGS__) : void())
+#define logEntryFlush(...) (logEntries() ? logPrintfFlush(__VA_ARGS__) : void())
+
 void logOpenFile(const char *name);
 int logSetFile(int on);
 int logSetEventLog(int on);

@@ -105,8 +105,7 @@ int hostSnmpTrapPort() {
 uint32_t hostGetHostAddress(const char *text) {
     if (!text)
         return HOST_NO_ADDRESS;
-    if (logLevel)
-        logPrintf("hostGetHostAddress = %s\n", text);
+    logFailure("hostGetHostAddress = %s\n", text);
     in_addr_t dotted = inet_addr(text);
     if (dotted != INADDR_NONE)
         return ntohl(dotted);
@@ -220,11 +219,10 @@ int udpSend(void *transport, const uint8_t *data, int length) {
     auto *endpoint = static_cast<UdpEndpoint *>(transport);
     if (!endpoint)
         return 1;
-    if (logLevel > 2)
-        logPrintf("udpSend:\n");
+    logEntry("udpSend:\n");
     if (length < 0 || (length > 0 && !data))
         return 1;
-    if (logLevel > 1) {
+    if (logSteps()) {
         for (int i = 0; i < length; ++i) {
             logPrintf("%02X ", data[i]);
             fflush(stdout);
@@ -249,24 +247,18 @@ int udpSend(void *transport, const uint8_t *data, int length) {
     if (sent >= 0)
         return 0;
 
-    if (logLevel) {
-        logPrintf("udpSend: Error in sendto()\n");
-        fflush(stdout);
-    }
+    logFailureFlush("udpSend: Error in sendto()\n");
     sockaddr_in local;
     socklen_t localLength = sizeof local;
     char text[INET_ADDRSTRLEN];
     if (getsockname(endpoint->socket, reinterpret_cast<sockaddr *>(&local), &localLength) != 0) {
-        if (logLevel) {
-            logPrintf("udpSend: can't getsockname()\n");
-            fflush(stdout);
-        }
-    } else if (logLevel > 1) {
+        logFailureFlush("udpSend: can't getsockname()\n");
+    } else if (logSteps()) {
         dottedText(text, local.sin_addr.s_addr);
         logPrintf("Local: address = %s, port = %d.\n", text, ntohs(local.sin_port));
         fflush(stdout);
     }
-    if (logLevel > 1) {
+    if (logSteps()) {
         dottedText(text, remote.sin_addr.s_addr);
         logPrintf("Remote: address = %s, port = %d.\n", text, ntohs(remote.sin_port));
         fflush(stdout);

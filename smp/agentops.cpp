@@ -8,10 +8,7 @@
 #include "smx/stats.h"
 
 AsnNode *smpReply(AsnNode *pdu, int32_t status, int32_t index, const AsnNode *list) {
-    if (logLevel > 2) {
-        logPrintf("smpReply:\n");
-        fflush(stdout);
-    }
+    logEntryFlush("smpReply:\n");
     if (status >= SMP_TOO_BIG && status <= SMP_GEN_ERR)
         smpStatRaise(SMP_STAT_IN_TOO_BIGS + status - SMP_TOO_BIG);
     // RFC 1157, 4.1.2: tooBig carries index 0, whichever step found the reply too big.
@@ -38,16 +35,9 @@ namespace {
 
 constexpr int NAME_MAX_OCTETS = 512; // a GetNext name, as the store takes it
 
-void trace(int above, const char *text) {
-    if (logLevel > above) {
-        logPrintf("%s", text);
-        fflush(stdout);
-    }
-}
-
 // A step trace followed by the dump of the tree it names.
 void traceTree(const char *text, AsnNode *tree) {
-    if (logLevel > 1 && text) {
+    if (text && logSteps()) {
         logPrintf("%s", text);
         asnPrint(tree, 0);
         fflush(stdout);
@@ -114,12 +104,12 @@ int32_t appendBind(AsnNode *replyList, AsnNode *vb, const StepTraces &traces) {
     int32_t status = 0;
     if (!vb) {
         status = SMP_TOO_BIG;
-        trace(0, traces.notBuilt);
+        logFailureFlush("%s", traces.notBuilt);
     } else if (asnAppend(replyList, vb) != 0) {
         status = SMP_TOO_BIG;
-        trace(0, traces.full);
+        logFailureFlush("%s", traces.full);
     } else {
-        trace(1, traces.done);
+        logStepFlush("%s", traces.done);
     }
     asnFree(vb);
     return status;
@@ -143,7 +133,7 @@ int32_t getStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
     AsnNode *value = smpAgentSide.store.get(store, asnValue(name), asnValueLength(name));
     if (!value) {
         status = SMP_NO_SUCH_NAME;
-        trace(0, "smpGetOp 1\n");
+        logFailureFlush("smpGetOp 1\n");
     } else {
         status = appendBind(replyList, requestBind(name, value),
                             {"smpGetOp 2\n", "smpGetOp 6\n", "smpGetOp 7\n"});
@@ -163,12 +153,12 @@ int32_t nextStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
     int length = asnGather(name, buffer, NAME_MAX_OCTETS);
     asnFree(name);
     if (length < 0) {
-        trace(0, "smpNextOp 0\n");
+        logFailureFlush("smpNextOp 0\n");
         return SMP_NO_SUCH_NAME;
     }
     AsnNode *value = smpAgentSide.store.next(store, buffer, &length, NAME_MAX_OCTETS);
     if (!value) {
-        trace(0, "smpNextOp 1\n"); // the end of the MIB
+        logFailureFlush("smpNextOp 1\n"); // the end of the MIB
         return SMP_NO_SUCH_NAME;
     }
     // The name is the next instance's, not the request's.
@@ -190,7 +180,7 @@ int32_t setLikeStep(SmpStoreSetFn storeOp, MibEntry *store, AsnNode *bind,
         traceTree(traces[2], value);
         status = storeOp(store, asnValue(name), asnValueLength(name), value);
         if (status == 0)
-            trace(1, traces[3]);
+            logStepFlush("%s", traces[3]);
     }
     asnFree(value);
     asnFree(name);
@@ -222,7 +212,7 @@ constexpr ReadTraces nextTraces = {"smpNextOp\n", "smpNextOp: asn:\n", "smpNextO
 // Get and GetNext: the bindings found go into a reply list of their own.
 int readOp(SmpObject *object, ApsRec *handle, AsnNode *pdu, BindStep step,
            const ReadTraces &traces) {
-    trace(2, traces.entry);
+    logEntryFlush("%s", traces.entry);
     traceTree(traces.asn, pdu);
     AsnNode *replyList = asnNewConstructed(ASN_UNIVERSAL, ASN_TAG_SEQUENCE, ASN_SEQUENCEOF);
     if (!replyList)
@@ -230,10 +220,7 @@ int readOp(SmpObject *object, ApsRec *handle, AsnNode *pdu, BindStep step,
     int32_t index = 1;
     int32_t status =
         walkBindings(pdu, smpAgentSide.store.getStore(handle), replyList, step, traces.seq, &index);
-    if (logLevel > 1) {
-        logPrintf(traces.error, status);
-        fflush(stdout);
-    }
+    logStepFlush(traces.error, status);
     traceTree(traces.rseq, replyList);
     int r = sendReply(object, handle, pdu, status, index, replyList);
     asnFree(replyList);
@@ -253,23 +240,20 @@ int smpNextOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
 // RFC 1157, 4.1.5: every binding is tested before any is set; a failure in
 // the set pass leaves the bindings before it set.
 int smpSetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
-    trace(2, "smpSetOp\n");
+    logEntryFlush("smpSetOp\n");
     traceTree("smpSetOp: asn:\n", pdu);
     MibEntry *store = smpAgentSide.store.getStore(handle);
     int32_t status = 0;
     int32_t index = 1;
     if (!smpAgentSide.store.isWritable(handle)) {
-        trace(0, "smpSetOp: Read Only\n");
+        logFailureFlush("smpSetOp: Read Only\n");
         status = SMP_READ_ONLY;
     } else {
         status = walkBindings(pdu, store, nullptr, testStep, "smpSetOp: seq:\n", &index);
         if (status == 0)
             status = walkBindings(pdu, store, nullptr, setStep, nullptr, &index);
     }
-    if (logLevel > 2) {
-        logPrintf("smpSetOp: error %d\n", status);
-        fflush(stdout);
-    }
+    logEntryFlush("smpSetOp: error %d\n", status);
     AsnNode *own = asnComponent(pdu, 4);
     int r = own ? sendReply(object, handle, pdu, status, index, own) : 1;
     asnFree(own);

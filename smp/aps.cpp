@@ -25,11 +25,6 @@ AsnNode *versionNode = nullptr; // INTEGER 0, built on first use
 ApsScheme *retiredSchemes = nullptr;
 ApsRec *retiredHandles = nullptr;
 
-void trace(const char *text) {
-    logPrintf("%s", text);
-    fflush(stdout);
-}
-
 ApsScheme *findScheme(ApsScheme *list, const char *name) {
     for (ApsScheme *s = list; s; s = s->next)
         if (std::strcmp(s->name, name) == 0)
@@ -114,10 +109,8 @@ int apsTrivialInit() {
 }
 
 ApsRec *apsNew(const char *name, const char *schemeName, void *schemeData) {
-    if (logLevel != 0) {
-        logPrintf("apsNew >>name=%s scheme=%s \n", name ? name : "", schemeName ? schemeName : "");
-        fflush(stdout);
-    }
+    logFailureFlush("apsNew >>name=%s scheme=%s \n", name ? name : "",
+                    schemeName ? schemeName : "");
     if (!name || !schemeName)
         return nullptr;
     size_t length = std::strlen(name);
@@ -147,8 +140,7 @@ ApsRec *apsNew(const char *name, const char *schemeName, void *schemeData) {
     std::memcpy(copy, name, length + 1);
     *handle = ApsRec{copy, community, scheme, schemeData, nullptr, 1, handles};
     handles = handle;
-    if (logLevel != 0)
-        trace("apsNew <<\n");
+    logFailureFlush("apsNew <<\n");
     return handle;
 }
 

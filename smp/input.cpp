@@ -16,13 +16,6 @@
 
 namespace {
 
-void failure(const char *text) {
-    if (logLevel != 0) {
-        logPrintf("%s", text);
-        fflush(stdout);
-    }
-}
-
 // The signed value of a primitive component of node; 0 when it is absent.
 int32_t componentInt(AsnNode *node, int i) {
     AsnNode *c = asnComponent(node, i);
@@ -56,10 +49,7 @@ SmpBind *smpCrackList(AsnNode *list, uint16_t *count) {
     if (!count || !list)
         return nullptr;
     *count = asnChildCount(list);
-    if (logLevel > 2) {
-        logPrintf("smpCrackList: count = %d.\n", *count);
-        fflush(stdout);
-    }
+    logEntryFlush("smpCrackList: count = %d.\n", *count);
     SmpBind *binds = smpAllocBinds(*count);
     if (!binds)
         return nullptr;
@@ -138,28 +128,19 @@ int smpTrapInput(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
 }
 
 int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t length) {
-    if (logLevel > 2) {
-        logPrintf("smpInput:\n");
-        fflush(stdout);
-    }
+    logEntryFlush("smpInput:\n");
     smpStatRaise(SMP_STAT_IN_PKTS);
     if (!object) {
-        failure("smpInput: smp = 0\n");
+        logFailureFlush("smpInput: smp = 0\n");
         return 1;
     }
     if (object->smpRecStatus != 0) {
         // A message cannot continue in a later call: a failed object stays failed.
-        if (logLevel > 2) {
-            logPrintf("smpInput: smpRecStatus = %d\n", object->smpRecStatus);
-            fflush(stdout);
-        }
+        logEntryFlush("smpInput: smpRecStatus = %d\n", object->smpRecStatus);
         return object->smpRecStatus;
     }
     if (!object->decoder) {
-        if (logLevel > 2) {
-            logPrintf("smpInput: asnNew(0)\n");
-            fflush(stdout);
-        }
+        logEntryFlush("smpInput: asnNew(0)\n");
         object->decoder = asnNew(0);
     }
 
@@ -171,7 +152,7 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
             r = asnDecode(object->decoder, octets[i]);
     // Octets after a complete message are ignored.
     if (r != ASN_COMPLETE) {
-        failure("smpInput: parse error\n");
+        logFailureFlush("smpInput: parse error\n");
         smpStatRaise(SMP_STAT_IN_ASN_PARSE_ERRS);
         object->decoder = asnFree(object->decoder);
         object->smpRecStatus = 1;
@@ -180,7 +161,7 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
 
     ApsRec *handle = apsVerify(object->decoder);
     if (!handle) {
-        failure("smpInput: apsVerify failed\n");
+        logFailureFlush("smpInput: apsVerify failed\n");
         object->decoder = asnFree(object->decoder);
         object->smpRecStatus = 1;
         return 1;
@@ -189,12 +170,12 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     // The PDU keeps the decoded block alive.
     object->decoder = asnFree(object->decoder);
     if (!pdu) {
-        failure("smpInput: apsDecode failed\n");
+        logFailureFlush("smpInput: apsDecode failed\n");
         apsFree(handle);
         object->smpRecStatus = 1;
         return 1;
     }
-    if (logLevel > 1) {
+    if (logSteps()) {
         logPrintf("smpInput: asn0\n");
         asnPrint(pdu, 0);
         fflush(stdout);
@@ -233,16 +214,13 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     apsFree(handle);
 
     if (!allowed) {
-        failure("smpInput: commVerify failed\n");
+        logFailureFlush("smpInput: commVerify failed\n");
         if (smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS) == 1)
             smpAgentSide.sendTrap(SMP_TRAP_AUTHENTICATION_FAILURE, 0, 0, nullptr);
         object->smpRecStatus = 1;
         return 1;
     }
     object->smpRecStatus = status;
-    if (logLevel > 1) {
-        logPrintf("smpInput: End\n");
-        fflush(stdout);
-    }
+    logStepFlush("smpInput: End\n");
     return status;
 }

@@ -182,8 +182,7 @@ constexpr int outCounterOfType(int32_t type) {
 } // namespace
 
 int smpRequest(SmpObject *object, const SmpPdu *record) {
-    if (logLevel > 2)
-        logPrintf("smpRequest:\n");
+    logEntry("smpRequest:\n");
     if (!object || !record)
         return 1;
     AsnNode *list = buildList(record);
@@ -200,8 +199,7 @@ int smpRequest(SmpObject *object, const SmpPdu *record) {
         pdu = buildTrap(record, list);
     }
     asnFree(list);
-    if (logLevel > 1)
-        logPrintf("result: %08" PRIXPTR "\n", reinterpret_cast<uintptr_t>(pdu));
+    logStep("result: %08" PRIXPTR "\n", reinterpret_cast<uintptr_t>(pdu));
     if (!pdu)
         return 1;
     int r = smpSend(object, record->auth, pdu);
@@ -220,7 +218,7 @@ namespace {
 // Traces the message as it goes out, hands it to the object's send function
 // and counts it; frees the message.
 int transmit(SmpObject *object, AsnNode *message, const uint8_t *octets, int16_t length) {
-    if (logLevel > 1) {
+    if (logSteps()) {
         asnPrint(message, 0);
         fflush(stdout);
         logPrintf("\n");
@@ -239,8 +237,7 @@ int transmit(SmpObject *object, AsnNode *message, const uint8_t *octets, int16_t
 } // namespace
 
 int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
-    if (logLevel > 2)
-        logPrintf("smpSend:\n");
+    logEntry("smpSend:\n");
     if (!object || !object->send)
         return 1;
     AsnNode *message = apsEncode(handle, pdu);
@@ -260,8 +257,7 @@ int smpSendFitting(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
         asnFree(message);
         return SMP_SEND_UNFIT;
     }
-    if (logLevel > 2)
-        logPrintf("smpSend:\n");
+    logEntry("smpSend:\n");
     if (!object || !object->send) {
         asnFree(message);
         return 1;

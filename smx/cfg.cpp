@@ -13,29 +13,17 @@ namespace {
 constexpr int KEY_PATH_BUFFER = 512;
 constexpr uint32_t VALUE_LIMIT = 260;
 
-void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void trace(const char *format, ...) {
-    if (logLevel < 1)
-        return;
-    char text[LOG_EVENT_BUFFER];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    logPrintf("%s", text);
-}
-
 int lookUp(const char *component, char *path, int selector, const char *entryTrace,
            const char *foundTrace) {
     path[0] = '\0';
-    trace("%s", entryTrace);
+    logFailure("%s", entryTrace);
     if (!cfgIsAdministrator())
         return 1;
     if (!GetAppKeys(selector, component, path)) {
         path[0] = '\0';
         return 1;
     }
-    trace(foundTrace, path);
+    logFailure(foundTrace, path);
     return 0;
 }
 
@@ -50,10 +38,10 @@ int failureExit(char *path, RegKey **key) {
 }
 
 int openKey(const char *keyPath, RegKey **key) {
-    trace("abPathBuffer: %s\n", keyPath);
-    trace("RegOpenKeyEx\n");
+    logFailure("abPathBuffer: %s\n", keyPath);
+    logFailure("RegOpenKeyEx\n");
     int result = regOpenKey(keyPath, key);
-    trace("lResult: %d\n", result);
+    logFailure("lResult: %d\n", result);
     return result;
 }
 
@@ -100,9 +88,9 @@ int GetAppKeys(int selector, const char *component, char *path) {
         return failureExit(path, &key);
 
     char version[VALUE_LIMIT] = "";
-    trace("RegQueryValueEx\n");
+    logFailure("RegQueryValueEx\n");
     int result = regQueryString(key, "Version", version, VALUE_LIMIT);
-    trace("lResult: %d, Version: %s\n", result, version);
+    logFailure("lResult: %d, Version: %s\n", result, version);
     if (result != REG_OK)
         return failureExit(path, &key);
 
@@ -116,17 +104,17 @@ int GetAppKeys(int selector, const char *component, char *path) {
         return failureExit(path, &key);
 
     uint32_t installed = 0;
-    trace("RegQueryValueEx\n");
+    logFailure("RegQueryValueEx\n");
     result = regQueryNumber(key, "Installed", &installed);
-    trace("lResult: %d, fInstalled: %d\n", result, static_cast<int>(installed));
+    logFailure("lResult: %d, fInstalled: %d\n", result, static_cast<int>(installed));
     if (result != REG_OK)
         return failureExit(path, &key);
 
-    trace("RegQueryValueEx\n");
+    logFailure("RegQueryValueEx\n");
     result = regQueryString(key, selector == 0 ? "etc" : "yours", path, VALUE_LIMIT);
     if (result != REG_OK)
         path[0] = '\0';
-    trace("lResult: %d, Path: %s\n", result, path);
+    logFailure("lResult: %d, Path: %s\n", result, path);
     if (result != REG_OK)
         return failureExit(path, &key);
 

@@ -155,8 +155,7 @@ void include(int *counter, const char *argument, int line, int storing, IncludeC
         return refuse("include path too long :", argument);
     if (formed == 3) // no configuration directory: the candidate does not open
         return refuse("can't access", argument);
-    if (logLevel >= 1)
-        logPrintf("defFileInsert : fileIncludeName = %s\n", path);
+    logFailure("defFileInsert : fileIncludeName = %s\n", path);
     struct stat st;
     if (stat(path, &st) == 0 && inChain(*chain, st))
         return refuse("include cycle, not read again :", path);
@@ -287,8 +286,7 @@ int defSplitLine(char *line, char **key, char **value) {
 }
 
 void defErrorFn(int line, const char *message, const char *argument) {
-    if (logLevel >= 1)
-        logPrintf("defErrorFn : (line %d) %s %s\n", line, message, argument);
+    logFailure("defErrorFn : (line %d) %s %s\n", line, message, argument);
     if (line != 0) {
         logPrintf("%s : definitions file error\n", programName);
         logPrintf("\tline %d : %s %s\n", line, message, argument);
@@ -305,12 +303,10 @@ int defFileInsert(int *counter, const char *path, FILE *file, int storing) {
 int openABFile(const char *fileString, char *openFileName, int capacity) {
     if (!openFileName || capacity <= 0)
         return -1;
-    if (logLevel >= 1) {
-        if (fileString)
-            logPrintf("fileString:%s, openFileName:%s\n", fileString, openFileName);
-        else
-            logPrintf("openFileName:%s\n", openFileName);
-    }
+    if (fileString)
+        logFailure("fileString:%s, openFileName:%s\n", fileString, openFileName);
+    else
+        logFailure("openFileName:%s\n", openFileName);
     bool storing = openFileName[0] != '\0';
     FILE *file = nullptr;
     if (storing) {
@@ -337,8 +333,8 @@ int openABFile(const char *fileString, char *openFileName, int capacity) {
         cfgSearch(
             &search, "snmp.def", CFG_FORM_DIR | CFG_FORM_ETC | CFG_FORM_BARE,
             [](CfgSearch *s, void *c) {
-                if (s->form == CFG_FORM_DIR && logLevel >= 1)
-                    logPrintf("openABFile: %s, openFileName: %s\n", s->directory, s->path);
+                if (s->form == CFG_FORM_DIR)
+                    logFailure("openABFile: %s, openFileName: %s\n", s->directory, s->path);
                 auto *ctx = static_cast<TraceContext *>(c);
                 ctx->file = fileOpen(s->path, "r");
                 return ctx->file ? 1 : 0;
@@ -367,8 +363,7 @@ int openABFile(const char *fileString, char *openFileName, int capacity) {
 }
 
 int defReadFile() {
-    if (logLevel >= 1)
-        logPrintf("defReadFile ()\n");
+    logFailure("defReadFile ()\n");
     freeTable();
     defCount = 0;
     char openFileName[DEF_PATH_MAX + 1] = "";
@@ -376,11 +371,10 @@ int defReadFile() {
     int count = openABFile(file, openFileName, DEF_PATH_MAX);
     bool failed = count < 0;
     if (failed) {
-        if (logLevel >= 1)
-            logPrintf("defReadFile : no valid definition, size = 0\n");
+        logFailure("defReadFile : no valid definition, size = 0\n");
         count = 0;
-    } else if (logLevel >= 1) {
-        logPrintf("defReadFile : file size = %d\n", count);
+    } else {
+        logFailure("defReadFile : file size = %d\n", count);
     }
     state.ownTable =
         static_cast<DefEntry *>(calloc(static_cast<size_t>(count) + 1, sizeof(DefEntry)));
@@ -395,8 +389,7 @@ int defReadFile() {
         defTable[0] = DefEntry{};
         return -1;
     }
-    if (logLevel >= 1)
-        logPrintf("from %s : \n", openFileName);
+    logFailure("from %s : \n", openFileName);
     openABFile(file, openFileName, DEF_PATH_MAX);
     defTable[defCount] = DefEntry{};
     buildIndex();

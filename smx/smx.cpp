@@ -299,12 +299,10 @@ int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const 
     long long size = static_cast<long long>(baseLength) + 12LL * count + 1;
     if (size > INT32_MAX)
         return -1;
-    if (logLevel >= 1)
-        logPrintf("smxTextAndOidToObjectId : allocated size = %d\n", static_cast<int>(size));
+    logFailure("smxTextAndOidToObjectId : allocated size = %d\n", static_cast<int>(size));
     char *work = static_cast<char *>(malloc(static_cast<size_t>(size)));
     if (!work) {
-        if (logLevel >= 1)
-            logPrintf("smxTextAndOidToObjectId : no space available\n");
+        logFailure("smxTextAndOidToObjectId : no space available\n");
         return -1;
     }
     memcpy(work, base, baseLength + 1);
@@ -312,8 +310,7 @@ int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const 
     int room = static_cast<int>(size) - pos;
     for (int i = 0; i < count; ++i) {
         if (room <= 1) {
-            if (logLevel >= 1)
-                logPrintf("smxTextAndOidToObjectId : no space for '.'\n");
+            logFailure("smxTextAndOidToObjectId : no space for '.'\n");
             free(work);
             return -1;
         }
@@ -322,8 +319,7 @@ int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const 
         // One less than the room, so the terminator always fits.
         int n = smxUnsignedToText(work + pos, room - 1, arcs[i]);
         if (n < 0) {
-            if (logLevel >= 1)
-                logPrintf("smxTextAndOidToObjectId : can't encode\n");
+            logFailure("smxTextAndOidToObjectId : can't encode\n");
             free(work);
             return -1;
         }
@@ -474,41 +470,33 @@ int smxTextToIpAddress(uint8_t *out, int capacity, const char *text) {
 int smxValueToText(char *buf, int capacity, const SmpBind *bind) {
     if (!bind)
         return -1;
-    if (logLevel >= 2)
-        logPrintf("smxValueToText: Kind %d Len %d\n", static_cast<int>(bind->kind),
-                  static_cast<int>(bind->valueLen));
+    logStep("smxValueToText: Kind %d Len %d\n", static_cast<int>(bind->kind),
+            static_cast<int>(bind->valueLen));
     // Octets that arrived in constructed form are absent: no text.
     bool octetsAbsent = !bind->value && bind->valueLen != 0;
     switch (bind->kind) {
     case SMP_KIND_INTEGER:
-        if (logLevel >= 2)
-            logPrintf("smxValueToText 0\n");
+        logStep("smxValueToText 0\n");
         if (static_cast<uint32_t>(bind->valueLen) > 4) {
-            if (logLevel >= 2)
-                logPrintf("smxValueToText 1\n");
+            logStep("smxValueToText 1\n");
             return writeWord(buf, capacity, "OVERFLOW");
         }
-        if (logLevel >= 2)
-            logPrintf("smxValueToText 2\n");
+        logStep("smxValueToText 2\n");
         return smxIntegerToText(buf, capacity, bind->number);
     case SMP_KIND_COUNTER:
     case SMP_KIND_GAUGE:
     case SMP_KIND_TIME_TICKS: {
-        if (logLevel >= 2)
-            logPrintf("smxValueToText 3\n");
+        logStep("smxValueToText 3\n");
         bool haveOctets = bind->value && bind->valueLen > 0;
         if (haveOctets && (bind->value[0] & 0x80)) {
-            if (logLevel >= 2)
-                logPrintf("smxValueToText 4\n");
+            logStep("smxValueToText 4\n");
             return writeWord(buf, capacity, "NEGATIVE");
         }
         if (haveOctets && bind->valueLen > 4 && bind->value[0] != 0) {
-            if (logLevel >= 2)
-                logPrintf("smxValueToText 5\n");
+            logStep("smxValueToText 5\n");
             return writeWord(buf, capacity, "OVERFLOW");
         }
-        if (logLevel >= 2)
-            logPrintf("smxValueToText 6\n");
+        logStep("smxValueToText 6\n");
         return smxUnsignedToText(buf, capacity, static_cast<uint32_t>(bind->number));
     }
     case SMP_KIND_OCTET_STRING:

@@ -25,11 +25,6 @@ constexpr const char *AUT_KEY = "AUTHENTICATIONTRAP";
 // The key file holds one decimal number; more than this is never needed.
 constexpr int KEY_TEXT_MAX = 64;
 
-void trace(const char *format, const char *text) {
-    if (logLevel >= 1)
-        logPrintf(format, text);
-}
-
 // One "%d" from the start of the file: blanks, a sign, digits. A number out of
 // the range of int names no segment.
 bool readSegmentId(FILE *file, int *id) {
@@ -86,7 +81,7 @@ int tryAutPlace(CfgSearch *search, void *context) {
     auto *c = static_cast<AutContext *>(context);
     bool first = search->form == CFG_FORM_DIR;
     if (first)
-        trace("authABFile: %s\n", search->path);
+        logFailure("authABFile: %s\n", search->path);
     bool taken;
     if (c->mode) {
         c->file = fileOpen(search->path, c->mode);
@@ -95,7 +90,7 @@ int tryAutPlace(CfgSearch *search, void *context) {
         taken = authFileWritable(search->path) == 1;
     }
     if (!taken)
-        trace(first ? "authABFile: %s errBad\n" : "buffer: %s errBad\n", search->path);
+        logFailure(first ? "authABFile: %s errBad\n" : "buffer: %s errBad\n", search->path);
     return taken;
 }
 
@@ -143,8 +138,7 @@ void shmLocalInit() {
 }
 
 void shminit(const char *keyFile) {
-    if (logLevel >= 1)
-        logPrintf("shminit ()\n");
+    logFailure("shminit ()\n");
     char shmDefaultFile[CFG_PATH_MAX + 1] = "";
     if (!keyFile) {
         char directory[CFG_DIR_BUFFER];
@@ -152,21 +146,19 @@ void shminit(const char *keyFile) {
         // Without a directory there is no key file to read.
         if (cfgFormPath(shmDefaultFile, found ? directory : nullptr, CFG_FORM_DIR, "snmp.shm") == 0)
             keyFile = shmDefaultFile;
-        trace("shmDefaultFile: %s\n", shmDefaultFile);
-        trace("defaultFile: %s\n", shmDefaultFile);
-        trace("fileString: %s\n", shmDefaultFile);
+        logFailure("shmDefaultFile: %s\n", shmDefaultFile);
+        logFailure("defaultFile: %s\n", shmDefaultFile);
+        logFailure("fileString: %s\n", shmDefaultFile);
     }
     uint32_t *shared = keyFile ? attachShared(keyFile) : nullptr;
     if (shared) {
-        if (logLevel >= 1)
-            logPrintf("shared memory used\n");
+        logFailure("shared memory used\n");
         smpStats = shared;
         return;
     }
     smpStats = shmLocalBlock;
     shmLocalInit();
-    if (logLevel >= 1)
-        logPrintf("local memory used\n");
+    logFailure("local memory used\n");
 }
 
 void authReadSetting(uint32_t *setting) {
@@ -177,7 +169,7 @@ void authReadSetting(uint32_t *setting) {
         [](CfgSearch *s, void *c) {
             auto *ctx = static_cast<AutContext *>(c);
             if (s->form == CFG_FORM_DIR)
-                trace("authABFile: %s\n", s->path);
+                logFailure("authABFile: %s\n", s->path);
             ctx->file = fileOpen(s->path, ctx->mode);
             return ctx->file ? 1 : 0;
         },
@@ -185,7 +177,7 @@ void authReadSetting(uint32_t *setting) {
     *setting = 1;
     if (!context.file)
         return;
-    trace("from %s : ", search.path);
+    logFailure("from %s : ", search.path);
     CfgLineReader reader;
     cfgReaderInit(&reader, context.file);
     char line[CFG_LINE_MAX + 1];
@@ -196,12 +188,12 @@ void authReadSetting(uint32_t *setting) {
             continue;
         if (strcmp(value, "disabled") == 0) {
             *setting = 2;
-            trace("%s", "Authentication trap disabled");
+            logFailure("Authentication trap disabled");
         } else if (strcmp(value, "enabled") == 0) {
             *setting = 1;
-            trace("%s", "Authentication trap enabled");
+            logFailure("Authentication trap enabled");
         }
-        trace("%s", "\n");
+        logFailure("\n");
     }
     fclose(context.file);
 }

@@ -138,7 +138,7 @@ int receiveAll(WalkResources *r, uint32_t timeout) {
             return 2;
         // A longer datagram is cut at the buffer's end and then fails to decode.
         int length = udpReceive(r->sock, datagram, WALK_DATAGRAM, nullptr, nullptr);
-        if (logLevel > 1) {
+        if (logSteps()) {
             for (int i = 0; i < length; ++i)
                 logPrintf("%02X ", datagram[i]);
             fflush(stdout);
@@ -146,10 +146,7 @@ int receiveAll(WalkResources *r, uint32_t timeout) {
         }
         smpInput(r->object, 0, datagram, static_cast<int16_t>(length));
         r->object = smpFree(r->object);
-        if (logLevel > 1) {
-            logPrintf("result: %d\n", length);
-            fflush(stdout);
-        }
+        logStepFlush("result: %d\n", length);
         if (length < 0 || walkState.done)
             return walkState.status;
     }
