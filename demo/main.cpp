@@ -1,5 +1,5 @@
 // mibagent: a small SNMP version 1 agent built from the library's agent side,
-// serving the system, interfaces and snmp groups on one UDP socket.
+// serving MIB-II (RFC 1213) from the running system on one UDP socket.
 //
 // Bounds: a datagram is at most AGENT_DATAGRAM octets (a longer one is cut
 // there and then fails to decode); -b registers at most DEMO_TEST_ROWS_MAX

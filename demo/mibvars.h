@@ -1,14 +1,11 @@
-// The demo agent's variables: the system, interfaces and snmp groups of
-// MIB-II (RFC 1213) and, as a benchmark aid, a table of test variables under
-// the default enterprise.
+// The demo agent's variables: MIB-II (agent/mib2.h) and, as a benchmark aid,
+// a table of test variables under the default enterprise.
 //
-// Bounds: writable texts (sysContact, sysName, sysLocation) hold at most
-// DEMO_TEXT_MAX octets; the test table at most DEMO_TEST_ROWS_MAX rows.
+// Bounds: the test table holds at most DEMO_TEST_ROWS_MAX rows.
 #pragma once
 
 #include <cstdint>
 
-inline constexpr int DEMO_TEXT_MAX = 255;
 inline constexpr uint32_t DEMO_TEST_ROWS_MAX = 1000000;
 
 // Registers every group in the process store (mibInit must have run);

@@ -1,14 +1,18 @@
 // Drives smpInput with arbitrary datagrams, each on a fresh protocol object,
 // with communities declared for the sender and a store of variables of every
-// kind, some writable. Every reply the engine sends must
+// kind, some writable, beside the MIB-II groups of the running system (read
+// again at most once a second, so the inputs stay fast). Every reply the engine sends must
 // decode as one complete message; every binding handed to the upcall must be
 // readable over its whole length.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "agent/comm.h"
 #include "agent/mib.h"
+#include "agent/mib2.h"
 #include "agent/trap.h"
 #include "asn/asn.h"
 #include "platform/log.h"
@@ -117,6 +121,11 @@ int readBindings(SmpObject *, SmpPdu *record) {
 }
 
 bool setUp() {
+    // A Set of snmpEnableAuthenTraps writes snmp.aut: leave none anywhere (no
+    // configuration directory, and a working directory without etc/).
+    setenv("TARNOQSNMP_REGISTRY", "/nonexistent", 1);
+    char dir[] = "/tmp/smp_input_fuzz.XXXXXX";
+    check(mkdtemp(dir) != nullptr && chdir(dir) == 0);
     logSetEventSink(discard);
     logLevel = 0;
     smpRegisterCommunityCheck(commVerify);
@@ -130,7 +139,8 @@ bool setUp() {
     community("reader", SENDER, COMM_READ);
     check(mibInit() != nullptr);
     check(mibRegister("1.3.6.1.4.1.32473.1", &fuzzOps, 0) == 0);
-    check(mibRegister("1.3.6.1.2.1.1", &fuzzOps, 0) == 0);
+    check(mibRegister("1.3.6.1.4.1.32473.2", &fuzzOps, 0) == 0);
+    check(mib2Register() == 0);
     return true;
 }
 

@@ -14,12 +14,16 @@ inline constexpr int IFS_NAME_MAX = 31;
 
 struct IfsRow {
     char name[IFS_NAME_MAX + 1];
-    uint32_t type;       // RFC 1213 ifType: 6 ethernetCsmacd, 24 softwareLoopback, 1 other
-    uint32_t mtu;        // 0 when unknown
-    uint32_t speed;      // bits per second, 0 when unknown, at most 2^32 - 1
-    uint32_t operStatus; // 1 up, 2 down
-    uint32_t inOctets, inPackets, inErrors;
-    uint32_t outOctets, outPackets, outErrors;
+    uint32_t index;  // the kernel's ifindex; the line's position (from 1) when unknown
+    uint8_t phys[8]; // hardware address, physLen octets (none for the loopback)
+    int physLen;
+    uint32_t adminStatus; // 1 up, 2 down (IFF_UP)
+    uint32_t type;        // RFC 1213 ifType: 6 ethernetCsmacd, 24 softwareLoopback, 1 other
+    uint32_t mtu;         // 0 when unknown
+    uint32_t speed;       // bits per second, 0 when unknown, at most 2^32 - 1
+    uint32_t operStatus;  // 1 up, 2 down
+    uint32_t inOctets, inPackets, inErrors, inDiscards;
+    uint32_t outOctets, outPackets, outErrors, outDiscards;
 };
 
 struct IfsTable {

@@ -1,4 +1,6 @@
-#include "demo/ifstats.h"
+#include "platform/ifstats.h"
+
+#include "platform/file.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +16,7 @@ bool readSysFile(const char *sysDir, const char *name, const char *leaf, char *b
     int n = snprintf(path, sizeof path, "%s/%s/%s", sysDir, name, leaf);
     if (n < 0 || n >= static_cast<int>(sizeof path))
         return false;
-    FILE *f = fopen(path, "r");
+    FILE *f = fileOpen(path, "r");
     if (!f)
         return false;
     bool ok = fgets(buf, cap + 1, f) != nullptr;
@@ -42,6 +44,20 @@ void completeFromSys(IfsRow *row, const char *sysDir) {
     // speed is in megabits per second; -1 or an error means unknown.
     if (readSysFile(sysDir, row->name, "speed", buf, 63) && parseUnsigned(buf, &v))
         row->speed = v >= 4295ull ? 0xFFFFFFFFu : static_cast<uint32_t>(v * 1000000ull);
+    if (readSysFile(sysDir, row->name, "ifindex", buf, 63) && parseUnsigned(buf, &v) && v > 0 &&
+        v <= 0x7FFFFFFFull)
+        row->index = static_cast<uint32_t>(v);
+    if (readSysFile(sysDir, row->name, "flags", buf, 63))
+        row->adminStatus = (strtoul(buf, nullptr, 16) & 0x1) ? 1 : 2; // IFF_UP
+    // "aa:bb:..": six octets for Ethernet; the loopback's all-zero one is none.
+    if (readSysFile(sysDir, row->name, "address", buf, 63) && row->type != 24) {
+        unsigned o[8];
+        int n = sscanf(buf, "%x:%x:%x:%x:%x:%x:%x:%x", &o[0], &o[1], &o[2], &o[3], &o[4], &o[5],
+                       &o[6], &o[7]);
+        row->physLen = n == 6 || n == 8 ? n : 0;
+        for (int i = 0; i < row->physLen; ++i)
+            row->phys[i] = static_cast<uint8_t>(o[i]);
+    }
     if (readSysFile(sysDir, row->name, "operstate", buf, 63)) {
         // The loopback reports "unknown" while up; its flags decide then.
         if (strcmp(buf, "up") == 0)
@@ -70,6 +86,7 @@ int ifsParseLine(IfsRow *row, const char *line) {
     row->name[len] = '\0';
     row->type = 1;
     row->operStatus = 2;
+    row->adminStatus = 2;
     // Receive: bytes packets errs drop fifo frame compressed multicast;
     // transmit: bytes packets errs drop fifo colls carrier compressed.
     unsigned long long f[16];
@@ -84,8 +101,11 @@ int ifsParseLine(IfsRow *row, const char *line) {
         p = end;
     }
     row->inOctets = static_cast<uint32_t>(f[0]);
-    row->inPackets = static_cast<uint32_t>(f[1]);
+    // RFC 1213 ifInUcastPkts: the multicast ones are not unicast.
+    row->inPackets = static_cast<uint32_t>(f[1] - (f[7] < f[1] ? f[7] : f[1]));
     row->inErrors = static_cast<uint32_t>(f[2]);
+    row->inDiscards = static_cast<uint32_t>(f[3]);
+    row->outDiscards = static_cast<uint32_t>(f[11]);
     row->outOctets = static_cast<uint32_t>(f[8]);
     row->outPackets = static_cast<uint32_t>(f[9]);
     row->outErrors = static_cast<uint32_t>(f[10]);
@@ -94,7 +114,7 @@ int ifsParseLine(IfsRow *row, const char *line) {
 
 int ifsRead(IfsTable *table, const char *devPath, const char *sysDir) {
     table->count = 0;
-    FILE *f = fopen(devPath, "r");
+    FILE *f = fileOpen(devPath, "r");
     if (!f)
         return -1;
     char line[LINE_MAX_CHARS + 2];
@@ -110,6 +130,7 @@ int ifsRead(IfsTable *table, const char *devPath, const char *sysDir) {
         IfsRow *row = &table->rows[table->count];
         if (ifsParseLine(row, line) != 0)
             continue; // the two header lines
+        row->index = static_cast<uint32_t>(table->count + 1);
         if (sysDir)
             completeFromSys(row, sysDir);
         ++table->count;

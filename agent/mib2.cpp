@@ -1,0 +1,761 @@
+#include "agent/mib2.h"
+
+#include "agent/mib.h"
+#include "agent/trap.h"
+#include "asn/asn.h"
+#include "asn/asx.h"
+#include "platform/ifstats.h"
+#include "platform/net.h"
+#include "platform/sysnet.h"
+#include "smx/smx.h"
+#include "smx/stats.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int INDEX_MAX = 10; // tcpConnTable's: two addresses and two ports
+
+// A table in object-identifier order: rows sorted by their index arcs, each
+// instance column.index. A group of scalars is a table of one row, index 0.
+struct Table {
+    const uint32_t *columns; // ascending
+    int columnCount;
+    int (*rows)();                         // refreshes a stale source; the row count
+    int (*index)(int row, uint32_t *arcs); // the row's index arcs and their count
+    AsnNode *(*value)(const Table *t, uint32_t column, int row);      // none: no such instance
+    int (*set)(uint32_t column, int row, AsnNode *value, bool apply); // none: read-only
+    const void *data;
+};
+
+int compareArcs(const uint32_t *a, int na, const uint32_t *b, int nb) {
+    for (int i = 0; i < na && i < nb; ++i)
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+    return na < nb ? -1 : na > nb ? 1 : 0;
+}
+
+// The first row whose index is above key (exact: equal to it), or -1.
+int findRow(const Table *t, int n, const uint32_t *key, int keyLen, bool exact) {
+    int lo = 0, hi = n;
+    uint32_t arcs[INDEX_MAX];
+    while (lo < hi) {
+        int mid = (lo + hi) / 2;
+        int c = compareArcs(arcs, t->index(mid, arcs), key, keyLen);
+        if (c < 0 || (c == 0 && !exact))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo >= n)
+        return -1;
+    if (exact && compareArcs(arcs, t->index(lo, arcs), key, keyLen) != 0)
+        return -1;
+    return lo;
+}
+
+int findColumn(const Table *t, uint32_t column) {
+    for (int i = 0; i < t->columnCount; ++i)
+        if (t->columns[i] == column)
+            return i;
+    return -1;
+}
+
+// An entry registered at a table (column 0) or at one of its columns, whose
+// instances then lack the column arc.
+struct Entry {
+    const Table *table;
+    uint32_t column;
+};
+
+// The instance as column.index, in full; false when it is not one.
+int fullInstance(const Entry *e, const uint32_t *arcs, int count, uint32_t *full) {
+    int n = 0;
+    if (e->column)
+        full[n++] = e->column;
+    if (count + n > INDEX_MAX + 1)
+        return -1;
+    for (int i = 0; i < count; ++i)
+        full[n++] = arcs[i];
+    return n;
+}
+
+AsnNode *opGet(const uint32_t *arcs, int count, uintptr_t context) {
+    const auto *e = reinterpret_cast<const Entry *>(context);
+    const Table *t = e->table;
+    uint32_t full[INDEX_MAX + 1];
+    int n = fullInstance(e, arcs, count, full);
+    if (n < 2 || findColumn(t, full[0]) < 0)
+        return nullptr;
+    int row = findRow(t, t->rows(), full + 1, n - 1, true);
+    return row < 0 ? nullptr : t->value(t, full[0], row);
+}
+
+AsnNode *opNext(uint32_t *arcs, int *count, uintptr_t context) {
+    const auto *e = reinterpret_cast<const Entry *>(context);
+    const Table *t = e->table;
+    int rows = t->rows(); // one snapshot for the whole search
+    int ci = 0, row = 0, ciLast = t->columnCount - 1;
+    if (e->column) {
+        ci = ciLast = findColumn(t, e->column);
+        if (*count > 0)
+            row = findRow(t, rows, arcs, *count > INDEX_MAX ? INDEX_MAX : *count, false);
+    } else if (*count > 0) {
+        while (ci < t->columnCount && t->columns[ci] < arcs[0])
+            ++ci;
+        if (ci < t->columnCount && t->columns[ci] == arcs[0])
+            row = findRow(t, rows, arcs + 1, std::min(*count - 1, INDEX_MAX), false);
+    }
+    // A name longer than any index was cut to INDEX_MAX arcs above: a row
+    // above the cut name is above the whole name too.
+    for (; ci >= 0 && ci <= ciLast; ++ci, row = 0) {
+        for (; row >= 0 && row < rows; ++row) {
+            AsnNode *v = t->value(t, t->columns[ci], row);
+            if (!v)
+                continue;
+            int at = 0;
+            if (!e->column)
+                arcs[at++] = t->columns[ci];
+            *count = at + t->index(row, arcs + at);
+            return v;
+        }
+    }
+    return nullptr;
+}
+
+int setOp(const uint32_t *arcs, int count, AsnNode *value, uintptr_t context, bool apply) {
+    const auto *e = reinterpret_cast<const Entry *>(context);
+    const Table *t = e->table;
+    uint32_t full[INDEX_MAX + 1];
+    int n = fullInstance(e, arcs, count, full);
+    // RFC 1157, 4.1.5: a variable that cannot be set is reported as noSuchName.
+    if (!t->set || n < 2 || findColumn(t, full[0]) < 0)
+        return SMP_NO_SUCH_NAME;
+    int row = findRow(t, t->rows(), full + 1, n - 1, true);
+    return row < 0 ? SMP_NO_SUCH_NAME : t->set(full[0], row, value, apply);
+}
+
+int opTestSet(const uint32_t *arcs, int count, AsnNode *value, uintptr_t context) {
+    return setOp(arcs, count, value, context, false);
+}
+
+int opSet(const uint32_t *arcs, int count, AsnNode *value, uintptr_t context) {
+    return setOp(arcs, count, value, context, true);
+}
+
+const MibOps tableOps = {opGet, opNext, opTestSet, opSet};
+
+// --- sources, each read again at most once a second ---
+
+Clock::time_point expiredAt{};
+bool due(Clock::time_point *at) {
+    auto now = Clock::now();
+    if (*at != Clock::time_point{} && *at > expiredAt && now - *at < std::chrono::seconds(1))
+        return false;
+    *at = now;
+    return true;
+}
+
+int oneRow() {
+    return 1;
+}
+int zeroIndex(int, uint32_t *arcs) {
+    arcs[0] = 0;
+    return 1;
+}
+int putAddress(uint32_t *arcs, uint32_t a) {
+    arcs[0] = a >> 24;
+    arcs[1] = (a >> 16) & 0xFF;
+    arcs[2] = (a >> 8) & 0xFF;
+    arcs[3] = a & 0xFF;
+    return 4;
+}
+
+// Sorts rows by index and drops rows whose index repeats an earlier one.
+template <typename Row> int sortRows(Row *rows, int n, int (*key)(const Row &, uint32_t *)) {
+    auto less = [key](const Row &a, const Row &b) {
+        uint32_t ka[INDEX_MAX], kb[INDEX_MAX];
+        int na = key(a, ka), nb = key(b, kb);
+        return compareArcs(ka, na, kb, nb) < 0;
+    };
+    std::stable_sort(rows, rows + n, less);
+    auto end = std::unique(rows, rows + n,
+                           [&](const Row &a, const Row &b) { return !less(a, b) && !less(b, a); });
+    return static_cast<int>(end - rows);
+}
+
+AsnNode *integer(int64_t v) {
+    return asxEncodeInteger(static_cast<int32_t>(v));
+}
+AsnNode *counter(uint64_t v) {
+    return asxEncodeCounter(static_cast<uint32_t>(v)); // RFC 1155 counters wrap at 2^32
+}
+AsnNode *gauge(uint32_t v) {
+    return asxEncodeGauge(v);
+}
+AsnNode *octets(const void *p, int len) {
+    return asxEncodeOctetString(static_cast<const uint8_t *>(p), len);
+}
+AsnNode *text(const char *s) {
+    return octets(s, static_cast<int>(strlen(s)));
+}
+AsnNode *nullOid() { // RFC 1213: { 0 0 } where no better identifier exists
+    static const uint8_t zeroZero[] = {0};
+    return asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, zeroZero, 1);
+}
+
+// --- system group (1.3.6.1.2.1.1) ---
+
+constexpr uint32_t systemColumns[] = {1, 2, 3, 4, 5, 6, 7};
+char sysDescr[4 * UNAME_FIELD + 16];
+uint8_t enterpriseOid[64];
+int enterpriseLen = 0;
+char sysContact[MIB2_TEXT_MAX + 1] = "root@localhost";
+char sysName[MIB2_TEXT_MAX + 1];
+char sysLocation[MIB2_TEXT_MAX + 1] = "loopback";
+const auto started = Clock::now();
+
+char *writableText(uint32_t column) {
+    return column == 4 ? sysContact : column == 5 ? sysName : column == 6 ? sysLocation : nullptr;
+}
+
+AsnNode *systemValue(const Table *, uint32_t column, int) {
+    switch (column) {
+    case 1:
+        return text(sysDescr);
+    case 2:
+        return asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, enterpriseOid, enterpriseLen);
+    case 3: {
+        auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+        return asxEncodeTimeTicks(static_cast<uint32_t>(ms / 10));
+    }
+    case 7:
+        return integer(72); // applications and end-to-end
+    default:
+        return text(writableText(column));
+    }
+}
+
+int systemSet(uint32_t column, int, AsnNode *value, bool apply) {
+    char *into = writableText(column);
+    if (!into)
+        return SMP_NO_SUCH_NAME;
+    if (asnClass(value) != ASN_UNIVERSAL || asnTag(value) != ASN_TAG_OCTETS ||
+        asnValueLength(value) < 0 || asnValueLength(value) > MIB2_TEXT_MAX)
+        return SMP_BAD_VALUE;
+    if (!apply)
+        return SMP_NO_ERROR;
+    uint8_t got[MIB2_TEXT_MAX + 1];
+    int n = asnGather(value, got, MIB2_TEXT_MAX);
+    if (n < 0)
+        return SMP_BAD_VALUE;
+    memcpy(into, got, static_cast<size_t>(n));
+    into[n] = '\0'; // an embedded NUL cuts the text: it is a DisplayString
+    return SMP_NO_ERROR;
+}
+
+const Table systemTable = {systemColumns, 7, oneRow, zeroIndex, systemValue, systemSet, nullptr};
+
+// --- interfaces group (1.3.6.1.2.1.2), rows by ifIndex ---
+
+IfsTable interfaces;
+Clock::time_point interfacesRead;
+
+int interfaceRows() {
+    if (due(&interfacesRead)) {
+        if (ifsRead(&interfaces, "/proc/net/dev", "/sys/class/net") < 0)
+            interfaces.count = 0;
+        interfaces.count = sortRows<IfsRow>(interfaces.rows, interfaces.count,
+                                            [](const IfsRow &r, uint32_t *arcs) {
+                                                arcs[0] = r.index;
+                                                return 1;
+                                            });
+    }
+    return interfaces.count;
+}
+
+int interfaceIndex(int row, uint32_t *arcs) {
+    arcs[0] = interfaces.rows[row].index;
+    return 1;
+}
+
+constexpr uint32_t ifNumberColumns[] = {1};
+AsnNode *ifNumberValue(const Table *, uint32_t, int) {
+    return integer(interfaceRows());
+}
+const Table ifNumberTable = {ifNumberColumns, 1,       oneRow, zeroIndex,
+                             ifNumberValue,   nullptr, nullptr};
+
+// ifLastChange (9), ifInNUcastPkts (12), ifInUnknownProtos (15), ifOutNUcastPkts
+// (18) and ifOutQLen (21) have no source in Linux.
+constexpr uint32_t ifColumns[] = {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 13, 14, 16, 17, 19, 20, 22};
+
+AsnNode *ifValue(const Table *, uint32_t column, int row) {
+    const IfsRow &r = interfaces.rows[row];
+    switch (column) {
+    case 1:
+        return integer(r.index);
+    case 2:
+        return text(r.name);
+    case 3:
+        return integer(r.type);
+    case 4:
+        return integer(r.mtu);
+    case 5:
+        return gauge(r.speed);
+    case 6:
+        return octets(r.phys, r.physLen);
+    case 7:
+        return integer(r.adminStatus);
+    case 8:
+        return integer(r.operStatus);
+    case 10:
+        return counter(r.inOctets);
+    case 11:
+        return counter(r.inPackets);
+    case 13:
+        return counter(r.inDiscards);
+    case 14:
+        return counter(r.inErrors);
+    case 16:
+        return counter(r.outOctets);
+    case 17:
+        return counter(r.outPackets);
+    case 19:
+        return counter(r.outDiscards);
+    case 20:
+        return counter(r.outErrors);
+    case 22:
+        return nullOid();
+    default:
+        return nullptr;
+    }
+}
+
+const Table ifTable = {ifColumns,     static_cast<int>(std::size(ifColumns)),
+                       interfaceRows, interfaceIndex,
+                       ifValue,       nullptr,
+                       nullptr};
+
+// --- protocol counters of /proc/net/snmp: ip, icmp, tcp, udp scalars ---
+
+enum Kind : uint8_t { INTEGER, COUNTER, GAUGE };
+struct Counted {
+    uint32_t column;
+    const char *field;
+    Kind kind;
+};
+struct Protocol {
+    SnetCounters SnetProtocols::*line;
+    const Counted *objects;
+    int count;
+    uint32_t columns[32];
+};
+
+SnetProtocols protocols;
+int64_t reasmTimeout = -1;
+Clock::time_point protocolsRead;
+
+int protocolRows() {
+    if (due(&protocolsRead)) {
+        if (snetReadProtocols(&protocols, "/proc/net/snmp") != 0)
+            protocols = SnetProtocols{};
+        // RFC 1213's ipReasmTimeout is the time a fragment is held, in
+        // seconds; /proc/net/snmp's ReasmTimeout counts timeouts instead.
+        if (!snetReadNumber("/proc/sys/net/ipv4/ipfrag_time", &reasmTimeout))
+            reasmTimeout = -1;
+    }
+    return 1;
+}
+
+AsnNode *protocolValue(const Table *t, uint32_t column, int) {
+    const auto *p = static_cast<const Protocol *>(t->data);
+    for (int i = 0; i < p->count; ++i) {
+        const Counted &o = p->objects[i];
+        if (o.column != column)
+            continue;
+        int64_t v = 0;
+        if (!o.field) {
+            if (reasmTimeout < 0)
+                return nullptr;
+            v = reasmTimeout;
+        } else if (!snetField(&(protocols.*p->line), o.field, &v)) {
+            return nullptr;
+        }
+        return o.kind == INTEGER ? integer(v)
+               : o.kind == GAUGE ? gauge(static_cast<uint32_t>(v))
+                                 : counter(static_cast<uint64_t>(v));
+    }
+    return nullptr;
+}
+
+// ipRoutingDiscards (23) has no source in Linux.
+constexpr Counted ipObjects[] = {
+    {1, "Forwarding", INTEGER},      {2, "DefaultTTL", INTEGER},   {3, "InReceives", COUNTER},
+    {4, "InHdrErrors", COUNTER},     {5, "InAddrErrors", COUNTER}, {6, "ForwDatagrams", COUNTER},
+    {7, "InUnknownProtos", COUNTER}, {8, "InDiscards", COUNTER},   {9, "InDelivers", COUNTER},
+    {10, "OutRequests", COUNTER},    {11, "OutDiscards", COUNTER}, {12, "OutNoRoutes", COUNTER},
+    {13, nullptr, INTEGER},          {14, "ReasmReqds", COUNTER},  {15, "ReasmOKs", COUNTER},
+    {16, "ReasmFails", COUNTER},     {17, "FragOKs", COUNTER},     {18, "FragFails", COUNTER},
+    {19, "FragCreates", COUNTER},
+};
+constexpr Counted icmpObjects[] = {
+    {1, "InMsgs", COUNTER},           {2, "InErrors", COUNTER},
+    {3, "InDestUnreachs", COUNTER},   {4, "InTimeExcds", COUNTER},
+    {5, "InParmProbs", COUNTER},      {6, "InSrcQuenchs", COUNTER},
+    {7, "InRedirects", COUNTER},      {8, "InEchos", COUNTER},
+    {9, "InEchoReps", COUNTER},       {10, "InTimestamps", COUNTER},
+    {11, "InTimestampReps", COUNTER}, {12, "InAddrMasks", COUNTER},
+    {13, "InAddrMaskReps", COUNTER},  {14, "OutMsgs", COUNTER},
+    {15, "OutErrors", COUNTER},       {16, "OutDestUnreachs", COUNTER},
+    {17, "OutTimeExcds", COUNTER},    {18, "OutParmProbs", COUNTER},
+    {19, "OutSrcQuenchs", COUNTER},   {20, "OutRedirects", COUNTER},
+    {21, "OutEchos", COUNTER},        {22, "OutEchoReps", COUNTER},
+    {23, "OutTimestamps", COUNTER},   {24, "OutTimestampReps", COUNTER},
+    {25, "OutAddrMasks", COUNTER},    {26, "OutAddrMaskReps", COUNTER},
+};
+constexpr Counted tcpObjects[] = {
+    {1, "RtoAlgorithm", INTEGER}, {2, "RtoMin", INTEGER},      {3, "RtoMax", INTEGER},
+    {4, "MaxConn", INTEGER},      {5, "ActiveOpens", COUNTER}, {6, "PassiveOpens", COUNTER},
+    {7, "AttemptFails", COUNTER}, {8, "EstabResets", COUNTER}, {9, "CurrEstab", GAUGE},
+    {10, "InSegs", COUNTER},      {11, "OutSegs", COUNTER},    {12, "RetransSegs", COUNTER},
+    {14, "InErrs", COUNTER},      {15, "OutRsts", COUNTER},
+};
+constexpr Counted udpObjects[] = {
+    {1, "InDatagrams", COUNTER},
+    {2, "NoPorts", COUNTER},
+    {3, "InErrors", COUNTER},
+    {4, "OutDatagrams", COUNTER},
+};
+
+template <size_t N>
+Protocol protocol(SnetCounters SnetProtocols::*line, const Counted (&objects)[N]) {
+    Protocol p{line, objects, static_cast<int>(N), {}};
+    for (size_t i = 0; i < N; ++i)
+        p.columns[i] = objects[i].column;
+    return p;
+}
+
+const Protocol ipProtocol = protocol(&SnetProtocols::ip, ipObjects);
+const Protocol icmpProtocol = protocol(&SnetProtocols::icmp, icmpObjects);
+const Protocol tcpProtocol = protocol(&SnetProtocols::tcp, tcpObjects);
+const Protocol udpProtocol = protocol(&SnetProtocols::udp, udpObjects);
+
+Table protocolTable(const Protocol &p) {
+    return {p.columns, p.count, protocolRows, zeroIndex, protocolValue, nullptr, &p};
+}
+const Table ipTable = protocolTable(ipProtocol);
+const Table icmpTable = protocolTable(icmpProtocol);
+const Table tcpTable = protocolTable(tcpProtocol);
+const Table udpTable = protocolTable(udpProtocol);
+
+// --- ipAddrTable (1.3.6.1.2.1.4.20), rows by address ---
+
+SnetAddress addresses[MIB2_ROWS_MAX];
+int addressCount = 0;
+Clock::time_point addressesRead;
+
+int addressKey(const SnetAddress &r, uint32_t *arcs) {
+    return putAddress(arcs, r.address);
+}
+int addressRows() {
+    if (due(&addressesRead)) {
+        addressCount = std::max(0, snetReadAddresses(addresses, MIB2_ROWS_MAX));
+        addressCount = sortRows(addresses, addressCount, addressKey);
+    }
+    return addressCount;
+}
+int addressIndex(int row, uint32_t *arcs) {
+    return addressKey(addresses[row], arcs);
+}
+constexpr uint32_t addrColumns[] = {1, 2, 3, 4, 5};
+AsnNode *addrValue(const Table *, uint32_t column, int row) {
+    const SnetAddress &r = addresses[row];
+    switch (column) {
+    case 1:
+        return asxEncodeIpAddress(r.address);
+    case 2:
+        return integer(r.ifIndex);
+    case 3:
+        return asxEncodeIpAddress(r.netmask);
+    case 4:
+        return integer(r.broadcast ? 1 : 0); // RFC 1213: the broadcast's host bits are all ones
+    case 5:
+        return integer(65535); // the largest datagram Linux reassembles
+    default:
+        return nullptr;
+    }
+}
+const Table addrTable = {addrColumns, 5, addressRows, addressIndex, addrValue, nullptr, nullptr};
+
+// --- ipRouteTable (1.3.6.1.2.1.4.21), rows by destination ---
+
+SnetRoute routes[MIB2_ROWS_MAX];
+int routeCount = 0;
+Clock::time_point routesRead;
+
+int routeKey(const SnetRoute &r, uint32_t *arcs) {
+    return putAddress(arcs, r.dest);
+}
+int routeRows() {
+    if (due(&routesRead)) {
+        routeCount = std::max(0, snetReadRoutes(routes, MIB2_ROWS_MAX, "/proc/net/route"));
+        // One route per destination: the one of least metric.
+        std::stable_sort(routes, routes + routeCount, [](const SnetRoute &a, const SnetRoute &b) {
+            return a.metric < b.metric;
+        });
+        routeCount = sortRows(routes, routeCount, routeKey);
+    }
+    return routeCount;
+}
+int routeIndex(int row, uint32_t *arcs) {
+    return routeKey(routes[row], arcs);
+}
+// ipRouteAge (10) has no source in Linux.
+constexpr uint32_t routeColumns[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13};
+AsnNode *routeValue(const Table *, uint32_t column, int row) {
+    const SnetRoute &r = routes[row];
+    constexpr uint32_t RTF_GATEWAY = 0x2, RTF_DYNAMIC = 0x10, RTF_MODIFIED = 0x20;
+    switch (column) {
+    case 1:
+        return asxEncodeIpAddress(r.dest);
+    case 2:
+        return integer(r.ifIndex);
+    case 3:
+        return integer(r.metric);
+    case 4:
+    case 5:
+    case 6:
+    case 12:
+        return integer(-1); // RFC 1213: a metric not used
+    case 7:
+        return asxEncodeIpAddress(r.gateway);
+    case 8:
+        return integer(r.flags & RTF_GATEWAY ? 4 : 3); // indirect, direct
+    case 9:
+        return integer(r.flags & (RTF_DYNAMIC | RTF_MODIFIED) ? 4 : 2); // icmp, local
+    case 11:
+        return asxEncodeIpAddress(r.mask);
+    case 13:
+        return nullOid();
+    default:
+        return nullptr;
+    }
+}
+const Table routeTable = {routeColumns, 12, routeRows, routeIndex, routeValue, nullptr, nullptr};
+
+// --- the ARP cache: ipNetToMediaTable (4.22) and atTable (3.1), rows by
+// ifIndex and address ---
+
+SnetArp arps[MIB2_ROWS_MAX];
+int arpCount = 0;
+Clock::time_point arpRead;
+
+int arpRows() {
+    if (due(&arpRead)) {
+        int n = std::max(0, snetReadArp(arps, MIB2_ROWS_MAX, "/proc/net/arp"));
+        int kept = 0;
+        for (int i = 0; i < n; ++i) // an incomplete entry (flags 0) maps nothing yet
+            if (arps[i].flags & 0x2)
+                arps[kept++] = arps[i];
+        arpCount = sortRows<SnetArp>(arps, kept, [](const SnetArp &r, uint32_t *arcs) {
+            arcs[0] = r.ifIndex;
+            return 1 + putAddress(arcs + 1, r.address);
+        });
+    }
+    return arpCount;
+}
+int netToMediaIndex(int row, uint32_t *arcs) {
+    arcs[0] = arps[row].ifIndex;
+    return 1 + putAddress(arcs + 1, arps[row].address);
+}
+int atIndex(int row, uint32_t *arcs) {
+    arcs[0] = arps[row].ifIndex;
+    arcs[1] = 1; // RFC 1213: atNetAddress is a NetworkAddress, type ip (1)
+    return 2 + putAddress(arcs + 2, arps[row].address);
+}
+constexpr uint32_t netToMediaColumns[] = {1, 2, 3, 4};
+AsnNode *netToMediaValue(const Table *, uint32_t column, int row) {
+    const SnetArp &r = arps[row];
+    switch (column) {
+    case 1:
+        return integer(r.ifIndex);
+    case 2:
+        return octets(r.phys, r.physLen);
+    case 3:
+        return asxEncodeIpAddress(r.address);
+    case 4:
+        return integer(r.flags & 0x4 ? 4 : 3); // static (ATF_PERM), dynamic
+    default:
+        return nullptr;
+    }
+}
+const Table netToMediaTable = {netToMediaColumns, 4,       arpRows, netToMediaIndex,
+                               netToMediaValue,   nullptr, nullptr};
+constexpr uint32_t atColumns[] = {1, 2, 3};
+const Table atTable = {atColumns, 3, arpRows, atIndex, netToMediaValue, nullptr, nullptr};
+
+// --- tcpConnTable (6.13) and udpTable (7.5) ---
+
+SnetSocket tcpSockets[MIB2_ROWS_MAX], udpSockets[MIB2_ROWS_MAX];
+int tcpCount = 0, udpCount = 0;
+Clock::time_point tcpRead, udpRead;
+
+int tcpKey(const SnetSocket &r, uint32_t *arcs) {
+    putAddress(arcs, r.localAddress);
+    arcs[4] = r.localPort;
+    putAddress(arcs + 5, r.remoteAddress);
+    arcs[9] = r.remotePort;
+    return 10;
+}
+int udpKey(const SnetSocket &r, uint32_t *arcs) {
+    putAddress(arcs, r.localAddress);
+    arcs[4] = r.localPort;
+    return 5;
+}
+int tcpRows() {
+    if (due(&tcpRead)) {
+        tcpCount = std::max(0, snetReadSockets(tcpSockets, MIB2_ROWS_MAX, "/proc/net/tcp"));
+        tcpCount = sortRows(tcpSockets, tcpCount, tcpKey);
+    }
+    return tcpCount;
+}
+int udpRows() {
+    if (due(&udpRead)) {
+        udpCount = std::max(0, snetReadSockets(udpSockets, MIB2_ROWS_MAX, "/proc/net/udp"));
+        udpCount = sortRows(udpSockets, udpCount, udpKey);
+    }
+    return udpCount;
+}
+int tcpIndex(int row, uint32_t *arcs) {
+    return tcpKey(tcpSockets[row], arcs);
+}
+int udpIndex(int row, uint32_t *arcs) {
+    return udpKey(udpSockets[row], arcs);
+}
+// The kernel's states 1 (ESTABLISHED) to 11 (CLOSING) as RFC 1213's tcpConnState.
+constexpr std::array<int, 12> tcpStates = {0, 5, 3, 4, 6, 7, 11, 1, 8, 9, 2, 10};
+constexpr uint32_t tcpConnColumns[] = {1, 2, 3, 4, 5};
+AsnNode *tcpConnValue(const Table *, uint32_t column, int row) {
+    const SnetSocket &r = tcpSockets[row];
+    switch (column) {
+    case 1:
+        return r.state > 0 && r.state < 12 ? integer(tcpStates[static_cast<size_t>(r.state)])
+                                           : nullptr;
+    case 2:
+        return asxEncodeIpAddress(r.localAddress);
+    case 3:
+        return integer(r.localPort);
+    case 4:
+        return asxEncodeIpAddress(r.remoteAddress);
+    case 5:
+        return integer(r.remotePort);
+    default:
+        return nullptr;
+    }
+}
+const Table tcpConnTable = {tcpConnColumns, 5, tcpRows, tcpIndex, tcpConnValue, nullptr, nullptr};
+constexpr uint32_t udpColumns[] = {1, 2};
+AsnNode *udpValue(const Table *, uint32_t column, int row) {
+    const SnetSocket &r = udpSockets[row];
+    return column == 1 ? asxEncodeIpAddress(r.localAddress) : integer(r.localPort);
+}
+const Table udpConnTable = {udpColumns, 2, udpRows, udpIndex, udpValue, nullptr, nullptr};
+
+// --- snmp group (1.3.6.1.2.1.11): the engine's statistics block ---
+
+constexpr uint32_t snmpColumns[] = {1,  2,  3,  4,  5,  6,  8,  9,  10, 11, 12, 13, 14, 15,
+                                    16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30};
+
+AsnNode *snmpValue(const Table *, uint32_t column, int) {
+    uint32_t v = smpStatRead(static_cast<int>(column));
+    return column == SMP_STAT_ENABLE_AUTHEN_TRAPS ? integer(v) : counter(v);
+}
+
+// snmpEnableAuthenTraps: enabled (1) or disabled (2), kept in "snmp.aut" so
+// that it outlives the agent.
+int snmpSet(uint32_t column, int, AsnNode *value, bool apply) {
+    if (column != SMP_STAT_ENABLE_AUTHEN_TRAPS)
+        return SMP_NO_SUCH_NAME;
+    int32_t v = 0;
+    if (asxDecodeInteger(value, &v) != 0 || (v != 1 && v != 2))
+        return SMP_BAD_VALUE;
+    if (!apply)
+        return authCheckWritable() == 0 ? SMP_NO_ERROR : SMP_GEN_ERR;
+    if (authWriteSetting(static_cast<uint32_t>(v)) != 0)
+        return SMP_GEN_ERR;
+    smpStatWrite(SMP_STAT_ENABLE_AUTHEN_TRAPS, static_cast<uint32_t>(v));
+    return SMP_NO_ERROR;
+}
+
+const Table snmpTable = {snmpColumns, 28, oneRow, zeroIndex, snmpValue, snmpSet, nullptr};
+
+// --- registration ---
+
+struct Registration {
+    const char *name;
+    const Table *table;
+    bool perColumn; // registered column by column, beside tables of the group
+};
+const Registration registrations[] = {
+    {"1.3.6.1.2.1.1", &systemTable, false},
+    {"1.3.6.1.2.1.2", &ifNumberTable, true},
+    {"1.3.6.1.2.1.2.2.1", &ifTable, false},
+    {"1.3.6.1.2.1.3.1.1", &atTable, false},
+    {"1.3.6.1.2.1.4", &ipTable, true},
+    {"1.3.6.1.2.1.4.20.1", &addrTable, false},
+    {"1.3.6.1.2.1.4.21.1", &routeTable, false},
+    {"1.3.6.1.2.1.4.22.1", &netToMediaTable, false},
+    {"1.3.6.1.2.1.5", &icmpTable, false},
+    {"1.3.6.1.2.1.6", &tcpTable, true},
+    {"1.3.6.1.2.1.6.13.1", &tcpConnTable, false},
+    {"1.3.6.1.2.1.7", &udpTable, true},
+    {"1.3.6.1.2.1.7.5.1", &udpConnTable, false},
+    {"1.3.6.1.2.1.11", &snmpTable, false},
+};
+std::array<Entry, 128> entries;
+size_t entryCount = 0;
+
+int registerEntry(const char *name, const Table *table, uint32_t column) {
+    if (entryCount >= entries.size())
+        return 1;
+    Entry *e = &entries[entryCount++];
+    *e = {table, column};
+    return mibRegister(name, &tableOps, reinterpret_cast<uintptr_t>(e)) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int mib2Register() {
+    UnameRec u{};
+    net::uname(&u);
+    snprintf(sysDescr, sizeof sysDescr, "Linux %s %s %s", u.nodeName, u.version, u.machine);
+    if (hostGetLocalName(sysName, MIB2_TEXT_MAX) < 0)
+        snprintf(sysName, sizeof sysName, "%s", u.nodeName);
+    enterpriseLen = smxTextToObjectId(enterpriseOid, sizeof enterpriseOid, TRAP_DEFAULT_ENTERPRISE);
+    if (enterpriseLen < 0)
+        enterpriseLen = 0;
+    int failed = 0;
+    for (const Registration &r : registrations) {
+        if (!r.perColumn) {
+            failed += registerEntry(r.name, r.table, 0);
+            continue;
+        }
+        for (int i = 0; i < r.table->columnCount; ++i) {
+            char name[64];
+            snprintf(name, sizeof name, "%s.%u", r.name, r.table->columns[i]);
+            failed += registerEntry(name, r.table, r.table->columns[i]);
+        }
+    }
+    return failed;
+}
+
+void mib2Expire() {
+    expiredAt = Clock::now();
+}

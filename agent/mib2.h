@@ -1,0 +1,25 @@
+// The MIB-II variables of RFC 1213 read from the running Linux system: the
+// system, interfaces, at, ip, icmp, tcp, udp and snmp groups with their
+// tables (IPv4 only). Each source (/proc/net/snmp, /proc/net/dev with
+// /sys/class/net, /proc/net/route, /proc/net/arp, /proc/net/tcp,
+// /proc/net/udp, the interface addresses) is read again at most once a second;
+// a table is a snapshot sorted by its index, so GetNext never goes back.
+//
+// Writable: sysContact, sysName and sysLocation (DisplayString of at most
+// MIB2_TEXT_MAX octets, kept in the process) and snmpEnableAuthenTraps (1 or
+// 2, written to "snmp.aut" and applied at once). Nothing else is.
+//
+// Bounds: MIB2_ROWS_MAX rows per table; more are left out.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int MIB2_TEXT_MAX = 255;
+inline constexpr int MIB2_ROWS_MAX = 4096;
+
+// Registers every group in the process store (mibInit must have run); 0 on
+// success, else the number of registrations that failed.
+int mib2Register();
+
+// Makes every source stale, so that the next request reads it again.
+void mib2Expire();
