@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -54,10 +56,18 @@ ProcessResult netsnmp(const std::string &tool, int port, std::vector<std::string
     return runProcess(argv, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 60);
 }
 
+// snmpwalk -On lines as name -> "TYPE: value"; a value that spans lines goes on.
 Values walk(int port, const std::string &oid) {
     Values v;
-    for (const auto &e : parseSnmpwalk(netsnmp("snmpwalk", port, {oid}).out))
-        v[e.name] = e.type + ": " + e.value;
+    std::istringstream in(netsnmp("snmpwalk", port, {oid}).out);
+    std::string last;
+    for (std::string line; std::getline(in, line);) {
+        size_t eq = line.find(" = ");
+        if (line.rfind(".", 0) == 0 && eq != std::string::npos)
+            v[last = line.substr(1, eq - 1)] = line.substr(eq + 3);
+        else if (!last.empty() && line.rfind("End of MIB", 0) != 0)
+            v[last] += "\n" + line;
+    }
     return v;
 }
 
