@@ -66,19 +66,6 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Reads one sub-identifier at oid[*pos]: octets up to one without bit 8, or to
-// the end of the data (a cut-off sub-identifier is used as far as it was read).
-uint32_t readSubId(const uint8_t *oid, int length, int *pos) {
-    uint32_t value = 0;
-    while (*pos < length) {
-        uint8_t octet = oid[(*pos)++];
-        value = (value << 7) | (octet & 0x7Fu);
-        if (!(octet & 0x80))
-            break;
-    }
-    return value;
-}
-
 // The dotted conversion's output side: octets written and room left.
 struct OidWriter {
     uint8_t *out;
@@ -263,7 +250,7 @@ int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length
         return -1;
     int pos = 0;
     int at = 0;
-    uint32_t x = readSubId(oid, length, &at);
+    uint32_t x = smxReadSubId(oid, length, &at);
     uint32_t firstArc = x / 40u;
     if (firstArc > 2)
         firstArc = 2;
@@ -271,7 +258,7 @@ int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length
         !appendDecimal(buf, capacity, &pos, x - 40u * firstArc))
         return -1;
     while (at < length) {
-        uint32_t subId = readSubId(oid, length, &at);
+        uint32_t subId = smxReadSubId(oid, length, &at);
         if (!appendChar(buf, capacity, &pos, '.') || !appendDecimal(buf, capacity, &pos, subId))
             return -1;
     }
@@ -338,7 +325,7 @@ int smxObjectIdToSubIds(uint32_t *subIds, int maxCount, const uint8_t *oid, int 
     int stored = 0;
     int at = 0;
     while (at < length && stored < maxCount)
-        subIds[stored++] = readSubId(oid, length, &at);
+        subIds[stored++] = smxReadSubId(oid, length, &at);
     return stored;
 }
 
@@ -562,4 +549,15 @@ int smxTextToValue(SmpBind *bind, const char *text) {
     default:
         return -1;
     }
+}
+
+uint32_t smxReadSubId(const uint8_t *oid, int length, int *pos) {
+    uint32_t value = 0;
+    while (*pos < length) {
+        uint8_t octet = oid[(*pos)++];
+        value = (value << 7) | (octet & 0x7Fu);
+        if (!(octet & 0x80))
+            break;
+    }
+    return value;
 }

@@ -81,6 +81,10 @@ int smxNumericToObjectId(uint8_t *out, int capacity, const char *text);
 // Encoded identifier to text with the longest defined name substituted.
 int smxObjectIdToText(char *buf, int capacity, const uint8_t *oid, int length);
 // Encoded identifier to dotted decimal.
+// Reads one sub-identifier at oid[*pos] and moves *pos past it: octets up to
+// one without bit 8, or to the end of the data (a cut-off sub-identifier is
+// used as far as it was read).
+uint32_t smxReadSubId(const uint8_t *oid, int length, int *pos);
 int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length);
 // Base text followed by further arcs, to encoded identifier.
 int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const uint32_t *arcs,

@@ -12,19 +12,6 @@
 
 namespace {
 
-// One sub-identifier in base 128 from oid[*at], advancing *at past it: up to
-// and including the first octet without the continuation bit, or to the end.
-uint32_t nextSubId(const uint8_t *oid, int length, int *at) {
-    uint32_t value = 0;
-    while (*at < length) {
-        uint8_t octet = oid[(*at)++];
-        value = (value << 7) | (octet & 0x7Fu);
-        if (!(octet & 0x80))
-            break;
-    }
-    return value;
-}
-
 // True when name a is greater than name b in object-identifier order, by the
 // values of their sub-identifiers, decoded side by side; false when either is
 // no name. Unlike the store's order (mibCompare), which compares encodings, a
@@ -37,8 +24,8 @@ bool oidGreater(const uint8_t *a, int aLen, const uint8_t *b, int bLen) {
     int i = 0;
     int j = 0;
     while (i < aLen && j < bLen) {
-        uint32_t x = nextSubId(a, aLen, &i);
-        uint32_t y = nextSubId(b, bLen, &j);
+        uint32_t x = smxReadSubId(a, aLen, &i);
+        uint32_t y = smxReadSubId(b, bLen, &j);
         if (x != y)
             return x > y;
     }
