@@ -1,5 +1,5 @@
-// The MIB store: mibCompare's order, the store against a map of names, and
-// its refusals and bounds.
+// The MIB store against a map of names (which holds mibCompare's order:
+// arcs of one to five octets, prefixes), and its refusals and bounds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -84,38 +84,6 @@ std::pair<Oid, int> next(MibEntry *store, const Oid &start, int size = MIB_OID_M
     int value = intOf(mibNext(store, buffer.data(), &length, size));
     buffer.resize(value < 0 ? 0 : static_cast<size_t>(length));
     return {buffer, value};
-}
-
-// Object-identifier order, not octet order, wherever a sub-identifier needs
-// more than one octet; plain octet order with prefix matching otherwise.
-TEST(MibCompare, OrdersBySubIdentifier) {
-    struct Case {
-        const char *entry, *key;
-        int expected;
-    } cases[] = {
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.1", 0},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.1.1.0", 0},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1", AVL_LEFT},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.0.5", AVL_LEFT},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.2", AVL_RIGHT},
-        {"1.3.6.1.4.1.8072", "1.3.6.1.4.1.20000", AVL_RIGHT},
-        {"1.3.6.1.4.1.20000", "1.3.6.1.4.1.8072", AVL_LEFT},
-        {"1.3.6.1.4.1.200", "1.3.6.1.4.1.127", AVL_LEFT},
-        {"1.3.6.1.4.1.127", "1.3.6.1.4.1.200", AVL_RIGHT},
-        {"1.3.6.1.4.1.128", "1.3.6.1.4.1.255", AVL_RIGHT},
-        {"1.3.6.1.4.1.16384", "1.3.6.1.4.1.2000000", AVL_RIGHT},
-        {"1.3.6.1.4.1.16384", "1.3.6.1.4.1.16383.9", AVL_LEFT},
-        {"1.3.6.1.4.1.300", "1.3.6.1.4.1.300.1", 0},
-        {"1.3.6.1.4.1.300", "1.3.6.1.4.1.2", AVL_LEFT},
-    };
-    for (const Case &c : cases) {
-        MibEntry entry{};
-        Oid oid = enc(c.entry), key = enc(c.key);
-        entry.oidLen = len(oid);
-        std::memcpy(entry.oid, oid.data(), oid.size());
-        EXPECT_EQ(mibCompare(&entry, key.data(), len(key)), c.expected)
-            << c.entry << " against " << c.key;
-    }
 }
 
 Arcs randomArcs(std::mt19937 &rng, int minDepth, int maxDepth) {
