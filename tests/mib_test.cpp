@@ -26,10 +26,9 @@ Oid enc(const char *text) {
     out.resize(static_cast<size_t>(std::max(0, smxTextToObjectId(out.data(), MIB_OID_MAX, text))));
     return out;
 }
-Oid enc(const Arcs &arcs) {
+Oid enc(const Arcs &a) {
     Oid out(MIB_OID_MAX);
-    int n =
-        smxSubIdsToObjectId(out.data(), MIB_OID_MAX, arcs.data(), static_cast<int>(arcs.size()));
+    int n = smxSubIdsToObjectId(out.data(), MIB_OID_MAX, a.data(), static_cast<int>(a.size()));
     out.resize(static_cast<size_t>(std::max(0, n)));
     return out;
 }
@@ -109,8 +108,7 @@ TEST(MibModel, AgreesWithAMapOfNames) {
         std::vector<std::unique_ptr<Rows>> entries;
         std::map<Arcs, int> model;
         for (int i = 0, number = 0; i < 400; ++i) {
-            Arcs id = {43, 6, 1};
-            Arcs tail = randomArcs(rng, 1, 4);
+            Arcs id = {43, 6, 1}, tail = randomArcs(rng, 1, 4);
             id.insert(id.end(), tail.begin(), tail.end());
             bool overlaps = std::any_of(registered.begin(), registered.end(), [&](const Arcs &r) {
                 return isPrefix(r, id) || isPrefix(id, r);
@@ -174,26 +172,24 @@ TEST(MibStore, RefusalsAndBounds) {
     exact.insert(exact.end(), MIB_INSTANCE_MAX, 1);
     longer.insert(longer.end(), MIB_INSTANCE_MAX + 1, 1);
     // Malformed registrations, none of which stays behind.
-    AsnNode *good = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(&rows));
-    AsnNode *noOps = mibPackEntry(nullptr, 0);
     MibEntry raw{};
-    const uint8_t *octets = reinterpret_cast<uint8_t *>(&raw);
-    AsnNode *wrongClass = asnNewOctetString(0, MIB_PACKED_TAG, octets, sizeof raw);
-    AsnNode *wrongTag = asnNewOctetString(MIB_PACKED_CLASS, 4, octets, sizeof raw);
-    AsnNode *shortContent =
-        asnNewOctetString(MIB_PACKED_CLASS, MIB_PACKED_TAG, octets, sizeof raw - 1);
-    const uint8_t unfinished[] = {0x2B, 0x06, 0x81};
+    const uint8_t *octets = reinterpret_cast<uint8_t *>(&raw), unfinished[] = {0x2B, 0x06, 0x81};
     uint8_t big[MIB_OID_MAX + 1] = {0x2B};
+    AsnNode *good = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(&rows)),
+            *bad[] = {nullptr, mibPackEntry(nullptr, 0),
+                      asnNewOctetString(0, MIB_PACKED_TAG, octets, sizeof raw),
+                      asnNewOctetString(MIB_PACKED_CLASS, 4, octets, sizeof raw),
+                      asnNewOctetString(MIB_PACKED_CLASS, MIB_PACKED_TAG, octets, sizeof raw - 1)};
     EXPECT_EQ(mibAdd(nullptr, oid.data(), len(oid), good), SMP_GEN_ERR);
     EXPECT_EQ(mibAdd(store, oid.data(), 0, good), SMP_GEN_ERR);
     EXPECT_EQ(mibAdd(store, big, MIB_OID_MAX + 1, good), SMP_GEN_ERR);
     EXPECT_EQ(mibAdd(store, unfinished, 3, good), SMP_GEN_ERR);
-    for (AsnNode *bad :
-         {static_cast<AsnNode *>(nullptr), noOps, wrongClass, wrongTag, shortContent})
-        EXPECT_EQ(mibAdd(store, oid.data(), len(oid), bad), SMP_GEN_ERR);
+    for (AsnNode *b : bad) { // none, no operations, wrong class, wrong tag, short
+        EXPECT_EQ(mibAdd(store, oid.data(), len(oid), b), SMP_GEN_ERR);
+        asnFree(b);
+    }
     EXPECT_EQ(mibAdd(store, oid.data(), len(oid), good), 0);
-    for (AsnNode *n : {good, noOps, wrongClass, wrongTag, shortContent})
-        asnFree(n);
+    asnFree(good);
 
     // An instance longer than the access functions take is not cut short
     // into another instance's name.
