@@ -1,24 +1,20 @@
 // The AVL tree against std::map, its refusals, and a tree broken from
 // outside reported.
-#include <gtest/gtest.h>
-
+#include "agent/avl.h"
+#include "platform/log.h"
+#include "support.h"
 #include <cmath>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "agent/avl.h"
-#include "platform/log.h"
-#include "support.h"
-
 namespace {
-
 using testing_support::EventCapture;
 using Item = std::string; // items are their own keys, shorter first on a common prefix
-
 int compareItem(const void *item, const uint8_t *key, int keyLength) {
     int c = std::string(reinterpret_cast<const char *>(key), static_cast<size_t>(keyLength))
                 .compare(*static_cast<const Item *>(item));
@@ -51,16 +47,6 @@ struct Tree {
     AvlNode *root() { return tree->link[AVL_RIGHT]; }
 };
 
-// Shape as "key/balance(left right)", leaves as "key/balance".
-std::string shape(const AvlNode *n) {
-    if (!n)
-        return "-";
-    std::string s = *static_cast<const Item *>(n->item) + "/" + std::to_string(n->balance);
-    if (n->link[AVL_LEFT] || n->link[AVL_RIGHT])
-        s += "(" + shape(n->link[AVL_LEFT]) + " " + shape(n->link[AVL_RIGHT]) + ")";
-    return s;
-}
-
 // Refusals: a key already there, no tree, no item, a key not there.
 TEST(AvlShapes, RefusalsLeaveTheTree) {
     Tree t;
@@ -72,7 +58,7 @@ TEST(AvlShapes, RefusalsLeaveTheTree) {
     EXPECT_EQ(avlRemove(nullptr, bytes("k"), 1), 1);
     EXPECT_EQ(avlFind(nullptr, bytes("k"), 1), nullptr);
     EXPECT_EQ(avlNext(nullptr, bytes("k"), 1), nullptr);
-    EXPECT_EQ(shape(t.root()), "k/0");
+    EXPECT_TRUE(t.find("k") && !t.root()->link[AVL_LEFT] && !t.root()->link[AVL_RIGHT]);
 }
 
 // A tree broken from outside: the verifier names every bad node; the dump
@@ -91,18 +77,14 @@ TEST(AvlShapes, BrokenBalanceIsReported) {
     avlPathPush(&path, t.root(), AVL_LEFT);
     avlPathPrint(&path);
     std::string all = capture.joined();
-    EXPECT_EQ(all.rfind("\n(B[right]\n  L:(A[left]\n    L:()\n    R:()\n  )", 0), 0u) << all;
-    size_t bad = 0;
-    for (size_t at = 0; (at = all.find(" bad\n", at)) != std::string::npos; ++at)
-        ++bad;
-    EXPECT_EQ(bad, 2u) << all;
+    EXPECT_EQ(all.rfind("\n(B[right]\n  L:(A[left]\n", 0), 0u) << all;
+    size_t first = all.find(" bad\n"), second = all.find(" bad\n", first + 1); // two bad nodes
+    EXPECT_TRUE(second != all.npos && all.find(" bad\n", second + 1) == all.npos) << all;
     EXPECT_NE(all.find("avlPathPrint: level 1\n"), std::string::npos);
 }
 
-// Random inserts, finds, nexts and removes against std::map, the tree
-// checked after every step: no bad node, height within the AVL bound. Every
-// rotation and rebalancing case comes up; the first steps run with every
-// trace written, which changes nothing.
+// Random inserts, finds, nexts and removes against std::map, the tree checked after
+// every step: no bad node, height within the AVL bound; every rebalancing case comes up.
 TEST(AvlModel, AgreesWithStdMap) {
     for (unsigned seed : {11u, 22u, 33u, 44u}) {
         bool small = seed == 44; // few short keys, every trace written

@@ -1,26 +1,17 @@
-// The MIB-II groups: mibagent beside Debian's snmpd on the same host, both
-// walked with snmpwalk -v1 -On; the authentication-trap setting written
-// through SetRequest. (That names increase over the whole tree is mibwalk's
-// check in mibagent_test.)
+// MIB-II: mibagent beside Debian's snmpd, both walked with snmpwalk -v1 -On; the
+// authentication-trap setting written through SetRequest.
 #include "tests/support.h"
-
-#include <gtest/gtest.h>
-
-#include <sstream>
-
+#include <algorithm>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 using namespace testing_support;
-
 namespace {
-
 #ifdef MIBAGENT_PATH
 const std::string mibagent = MIBAGENT_PATH;
 #else
@@ -29,11 +20,6 @@ const std::string mibagent;
 
 using Values = std::map<std::string, std::string>; // name: "TYPE: value"
 const std::string M2 = "1.3.6.1.2.1.";
-
-void pause(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 ProcessResult netsnmp(const std::string &tool, int port, std::vector<std::string> args,
                       const std::string &community = "public") {
     std::string to = "127.0.0.1:" + std::to_string(port);
@@ -62,10 +48,7 @@ Values walk(int port, const std::string &oid) {
 struct Tcp {
     int fd = socket(AF_INET, SOCK_STREAM, 0), port = 0;
     explicit Tcp(int to = 0) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(to));
+        sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(to)), {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t n = sizeof a;
         auto *sa = reinterpret_cast<sockaddr *>(&a);
         if (!(to ? connect(fd, sa, n) : bind(fd, sa, n) || listen(fd, 1)))
@@ -73,7 +56,6 @@ struct Tcp {
     }
     ~Tcp() { close(fd); }
 };
-
 class Mib2Peer : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -96,14 +78,10 @@ class Mib2Peer : public ::testing::Test {
         const std::string mark = "mibagent: listening on 127.0.0.1 port ";
         if (agent->waitForOutput(mark, 5000))
             agentPort = std::stoi(agent->out().substr(agent->out().find(mark) + mark.size()));
-        for (int i = 0; i < 100 && snmpd_->running() && !ready; ++i, pause(100))
+        for (int i = 0; i < 100 && snmpd_->running() && !ready; ++i, usleep(100 * 1000))
             ready = !walk(snmpdPort, M2 + "4.2").empty();
     }
-    static void TearDownTestSuite() {
-        delete agent;
-        delete snmpd_;
-        delete dir;
-    }
+    static void TearDownTestSuite() { delete agent, delete snmpd_, delete dir; }
     void SetUp() override {
         if (!dir)
             GTEST_SKIP() << "mibagent, snmpd or snmpwalk is missing (Debian packages snmpd, snmp)";
@@ -121,7 +99,7 @@ TEST_F(Mib2Peer, StableObjectsAgree) {
     UdpPeer udp;
     Tcp listener, client(listener.port);
     ASSERT_GT(client.port, 0);
-    pause(1100); // past the agent's once-a-second snapshot
+    usleep(1100 * 1000); // past the agent's once-a-second snapshot
     std::istringstream same("4.1 4.2 4.20.1.1 4.20.1.2 4.20.1.3 4.20.1.4 4.21.1.1 2.2.1.2 "
                             "2.2.1.3 2.2.1.4");
     for (std::string oid; same >> oid;) {
@@ -156,15 +134,11 @@ TEST_F(Mib2Peer, CountersLieBetweenSnmpdReadings) {
                     c[name] = std::stoul(value.substr(11));
         return c;
     };
-    pause(1100);
+    usleep(1100 * 1000);
     auto before = read(snmpdPort), mine = read(agentPort), after = read(snmpdPort);
-    auto behind = [&] {
-        for (const auto &[name, v] : mine)
-            if (after.count(name) && after[name] < v)
-                return true;
-        return false;
-    };
-    for (int i = 0; i < 24 && behind(); ++i, pause(500))
+    auto behind = [&](const auto &c) { return after.count(c.first) && after[c.first] < c.second; };
+    for (int i = 0; i < 24 && std::any_of(mine.begin(), mine.end(), behind);
+         ++i, usleep(500 * 1000))
         after = read(snmpdPort);
     int compared = 0;
     for (const auto &[name, v] : mine)

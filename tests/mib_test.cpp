@@ -1,26 +1,22 @@
 // The MIB store against a map of names (which holds mibCompare's order:
 // arcs of one to five octets, prefixes), and its refusals and bounds.
-#include <gtest/gtest.h>
-
+#include "agent/avl.h"
+#include "agent/mib.h"
+#include "asn/asn.h"
+#include "smx/smx.h"
+#include "support.h"
 #include <algorithm>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "agent/avl.h"
-#include "agent/mib.h"
-#include "asn/asn.h"
-#include "smx/smx.h"
-#include "support.h"
-
 namespace {
-
 using Arcs = std::vector<uint32_t>; // encoded sub-identifiers, 1.3 as 43
 using Oid = std::vector<uint8_t>;
-
 Oid enc(const char *text) {
     Oid out(MIB_OID_MAX);
     out.resize(static_cast<size_t>(std::max(0, smxTextToObjectId(out.data(), MIB_OID_MAX, text))));
@@ -41,9 +37,8 @@ int32_t intOf(AsnNode *value) {
     return v;
 }
 
-// An entry's instances with a number each. Next leaves its array full of
-// huge sub-identifiers when no instance follows; testSet and set accept the
-// instances there are and answer badValue for others.
+// An entry's instances with a number each. Next leaves its array full of huge
+// arcs when no instance follows; testSet and set answer badValue for others.
 using Rows = std::map<Arcs, int>;
 Rows &rowsOf(uintptr_t context) {
     return *reinterpret_cast<Rows *>(context);
@@ -67,7 +62,6 @@ int fakeSet(const uint32_t *ids, int count, AsnNode *, uintptr_t context) {
     return rowsOf(context).count(Arcs(ids, ids + count)) ? 0 : SMP_BAD_VALUE;
 }
 constexpr MibOps fakeOps = {fakeGet, fakeNext, fakeSet, fakeSet};
-
 int add(MibEntry *store, const Oid &oid, Rows *rows) {
     AsnNode *packed = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(rows));
     int r = mibAdd(store, oid.data(), len(oid), packed);
@@ -84,7 +78,6 @@ std::pair<Oid, int> next(MibEntry *store, const Oid &start, int size = MIB_OID_M
     buffer.resize(value < 0 ? 0 : static_cast<size_t>(length));
     return {buffer, value};
 }
-
 Arcs randomArcs(std::mt19937 &rng, int minDepth, int maxDepth) {
     // Few values per octet count, so identifiers often share prefixes.
     static const uint32_t arcs[] = {0, 1, 2, 127, 128, 300, 16383, 16384, 70000, 2147483648u};
@@ -97,9 +90,8 @@ bool isPrefix(const Arcs &a, const Arcs &b) {
     return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
-// Random registrations against a model keyed by whole names: every
-// registration, look-up, GetNext and Set step agrees with it, and a walk
-// visits each instance once.
+// Random registrations against a model keyed by whole names: every registration,
+// look-up, GetNext and Set agrees with it, and a walk visits each instance once.
 TEST(MibModel, AgreesWithAMapOfNames) {
     for (unsigned seed : {1u, 2u, 3u}) {
         std::mt19937 rng(seed);
@@ -128,14 +120,12 @@ TEST(MibModel, AgreesWithAMapOfNames) {
             entries.push_back(std::move(rows));
         }
         ASSERT_GT(registered.size(), 50u);
-
         auto it = model.begin();
         for (auto seen = next(store, {}); seen.second >= 0; seen = next(store, seen.first), ++it) {
             ASSERT_NE(it, model.end()) << "seed " << seed;
             ASSERT_EQ(seen, std::make_pair(enc(it->first), it->second)) << "seed " << seed;
         }
         EXPECT_EQ(it, model.end()) << "seed " << seed;
-
         for (int probe = 0; probe < 3000; ++probe) {
             Arcs key = {43, 6, 1};
             if (probe % 3 == 0) {
@@ -210,16 +200,6 @@ TEST(MibStore, RefusalsAndBounds) {
         avlFind(reinterpret_cast<AvlTree *>(store->context), oid.data(), len(oid))));
     EXPECT_EQ(capture.joined(), "<2B 06 01 02 01 01 >");
     mibFree(store);
-
-    // The process store: one for the process, registered by dotted name.
-    ASSERT_NE(mibInit(), nullptr);
-    EXPECT_EQ(mibInit(), mibGetStore(nullptr));
-    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77", &fakeOps, reinterpret_cast<uintptr_t>(&rows)), 0);
-    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77.1", &fakeOps, 0), 1);
-    EXPECT_EQ(mibRegister("3.1", &fakeOps, 0), 1);
-    mibFree(mibGetStore(nullptr)); // never released
-    Oid instance = enc("1.3.6.1.4.1.32473.77.1.0");
-    EXPECT_EQ(intOf(mibGet(mibGetStore(nullptr), instance.data(), len(instance))), 7);
 }
 
 } // namespace

@@ -1,18 +1,5 @@
-// The protocol engine: requests built and sent; datagrams in, GetResponses
-// and Traps handed to the upcall, requests answered by the agent operations,
-// the statistics words each step raises. The engine over UDP before net-snmp's
-// clients is mibagent's peer tests' part.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <map>
-#include <sstream>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
-
+// The protocol engine: requests built and sent; datagrams in, GetResponses and Traps
+// handed to the upcall, requests answered; the statistics words each step raises.
 #include "agent/comm.h"
 #include "agent/mib.h"
 #include "asn/asn.h"
@@ -23,16 +10,22 @@
 #include "smp/smp.h"
 #include "smx/stats.h"
 #include "support.h"
+#include <algorithm>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace {
-
 using ber::Bytes;
 using ber::hex;
-
 constexpr uint32_t LOOPBACK = 0x7F000001;
 const std::string BASE = "1.3.6.1.4.1.32473.1"; // the test entry
 constexpr unsigned char GET = 0xA0, NEXT = 0xA1, RESPONSE = 0xA2, SET = 0xA3;
-
 std::string hexOf(const uint8_t *p, int n) {
     std::string s;
     char two[3];
@@ -40,7 +33,6 @@ std::string hexOf(const uint8_t *p, int n) {
         s += (std::snprintf(two, sizeof two, "%02X", p[i]), two);
     return s;
 }
-
 Bytes message(unsigned char tag, const std::vector<Bytes> &binds,
               const std::string &community = "public", int64_t version = 0,
               const Bytes &id = ber::integer(9)) {
@@ -106,9 +98,8 @@ constexpr MibOps entryOps = {entryGet, entryNext, entryTestSet, entrySet};
 
 // What the send function was handed, and what the upcall saw, one text a call.
 std::vector<Bytes> sent;
-int sendResult = 0, negativeSends = 0, upcallResult = 0;
+int sendResult = 0, negativeSends = 0;
 std::vector<std::string> seen;
-
 int captureSend(void *, const uint8_t *octets, int length) {
     if (length < 0)
         return ++negativeSends, 1;
@@ -116,7 +107,6 @@ int captureSend(void *, const uint8_t *octets, int length) {
         sent.emplace_back(octets, octets + length);
     return sendResult;
 }
-
 int recordingUpcall(SmpObject *, SmpPdu *r) {
     char text[160];
     std::snprintf(text, sizeof text, "%d id %d err %d/%u n %u %s", r->type, r->requestId,
@@ -133,7 +123,7 @@ int recordingUpcall(SmpObject *, SmpPdu *r) {
              std::to_string(b->kind) + " " + std::to_string(b->number) + ":" +
              (b->value ? hexOf(b->value, b->valueLen) : "absent" + std::to_string(b->valueLen));
     seen.push_back(s);
-    return upcallResult;
+    return 0;
 }
 
 // A record to send: the given fields, the others 0 or none.
@@ -142,7 +132,6 @@ SmpPdu record(int32_t type, ApsRec *auth, uint16_t count = 0, SmpBind *list = nu
     std::tie(r.type, r.auth, r.count, r.binds) = std::tie(type, auth, count, list);
     return r;
 }
-
 std::vector<int64_t> words() {
     std::vector<int64_t> out(SMP_STATS_WORDS + 1);
     for (int w = 1; w <= SMP_STATS_WORDS; ++w)
@@ -180,7 +169,7 @@ struct Engine : ::testing::Test {
         mibSetWritable(1);
         smpStatWrite(SMP_STAT_ENABLE_AUTHEN_TRAPS, 2);
         sent.clear(), seen.clear();
-        sendResult = negativeSends = upcallResult = 0;
+        sendResult = negativeSends = 0;
         pub = apsNew("public", "trivial", nullptr);
     }
     void TearDown() override { apsFree(pub); }
@@ -192,7 +181,6 @@ struct Engine : ::testing::Test {
         smpFree(o);
         return r;
     }
-    // The one reply to a request, parsed.
     static ber::Message exchange(const Bytes &request) {
         size_t before = sent.size();
         input(request);
@@ -202,7 +190,6 @@ struct Engine : ::testing::Test {
         return m.value_or(ber::Message{});
     }
 };
-
 uint8_t systemOid[] = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01};
 
 TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
@@ -220,9 +207,6 @@ TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
         {SMP_GET_REQUEST, INT32_MIN, 0, 0, "A0 0F 02050080000000 020100 020100 3000", "2 25"},
         {SMP_SET_REQUEST, 0, SMP_TOO_BIG, 0, "A3 0B 020100 020101 020100 3000", "2 20 27"},
         {SMP_GET_RESPONSE, 0, SMP_NO_SUCH_NAME, 0, "A2 0B 020100 020102 020100 3000", "2 21 28"},
-        {SMP_GET_RESPONSE, 0, SMP_BAD_VALUE, 0, "A2 0B 020100 020103 020100 3000", "2 22 28"},
-        {SMP_GET_RESPONSE, 0, SMP_READ_ONLY, 0, "A2 0B 020100 020104 020100 3000", "2 23 28"},
-        {SMP_GET_RESPONSE, 0, SMP_GEN_ERR, 0, "A2 0B 020100 020105 020100 3000", "2 24 28"},
         {SMP_GET_RESPONSE, 0, 6, 0, "A2 0B 020100 020106 020100 3000", "2 28"},
     };
     SmpObject *object = smpNew(nullptr, captureSend, nullptr);
@@ -240,9 +224,8 @@ TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
     SmpBind opaque{6, systemOid, SMP_KIND_OPAQUE, 2, ab, 0};
     SmpPdu pdu = record(SMP_TRAP, pub, 1, &opaque);
     std::tie(pdu.enterprise, pdu.agentAddr) = std::tie(systemOid, ip);
-    std::tie(pdu.enterpriseLen, pdu.agentAddrLen, pdu.genericTrap, pdu.specificTrap) =
-        std::make_tuple(6, 4, 6, 17);
-    pdu.timeStamp = 1200;
+    std::tie(pdu.enterpriseLen, pdu.agentAddrLen, pdu.genericTrap, pdu.specificTrap,
+             pdu.timeStamp) = std::make_tuple(6, 4, 6, 17, 1200);
     Bytes list = ber::varBind("1.3.6.1.2.1.1", hex("44026162"));
     auto before = words();
     ASSERT_EQ(smpRequest(object, &pdu), 0);
@@ -326,29 +309,15 @@ TEST_F(Engine, ResponsesAndTrapsReachTheUpcall) {
     EXPECT_EQ(pub->refCount, 2) << "the references apsVerify took are given back";
     EXPECT_TRUE(sent.empty());
     apsFree(sixteen);
-
-    // The upcall's answer is the object's status; an object that succeeded takes the next message.
-    SmpObject *o = smpNew(nullptr, captureSend, recordingUpcall);
-    Bytes m = ber::response(1, {});
-    EXPECT_EQ(smpInput(o, LOOPBACK, m.data(), static_cast<int16_t>(m.size())), 0);
-    upcallResult = 5;
-    auto before = words();
-    EXPECT_EQ(smpInput(o, LOOPBACK, m.data(), static_cast<int16_t>(m.size())), 5);
-    EXPECT_EQ(o->smpRecStatus, 5);
-    EXPECT_EQ(moved(before), "1");
-    smpFree(o);
 }
-
 int traps = 0; // authenticationFailure Traps the engine asked for
 int countTrap(int32_t generic, int32_t specific, uint16_t, SmpBind *) {
     traps += generic == SMP_TRAP_AUTHENTICATION_FAILURE && specific == 0;
     return 0;
 }
 
-// Datagrams that do not parse, and with snmpEnableAuthenTraps at 1 every
-// authentication failure asks for an authenticationFailure Trap. Then the
-// rows again and again, each on a fresh object: the sanitizer build's
-// LeakSanitizer reports any tree or handle left behind.
+// Datagrams that do not parse or are refused (at snmpEnableAuthenTraps 1 a refusal asks
+// for a Trap); then again and again: LeakSanitizer reports any tree or handle left.
 TEST_F(Engine, RefusedDatagramsAreCountedUnansweredAndLeaveNothing) {
     smpRegisterTrapSender(countTrap);
     smpStatWrite(SMP_STAT_ENABLE_AUTHEN_TRAPS, 1);
@@ -374,8 +343,6 @@ TEST_F(Engine, RefusedDatagramsAreCountedUnansweredAndLeaveNothing) {
         {message(GET, {}, std::string("public\0x", 8)), LOOPBACK, "1 4", 1}, // octets, not text
         {message(GET, {}, "publicpublicpubli"), LOOPBACK, "1", 0},           // longer than any name
         {get, 0, "1", 1},                                                    // host not identified
-        {message(NEXT, binds("n" + BASE)), 0, "1", 1},                       // nor for GetNext
-        {message(SET, {}), 0, "1", 1},                                       // nor for Set
         {message(SET, {}, "reader"), LOOPBACK, "1", 1}, // a write with read rights
     };
     for (const Row &r : rows) {
@@ -472,9 +439,8 @@ TEST_F(Engine, RequestsAreAnsweredBindingByBinding) {
     }
 }
 
-// Unregistered parts are idle: every request refused, a Trap asked of a
-// sender that sends none; with only the check, no store: nothing found,
-// nothing writable.
+// Unregistered parts are idle: every request refused, a Trap asked of a sender that
+// sends none; with only the check, no store: nothing found, nothing writable.
 TEST_F(Engine, UnregisteredPartsAreIdle) {
     smpRegisterCommunityCheck(nullptr);
     smpRegisterTrapSender(nullptr);
