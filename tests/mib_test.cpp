@@ -1,35 +1,30 @@
-// The MIB store: mibCompare's order, the store against a map of names, and
-// its refusals and bounds.
-#include <gtest/gtest.h>
-
+// The MIB store against a map of names (which holds mibCompare's order:
+// arcs of one to five octets, prefixes), and its refusals and bounds.
+#include "agent/avl.h"
+#include "agent/mib.h"
+#include "asn/asn.h"
+#include "smx/smx.h"
+#include "support.h"
 #include <algorithm>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "agent/avl.h"
-#include "agent/mib.h"
-#include "asn/asn.h"
-#include "smx/smx.h"
-#include "support.h"
-
 namespace {
-
 using Arcs = std::vector<uint32_t>; // encoded sub-identifiers, 1.3 as 43
 using Oid = std::vector<uint8_t>;
-
 Oid enc(const char *text) {
     Oid out(MIB_OID_MAX);
     out.resize(static_cast<size_t>(std::max(0, smxTextToObjectId(out.data(), MIB_OID_MAX, text))));
     return out;
 }
-Oid enc(const Arcs &arcs) {
+Oid enc(const Arcs &a) {
     Oid out(MIB_OID_MAX);
-    int n =
-        smxSubIdsToObjectId(out.data(), MIB_OID_MAX, arcs.data(), static_cast<int>(arcs.size()));
+    int n = smxSubIdsToObjectId(out.data(), MIB_OID_MAX, a.data(), static_cast<int>(a.size()));
     out.resize(static_cast<size_t>(std::max(0, n)));
     return out;
 }
@@ -42,9 +37,8 @@ int32_t intOf(AsnNode *value) {
     return v;
 }
 
-// An entry's instances with a number each. Next leaves its array full of
-// huge sub-identifiers when no instance follows; testSet and set accept the
-// instances there are and answer badValue for others.
+// An entry's instances with a number each. Next leaves its array full of huge
+// arcs when no instance follows; testSet and set answer badValue for others.
 using Rows = std::map<Arcs, int>;
 Rows &rowsOf(uintptr_t context) {
     return *reinterpret_cast<Rows *>(context);
@@ -68,7 +62,6 @@ int fakeSet(const uint32_t *ids, int count, AsnNode *, uintptr_t context) {
     return rowsOf(context).count(Arcs(ids, ids + count)) ? 0 : SMP_BAD_VALUE;
 }
 constexpr MibOps fakeOps = {fakeGet, fakeNext, fakeSet, fakeSet};
-
 int add(MibEntry *store, const Oid &oid, Rows *rows) {
     AsnNode *packed = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(rows));
     int r = mibAdd(store, oid.data(), len(oid), packed);
@@ -85,39 +78,6 @@ std::pair<Oid, int> next(MibEntry *store, const Oid &start, int size = MIB_OID_M
     buffer.resize(value < 0 ? 0 : static_cast<size_t>(length));
     return {buffer, value};
 }
-
-// Object-identifier order, not octet order, wherever a sub-identifier needs
-// more than one octet; plain octet order with prefix matching otherwise.
-TEST(MibCompare, OrdersBySubIdentifier) {
-    struct Case {
-        const char *entry, *key;
-        int expected;
-    } cases[] = {
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.1", 0},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.1.1.0", 0},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1", AVL_LEFT},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.0.5", AVL_LEFT},
-        {"1.3.6.1.2.1.1", "1.3.6.1.2.1.2", AVL_RIGHT},
-        {"1.3.6.1.4.1.8072", "1.3.6.1.4.1.20000", AVL_RIGHT},
-        {"1.3.6.1.4.1.20000", "1.3.6.1.4.1.8072", AVL_LEFT},
-        {"1.3.6.1.4.1.200", "1.3.6.1.4.1.127", AVL_LEFT},
-        {"1.3.6.1.4.1.127", "1.3.6.1.4.1.200", AVL_RIGHT},
-        {"1.3.6.1.4.1.128", "1.3.6.1.4.1.255", AVL_RIGHT},
-        {"1.3.6.1.4.1.16384", "1.3.6.1.4.1.2000000", AVL_RIGHT},
-        {"1.3.6.1.4.1.16384", "1.3.6.1.4.1.16383.9", AVL_LEFT},
-        {"1.3.6.1.4.1.300", "1.3.6.1.4.1.300.1", 0},
-        {"1.3.6.1.4.1.300", "1.3.6.1.4.1.2", AVL_LEFT},
-    };
-    for (const Case &c : cases) {
-        MibEntry entry{};
-        Oid oid = enc(c.entry), key = enc(c.key);
-        entry.oidLen = len(oid);
-        std::memcpy(entry.oid, oid.data(), oid.size());
-        EXPECT_EQ(mibCompare(&entry, key.data(), len(key)), c.expected)
-            << c.entry << " against " << c.key;
-    }
-}
-
 Arcs randomArcs(std::mt19937 &rng, int minDepth, int maxDepth) {
     // Few values per octet count, so identifiers often share prefixes.
     static const uint32_t arcs[] = {0, 1, 2, 127, 128, 300, 16383, 16384, 70000, 2147483648u};
@@ -130,9 +90,8 @@ bool isPrefix(const Arcs &a, const Arcs &b) {
     return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
-// Random registrations against a model keyed by whole names: every
-// registration, look-up, GetNext and Set step agrees with it, and a walk
-// visits each instance once.
+// Random registrations against a model keyed by whole names: every registration,
+// look-up, GetNext and Set agrees with it, and a walk visits each instance once.
 TEST(MibModel, AgreesWithAMapOfNames) {
     for (unsigned seed : {1u, 2u, 3u}) {
         std::mt19937 rng(seed);
@@ -141,8 +100,7 @@ TEST(MibModel, AgreesWithAMapOfNames) {
         std::vector<std::unique_ptr<Rows>> entries;
         std::map<Arcs, int> model;
         for (int i = 0, number = 0; i < 400; ++i) {
-            Arcs id = {43, 6, 1};
-            Arcs tail = randomArcs(rng, 1, 4);
+            Arcs id = {43, 6, 1}, tail = randomArcs(rng, 1, 4);
             id.insert(id.end(), tail.begin(), tail.end());
             bool overlaps = std::any_of(registered.begin(), registered.end(), [&](const Arcs &r) {
                 return isPrefix(r, id) || isPrefix(id, r);
@@ -162,14 +120,12 @@ TEST(MibModel, AgreesWithAMapOfNames) {
             entries.push_back(std::move(rows));
         }
         ASSERT_GT(registered.size(), 50u);
-
         auto it = model.begin();
         for (auto seen = next(store, {}); seen.second >= 0; seen = next(store, seen.first), ++it) {
             ASSERT_NE(it, model.end()) << "seed " << seed;
             ASSERT_EQ(seen, std::make_pair(enc(it->first), it->second)) << "seed " << seed;
         }
         EXPECT_EQ(it, model.end()) << "seed " << seed;
-
         for (int probe = 0; probe < 3000; ++probe) {
             Arcs key = {43, 6, 1};
             if (probe % 3 == 0) {
@@ -206,26 +162,24 @@ TEST(MibStore, RefusalsAndBounds) {
     exact.insert(exact.end(), MIB_INSTANCE_MAX, 1);
     longer.insert(longer.end(), MIB_INSTANCE_MAX + 1, 1);
     // Malformed registrations, none of which stays behind.
-    AsnNode *good = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(&rows));
-    AsnNode *noOps = mibPackEntry(nullptr, 0);
     MibEntry raw{};
-    const uint8_t *octets = reinterpret_cast<uint8_t *>(&raw);
-    AsnNode *wrongClass = asnNewOctetString(0, MIB_PACKED_TAG, octets, sizeof raw);
-    AsnNode *wrongTag = asnNewOctetString(MIB_PACKED_CLASS, 4, octets, sizeof raw);
-    AsnNode *shortContent =
-        asnNewOctetString(MIB_PACKED_CLASS, MIB_PACKED_TAG, octets, sizeof raw - 1);
-    const uint8_t unfinished[] = {0x2B, 0x06, 0x81};
+    const uint8_t *octets = reinterpret_cast<uint8_t *>(&raw), unfinished[] = {0x2B, 0x06, 0x81};
     uint8_t big[MIB_OID_MAX + 1] = {0x2B};
+    AsnNode *good = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(&rows)),
+            *bad[] = {nullptr, mibPackEntry(nullptr, 0),
+                      asnNewOctetString(0, MIB_PACKED_TAG, octets, sizeof raw),
+                      asnNewOctetString(MIB_PACKED_CLASS, 4, octets, sizeof raw),
+                      asnNewOctetString(MIB_PACKED_CLASS, MIB_PACKED_TAG, octets, sizeof raw - 1)};
     EXPECT_EQ(mibAdd(nullptr, oid.data(), len(oid), good), SMP_GEN_ERR);
     EXPECT_EQ(mibAdd(store, oid.data(), 0, good), SMP_GEN_ERR);
     EXPECT_EQ(mibAdd(store, big, MIB_OID_MAX + 1, good), SMP_GEN_ERR);
     EXPECT_EQ(mibAdd(store, unfinished, 3, good), SMP_GEN_ERR);
-    for (AsnNode *bad :
-         {static_cast<AsnNode *>(nullptr), noOps, wrongClass, wrongTag, shortContent})
-        EXPECT_EQ(mibAdd(store, oid.data(), len(oid), bad), SMP_GEN_ERR);
+    for (AsnNode *b : bad) { // none, no operations, wrong class, wrong tag, short
+        EXPECT_EQ(mibAdd(store, oid.data(), len(oid), b), SMP_GEN_ERR);
+        asnFree(b);
+    }
     EXPECT_EQ(mibAdd(store, oid.data(), len(oid), good), 0);
-    for (AsnNode *n : {good, noOps, wrongClass, wrongTag, shortContent})
-        asnFree(n);
+    asnFree(good);
 
     // An instance longer than the access functions take is not cut short
     // into another instance's name.
@@ -246,16 +200,6 @@ TEST(MibStore, RefusalsAndBounds) {
         avlFind(reinterpret_cast<AvlTree *>(store->context), oid.data(), len(oid))));
     EXPECT_EQ(capture.joined(), "<2B 06 01 02 01 01 >");
     mibFree(store);
-
-    // The process store: one for the process, registered by dotted name.
-    ASSERT_NE(mibInit(), nullptr);
-    EXPECT_EQ(mibInit(), mibGetStore(nullptr));
-    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77", &fakeOps, reinterpret_cast<uintptr_t>(&rows)), 0);
-    EXPECT_EQ(mibRegister("1.3.6.1.4.1.32473.77.1", &fakeOps, 0), 1);
-    EXPECT_EQ(mibRegister("3.1", &fakeOps, 0), 1);
-    mibFree(mibGetStore(nullptr)); // never released
-    Oid instance = enc("1.3.6.1.4.1.32473.77.1.0");
-    EXPECT_EQ(intOf(mibGet(mibGetStore(nullptr), instance.data(), len(instance))), 7);
 }
 
 } // namespace

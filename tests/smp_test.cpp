@@ -1,44 +1,31 @@
-// The protocol engine: requests built and sent; datagrams in, GetResponses
-// and Traps handed to the upcall, requests answered by the agent operations,
-// the statistics words each step raises; and the engine as an agent over UDP
-// questioned by Debian's net-snmp clients (snmpget, snmpgetnext, snmpset,
-// snmpwalk) run as black boxes.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdio>
-#include <map>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
-
+// The protocol engine: requests built and sent; datagrams in, GetResponses and Traps
+// handed to the upcall, requests answered; the statistics words each step raises.
 #include "agent/comm.h"
 #include "agent/mib.h"
 #include "asn/asn.h"
 #include "ber_craft.h"
 #include "platform/log.h"
-#include "platform/net.h"
+#include "smp/agentside.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
 #include "smx/stats.h"
 #include "support.h"
+#include <algorithm>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace {
-
 using ber::Bytes;
-
+using ber::hex;
 constexpr uint32_t LOOPBACK = 0x7F000001;
 const std::string BASE = "1.3.6.1.4.1.32473.1"; // the test entry
 constexpr unsigned char GET = 0xA0, NEXT = 0xA1, RESPONSE = 0xA2, SET = 0xA3;
-
-Bytes hex(const std::string &text) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < text.size(); i += text[i] == ' ' ? 1 : 2)
-        if (text[i] != ' ')
-            out.push_back(static_cast<unsigned char>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
 std::string hexOf(const uint8_t *p, int n) {
     std::string s;
     char two[3];
@@ -46,7 +33,6 @@ std::string hexOf(const uint8_t *p, int n) {
         s += (std::snprintf(two, sizeof two, "%02X", p[i]), two);
     return s;
 }
-
 Bytes message(unsigned char tag, const std::vector<Bytes> &binds,
               const std::string &community = "public", int64_t version = 0,
               const Bytes &id = ber::integer(9)) {
@@ -60,34 +46,32 @@ Bytes message(unsigned char tag, const std::vector<Bytes> &binds,
 Bytes message(const Bytes &pdu) {
     return ber::tlv(0x30, ber::cat({ber::integer(0), ber::octets("public"), pdu}));
 }
-Bytes nullBind(const std::string &name) {
-    return ber::varBind(name, ber::null());
+
+// Bindings from a text "kName[=value] ...": kind n null, s text, i integer;
+// a name from "." on lies below the entry.
+std::vector<Bytes> binds(const std::string &spec, const std::string &longName = "") {
+    std::vector<Bytes> out;
+    std::istringstream in(spec);
+    for (std::string t; in >> t;) {
+        size_t eq = t.find('=');
+        std::string name = t.substr(1, eq - 1), value = eq == t.npos ? "" : t.substr(eq + 1);
+        name = name == "long" ? longName : name[0] == '.' ? BASE + name : name;
+        out.push_back(ber::varBind(name, t[0] == 'n'   ? ber::null()
+                                         : t[0] == 's' ? ber::octets(value)
+                                                       : ber::integer(std::stoll(value))));
+    }
+    return out;
 }
 
-// The entry's instances column.0, one value kind each; column 2 is writable
-// with an OctetString, column 8 too long for two copies in one message.
-struct Column {
-    uint32_t tagClass, tag, kind;
-    Bytes octets;
-};
-std::map<uint32_t, Column> columns;
-const std::map<uint32_t, Column> initialColumns = {
-    {1, {0, 2, ASN_INTEGER, {42}}},
-    {2, {0, 4, ASN_OCTETS, {'s', 't', 'a', 'r', 't'}}},
-    {3, {0, 6, ASN_OBJECTID, {0x2B, 6, 1, 2, 1}}},
-    {4, {1, 0, ASN_OCTETS, {127, 0, 0, 1}}},
-    {5, {1, 1, ASN_INTEGER, {5}}},
-    {6, {1, 2, ASN_INTEGER, {0x00, 0xFF, 0xFF, 0xFF, 0xFF}}},
-    {7, {1, 3, ASN_INTEGER, {0x04, 0xB0}}},
-    {8, {0, 4, ASN_OCTETS, Bytes(1500, 'x')}},
-};
-
-AsnNode *valueOf(std::map<uint32_t, Column>::iterator it) {
+// The entry's instances column.0: 1 an Integer, the others OctetStrings;
+// column 2 is writable, column 8 too long for two copies in one message.
+std::map<uint32_t, Bytes> columns;
+AsnNode *valueOf(std::map<uint32_t, Bytes>::iterator it) {
     if (it == columns.end())
         return nullptr;
-    const Column &c = it->second;
-    return asnNewPrimitive(c.tagClass, c.tag, c.kind, c.octets.data(),
-                           static_cast<int>(c.octets.size()));
+    bool integer = it->first == 1;
+    return asnNewPrimitive(0, integer ? 2 : 4, integer ? ASN_INTEGER : ASN_OCTETS,
+                           it->second.data(), static_cast<int>(it->second.size()));
 }
 AsnNode *entryGet(const uint32_t *ids, int count, uintptr_t) {
     return count == 2 && ids[1] == 0 ? valueOf(columns.find(ids[0])) : nullptr;
@@ -107,16 +91,15 @@ int entryTestSet(const uint32_t *ids, int count, AsnNode *value, uintptr_t) {
     return asnClass(value) == 0 && asnTag(value) == 4 ? 0 : SMP_BAD_VALUE;
 }
 int entrySet(const uint32_t *ids, int, AsnNode *value, uintptr_t) {
-    columns[ids[0]].octets.assign(asnValue(value), asnValue(value) + asnValueLength(value));
+    columns[ids[0]].assign(asnValue(value), asnValue(value) + asnValueLength(value));
     return 0;
 }
 constexpr MibOps entryOps = {entryGet, entryNext, entryTestSet, entrySet};
 
 // What the send function was handed, and what the upcall saw, one text a call.
 std::vector<Bytes> sent;
-int sendResult = 0, negativeSends = 0, upcallResult = 0;
+int sendResult = 0, negativeSends = 0;
 std::vector<std::string> seen;
-
 int captureSend(void *, const uint8_t *octets, int length) {
     if (length < 0)
         return ++negativeSends, 1;
@@ -124,7 +107,6 @@ int captureSend(void *, const uint8_t *octets, int length) {
         sent.emplace_back(octets, octets + length);
     return sendResult;
 }
-
 int recordingUpcall(SmpObject *, SmpPdu *r) {
     char text[160];
     std::snprintf(text, sizeof text, "%d id %d err %d/%u n %u %s", r->type, r->requestId,
@@ -141,34 +123,28 @@ int recordingUpcall(SmpObject *, SmpPdu *r) {
              std::to_string(b->kind) + " " + std::to_string(b->number) + ":" +
              (b->value ? hexOf(b->value, b->valueLen) : "absent" + std::to_string(b->valueLen));
     seen.push_back(s);
-    return upcallResult;
+    return 0;
 }
 
 // A record to send: the given fields, the others 0 or none.
-SmpPdu record(int32_t type, ApsRec *auth, uint16_t count = 0, SmpBind *binds = nullptr) {
+SmpPdu record(int32_t type, ApsRec *auth, uint16_t count = 0, SmpBind *list = nullptr) {
     SmpPdu r{};
-    r.type = type;
-    r.auth = auth;
-    r.count = count;
-    r.binds = binds;
+    std::tie(r.type, r.auth, r.count, r.binds) = std::tie(type, auth, count, list);
     return r;
 }
-
-std::vector<uint32_t> words() {
-    std::vector<uint32_t> out(SMP_STATS_WORDS + 1);
+std::vector<int64_t> words() {
+    std::vector<int64_t> out(SMP_STATS_WORDS + 1);
     for (int w = 1; w <= SMP_STATS_WORDS; ++w)
         out[w] = smpStatRead(w);
     return out;
 }
 // The words that moved since before: "w" for one up, "w+n" otherwise.
-std::string moved(const std::vector<uint32_t> &before) {
+std::string moved(const std::vector<int64_t> &before) {
     std::string s;
-    for (int w = 1; w <= SMP_STATS_WORDS; ++w) {
-        int64_t d = static_cast<int64_t>(smpStatRead(w)) - before[w];
-        if (d != 0)
+    for (int w = 1; w <= SMP_STATS_WORDS; ++w)
+        if (int64_t d = smpStatRead(w) - before[w]; d != 0)
             s += (s.empty() ? "" : " ") + std::to_string(w) +
                  (d == 1 ? "" : "+" + std::to_string(d));
-    }
     return s;
 }
 
@@ -189,23 +165,22 @@ struct Engine : ::testing::Test {
         ASSERT_EQ(mibRegister(BASE.c_str(), &entryOps, 0), 0);
     }
     void SetUp() override {
-        columns = initialColumns;
+        columns = {{1, {42}}, {2, {'s', 't', 'a', 'r', 't'}}, {8, Bytes(1500, 'x')}};
         mibSetWritable(1);
         smpStatWrite(SMP_STAT_ENABLE_AUTHEN_TRAPS, 2);
-        sent.clear();
-        seen.clear();
-        sendResult = negativeSends = upcallResult = 0;
+        sent.clear(), seen.clear();
+        sendResult = negativeSends = 0;
         pub = apsNew("public", "trivial", nullptr);
     }
     void TearDown() override { apsFree(pub); }
     // One datagram through a fresh object, as the receive loop does.
-    static int input(const Bytes &d, uint32_t host = LOOPBACK) {
+    static int input(const Bytes &d, uint32_t host = LOOPBACK, int length = 65535) {
         SmpObject *o = smpNew(nullptr, captureSend, recordingUpcall);
-        int r = smpInput(o, host, d.data(), static_cast<int16_t>(d.size()));
+        int16_t n = static_cast<int16_t>(std::min(length, static_cast<int>(d.size())));
+        int r = smpInput(o, host, d.data(), n);
         smpFree(o);
         return r;
     }
-    // The one reply to a request, parsed.
     static ber::Message exchange(const Bytes &request) {
         size_t before = sent.size();
         input(request);
@@ -215,7 +190,6 @@ struct Engine : ::testing::Test {
         return m.value_or(ber::Message{});
     }
 };
-
 uint8_t systemOid[] = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01};
 
 TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
@@ -227,16 +201,12 @@ TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
     } rows[] = {
         {SMP_GET_NEXT_REQUEST, 0, 0, 1,
          "A1 17 020100 020100 020100 300C 300A 06062B0601020101 0500", "2 26"},
-        {SMP_GET_REQUEST, 127, 0, 0, "A0 0B 02017F 020100 020100 3000", "2 25"},
         {SMP_GET_REQUEST, 200, 0, 0, "A0 0C 020200C8 020100 020100 3000", "2 25"},
         // Header integers go out unsigned: ids at and past 2^31 take five octets.
         {SMP_GET_REQUEST, -1, 0, 0, "A0 0F 020500FFFFFFFF 020100 020100 3000", "2 25"},
         {SMP_GET_REQUEST, INT32_MIN, 0, 0, "A0 0F 02050080000000 020100 020100 3000", "2 25"},
         {SMP_SET_REQUEST, 0, SMP_TOO_BIG, 0, "A3 0B 020100 020101 020100 3000", "2 20 27"},
         {SMP_GET_RESPONSE, 0, SMP_NO_SUCH_NAME, 0, "A2 0B 020100 020102 020100 3000", "2 21 28"},
-        {SMP_GET_RESPONSE, 0, SMP_BAD_VALUE, 0, "A2 0B 020100 020103 020100 3000", "2 22 28"},
-        {SMP_GET_RESPONSE, 0, SMP_READ_ONLY, 0, "A2 0B 020100 020104 020100 3000", "2 23 28"},
-        {SMP_GET_RESPONSE, 0, SMP_GEN_ERR, 0, "A2 0B 020100 020105 020100 3000", "2 24 28"},
         {SMP_GET_RESPONSE, 0, 6, 0, "A2 0B 020100 020106 020100 3000", "2 28"},
     };
     SmpObject *object = smpNew(nullptr, captureSend, nullptr);
@@ -249,30 +219,14 @@ TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
         EXPECT_EQ(sent.back(), message(hex(r.pdu)));
         EXPECT_EQ(moved(before), r.counters) << r.pdu;
     }
-    // Every kind with its identifier; a Trap with its header.
+    // A Trap with its header (every other kind goes out in trap_test's Trap).
     uint8_t ab[] = {'a', 'b'}, ip[] = {127, 0, 0, 1};
-    SmpBind binds[] = {
-        {6, systemOid, SMP_KIND_INTEGER, 0, nullptr, -129},
-        {6, systemOid, SMP_KIND_OCTET_STRING, 2, ab, 0},
-        {6, systemOid, SMP_KIND_IP_ADDRESS, 4, ip, 0},
-        {6, systemOid, SMP_KIND_OPAQUE, 2, ab, 0},
-        {6, systemOid, SMP_KIND_COUNTER, 0, nullptr, -1},
-        {6, systemOid, SMP_KIND_GAUGE, 0, nullptr, 128},
-        {6, systemOid, SMP_KIND_TIME_TICKS, 0, nullptr, 1200},
-        {6, systemOid, SMP_KIND_OBJECT_ID, 6, systemOid, 0},
-    };
-    Bytes list;
-    for (const char *v : {"0202FF7F", "04026162", "40047F000001", "44026162", "410500FFFFFFFF",
-                          "42020080", "430204B0", "06062B0601020101"})
-        list = ber::cat({list, ber::varBind("1.3.6.1.2.1.1", hex(v))});
-    SmpPdu pdu = record(SMP_TRAP, pub, 8, binds);
-    pdu.enterprise = systemOid;
-    pdu.enterpriseLen = 6;
-    pdu.agentAddr = ip;
-    pdu.agentAddrLen = 4;
-    pdu.genericTrap = 6;
-    pdu.specificTrap = 17;
-    pdu.timeStamp = 1200;
+    SmpBind opaque{6, systemOid, SMP_KIND_OPAQUE, 2, ab, 0};
+    SmpPdu pdu = record(SMP_TRAP, pub, 1, &opaque);
+    std::tie(pdu.enterprise, pdu.agentAddr) = std::tie(systemOid, ip);
+    std::tie(pdu.enterpriseLen, pdu.agentAddrLen, pdu.genericTrap, pdu.specificTrap,
+             pdu.timeStamp) = std::make_tuple(6, 4, 6, 17, 1200);
+    Bytes list = ber::varBind("1.3.6.1.2.1.1", hex("44026162"));
     auto before = words();
     ASSERT_EQ(smpRequest(object, &pdu), 0);
     EXPECT_EQ(sent.back(), message(ber::tlv(0xA4, ber::cat({hex("06062B0601020101 40047F000001"
@@ -282,38 +236,27 @@ TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
     smpFree(object);
 }
 
+// A binding that cannot be encoded, records without what a message needs, and
+// a send that fails: no message, no count.
 TEST_F(Engine, RequestsThatCannotBeBuiltOrSentCountNothing) {
-    uint8_t five[] = {1, 2, 3, 4, 5}, unfinished[] = {0x2B, 0x86};
     static uint8_t big[1500] = {};
-    const SmpBind bad[] = {
-        {6, systemOid, SMP_KIND_NONE, 0, nullptr, 0},
-        {6, systemOid, SMP_KIND_IP_ADDRESS, 5, five, 0},
-        {6, systemOid, 42, 0, nullptr, 0},
-        {2, unfinished, SMP_KIND_NULL, 0, nullptr, 0},
-        {6, systemOid, SMP_KIND_OBJECT_ID, 2, unfinished, 0},
-        {6, systemOid, SMP_KIND_OCTET_STRING, 4, nullptr, 0}, // octets that came constructed
-    };
+    SmpBind bad[] = {{6, systemOid, SMP_KIND_NULL, 0, nullptr, 0},
+                     {6, systemOid, 42, 0, nullptr, 0}};
     SmpObject *object = smpNew(nullptr, captureSend, nullptr);
     auto before = words();
-    for (const SmpBind &b : bad) {
-        SmpBind binds[2] = {{6, systemOid, SMP_KIND_NULL, 0, nullptr, 0}, b};
-        SmpPdu pdu = record(SMP_GET_REQUEST, pub, 2, binds);
-        EXPECT_EQ(smpRequest(object, &pdu), 1) << b.kind;
-    }
-    SmpPdu pdu = record(SMP_GET_REQUEST, pub);
+    SmpPdu pdu = record(SMP_GET_REQUEST, pub, 2, bad), orphan = record(SMP_GET_REQUEST, nullptr);
+    EXPECT_EQ(smpRequest(object, &pdu), 1);
     EXPECT_EQ(smpRequest(nullptr, &pdu), 1);
     EXPECT_EQ(smpRequest(object, nullptr), 1);
-    pdu.type = 5;
-    EXPECT_EQ(smpRequest(object, &pdu), 1);
-    pdu = record(SMP_GET_REQUEST, nullptr);
+    EXPECT_EQ(smpRequest(object, &orphan), 1);
+    pdu = record(5, pub);
     EXPECT_EQ(smpRequest(object, &pdu), 1);
     pdu = record(SMP_SET_REQUEST, pub);
-    pdu.errorStatus = SMP_GEN_ERR;
     sendResult = 7;
     EXPECT_EQ(smpRequest(object, &pdu), 7);
     // A message over the datagram limit reaches the send function as a failure.
-    SmpBind two[2] = {{6, systemOid, SMP_KIND_OCTET_STRING, 1500, big, 0},
-                      {6, systemOid, SMP_KIND_OCTET_STRING, 1500, big, 0}};
+    SmpBind two[2] = {{6, systemOid, SMP_KIND_OCTET_STRING, 1500, big, 0}, {}};
+    two[1] = two[0];
     pdu = record(SMP_GET_RESPONSE, pub, 2, two);
     sendResult = 0;
     EXPECT_NE(smpRequest(object, &pdu), 0);
@@ -325,41 +268,10 @@ TEST_F(Engine, RequestsThatCannotBeBuiltOrSentCountNothing) {
     smpFree(object);
 }
 
-TEST_F(Engine, MalformedDatagramsAreParseErrors) {
-    Bytes whole = ber::response(7, {ber::varBind("1.3.6.1.2.1.1.3.0", ber::ticks(5))});
-    const std::vector<std::pair<Bytes, int>> rows = {
-        {whole, 0},
-        {whole, -1},
-        {whole, static_cast<int>(whole.size() / 2)},
-        {{0x04, 0x00}, 2},                   // not a SEQUENCE
-        {{0x30, 0x03, 0x02, 0x01, 0x00}, 5}, // ends before the community
-        {{0x30, 0x80, 0x02, 0x01, 0x00}, 5}, // indefinite, never ended
-        {message(0xA7, {}), -2},             // no such PDU
-    };
-    for (const auto &[d, length] : rows) {
-        auto before = words();
-        SmpObject *o = smpNew(nullptr, captureSend, recordingUpcall);
-        int16_t n = static_cast<int16_t>(length == -2 ? static_cast<int>(d.size()) : length);
-        EXPECT_EQ(smpInput(o, LOOPBACK, d.data(), n), 1);
-        // A failed object stays failed: the rest, or even a whole message, is not looked at.
-        EXPECT_EQ(smpInput(o, LOOPBACK, whole.data(), static_cast<int16_t>(whole.size())), 1);
-        smpFree(o);
-        EXPECT_EQ(moved(before), "1+2 6") << length;
-    }
-    EXPECT_EQ(smpInput(nullptr, LOOPBACK, whole.data(), static_cast<int16_t>(whole.size())), 1);
-    EXPECT_TRUE(seen.empty());
-}
-
 // Header integers arrive as the low 32 bits of their octets; the error
 // index keeps 16 bits, whatever the count of bindings.
 TEST_F(Engine, ResponsesAndTrapsReachTheUpcall) {
     ApsRec *sixteen = apsNew("0123456789abcdef", "trivial", nullptr);
-    auto nulls = [](int n) {
-        std::vector<Bytes> binds;
-        for (int i = 1; i <= n; ++i)
-            binds.push_back(nullBind("1.3." + std::to_string(i)));
-        return binds;
-    };
     auto v = [](const char *name, const char *value) { return ber::varBind(name, hex(value)); };
     const std::pair<Bytes, std::string> rows[] = {
         {ber::cat({ber::response(200, {v("1.3.1", "0403626F78"), v("1.3.2", "430210E1")}, 2, 1),
@@ -371,9 +283,9 @@ TEST_F(Engine, ResponsesAndTrapsReachTheUpcall) {
         {ber::response(4294967295, {}), "2 id -1 err 0/0 n 0 public"},
         {ber::response(4294967301, {}), "2 id 5 err 0/0 n 0 public"},
         {ber::response(1, {}, SMP_GEN_ERR, 65536), "2 id 1 err 5/0 n 0 public"},
-        {ber::response(1, nulls(2), SMP_NO_SUCH_NAME, -1),
+        {ber::response(1, binds("n1.3.1 n1.3.2"), SMP_NO_SUCH_NAME, -1),
          "2 id 1 err 2/65535 n 2 public | 1.3.1 9 0: | 1.3.2 9 0:"},
-        {ber::response(1, nulls(3), SMP_TOO_BIG, 70000),
+        {ber::response(1, binds("n1.3.1 n1.3.2 n1.3.3"), SMP_TOO_BIG, 70000),
          "2 id 1 err 1/4464 n 3 public | 1.3.1 9 0: | 1.3.2 9 0: | 1.3.3 9 0:"},
         {ber::response(1, {}, 0, 0, "0123456789abcdef"), "2 id 1 err 0/0 n 0 0123456789abcdef"},
         {ber::response(3, {v("1.3.1", "0201FF"), v("1.3.2", "420500FFFFFFFF"),
@@ -397,92 +309,68 @@ TEST_F(Engine, ResponsesAndTrapsReachTheUpcall) {
     EXPECT_EQ(pub->refCount, 2) << "the references apsVerify took are given back";
     EXPECT_TRUE(sent.empty());
     apsFree(sixteen);
-
-    // The upcall's answer is the object's status; an object that succeeded takes the next message.
-    SmpObject *o = smpNew(nullptr, captureSend, recordingUpcall);
-    Bytes m = ber::response(1, {});
-    EXPECT_EQ(smpInput(o, LOOPBACK, m.data(), static_cast<int16_t>(m.size())), 0);
-    upcallResult = 5;
-    auto before = words();
-    EXPECT_EQ(smpInput(o, LOOPBACK, m.data(), static_cast<int16_t>(m.size())), 5);
-    EXPECT_EQ(o->smpRecStatus, 5);
-    EXPECT_EQ(moved(before), "1");
-    smpFree(o);
 }
-
 int traps = 0; // authenticationFailure Traps the engine asked for
 int countTrap(int32_t generic, int32_t specific, uint16_t, SmpBind *) {
     traps += generic == SMP_TRAP_AUTHENTICATION_FAILURE && specific == 0;
     return 0;
 }
 
-// With snmpEnableAuthenTraps at 1 every authentication failure asks for an
-// authenticationFailure Trap.
-TEST_F(Engine, RefusedMessagesAreCountedAndUnanswered) {
+// Datagrams that do not parse or are refused (at snmpEnableAuthenTraps 1 a refusal asks
+// for a Trap); then again and again: LeakSanitizer reports any tree or handle left.
+TEST_F(Engine, RefusedDatagramsAreCountedUnansweredAndLeaveNothing) {
     smpRegisterTrapSender(countTrap);
     smpStatWrite(SMP_STAT_ENABLE_AUTHEN_TRAPS, 1);
-    const Bytes get = message(GET, {nullBind(BASE + ".1.0")});
+    const Bytes get = message(GET, binds("n.1.0")), whole = ber::response(7, binds("n1.3.6"));
     const struct Row {
         Bytes datagram;
         uint32_t host;
         std::string counters;
-        int traps;
+        int traps, length = 65535; // the octets handed over, at most the datagram's
     } rows[] = {
+        {whole, LOOPBACK, "1 6", 0, 0},
+        {whole, LOOPBACK, "1 6", 0, -1},
+        {whole, LOOPBACK, "1 6", 0, static_cast<int>(whole.size() / 2)},
+        {hex("0400"), LOOPBACK, "1 6", 0},        // not a SEQUENCE
+        {hex("3003 020100"), LOOPBACK, "1 6", 0}, // ends before the community
+        {hex("3080 020100"), LOOPBACK, "1 6", 0}, // indefinite, never ended
+        {message(0xA7, {}), LOOPBACK, "1 6", 0},  // no such PDU
+        {Bytes(get.begin(), get.begin() + 20), LOOPBACK, "1 6", 0},
         {message(GET, {}, "public", 1), LOOPBACK, "1 3", 0},
-        {message(GET, {}, "public", 256), LOOPBACK, "1 3", 0},
+        {message(RESPONSE, {}, "public", -7), LOOPBACK, "1 3", 0},
         {message(RESPONSE, {}, "private"), LOOPBACK, "1 4", 1},
         {message(GET, {}, "pub"), LOOPBACK, "1 4", 1},
         {message(GET, {}, std::string("public\0x", 8)), LOOPBACK, "1 4", 1}, // octets, not text
-        {message(GET, {}, ""), LOOPBACK, "1 4", 1},
-        {message(GET, {}, "publicpublicpubli"), LOOPBACK, "1", 0}, // longer than any name
-        {get, 0, "1", 1},                                          // host not identified
-        {message(NEXT, {nullBind(BASE)}), 0, "1", 1},              // nor for GetNext
-        {message(SET, {}), 0, "1", 1},                             // nor for Set
-        {message(SET, {}, "reader"), LOOPBACK, "1", 1},            // a write with read rights
+        {message(GET, {}, "publicpublicpubli"), LOOPBACK, "1", 0},           // longer than any name
+        {get, 0, "1", 1},                                                    // host not identified
+        {message(SET, {}, "reader"), LOOPBACK, "1", 1}, // a write with read rights
     };
     for (const Row &r : rows) {
         auto before = words();
         traps = 0;
-        EXPECT_EQ(input(r.datagram, r.host), 1);
-        EXPECT_EQ(moved(before), r.counters) << hexOf(r.datagram.data(), 24);
+        EXPECT_EQ(input(r.datagram, r.host, r.length), 1);
+        EXPECT_EQ(moved(before), r.counters) << hexOf(r.datagram.data(), 24) << " " << r.length;
         EXPECT_EQ(traps, r.traps) << hexOf(r.datagram.data(), 24);
     }
     smpStatWrite(SMP_STAT_ENABLE_AUTHEN_TRAPS, 2);
     traps = 0;
-    input(rows[2].datagram);
-    input(get, 0);
+    for (int i = 0; i < 100000; ++i) {
+        const Row &r = rows[static_cast<size_t>(i) % std::size(rows)];
+        ASSERT_EQ(input(r.datagram, r.host, r.length), 1) << i;
+    }
+    // A failed object stays failed: the rest, or even a whole message, is not looked at.
+    SmpObject *o = smpNew(nullptr, captureSend, recordingUpcall);
+    auto before = words();
+    EXPECT_EQ(smpInput(o, LOOPBACK, whole.data(), 9), 1);
+    EXPECT_EQ(smpInput(o, LOOPBACK, whole.data(), static_cast<int16_t>(whole.size())), 1);
+    EXPECT_EQ(moved(before), "1+2 6");
+    EXPECT_EQ(smpInput(nullptr, LOOPBACK, whole.data(), static_cast<int16_t>(whole.size())), 1);
+    smpFree(o);
     EXPECT_EQ(traps, 0);
     testing_support::registerAgentSide();
     EXPECT_TRUE(seen.empty());
     EXPECT_TRUE(sent.empty());
     EXPECT_EQ(pub->refCount, 2); // the fixture's and the community module's
-}
-
-// Hostile datagrams of every refused kind, each on a fresh object: the
-// sanitizer build's LeakSanitizer reports any tree or handle left behind.
-TEST_F(Engine, HostileDatagramsLeaveNothingBehind) {
-    Bytes get = message(GET, {nullBind(BASE + ".1.0")});
-    const std::vector<std::pair<Bytes, uint32_t>> hostile = {
-        {message(RESPONSE, {}, "public", 1), LOOPBACK},
-        {message(RESPONSE, {}, "public", -7), LOOPBACK},
-        {message(RESPONSE, {}, "wrong"), LOOPBACK},
-        {message(RESPONSE, {}, "a-community-name-too-long"), LOOPBACK},
-        {get, 0},
-        {message(SET, {}, "reader"), LOOPBACK},
-        {Bytes(get.begin(), get.begin() + 20), LOOPBACK},
-        {Bytes{0x30, 0x80, 0x02, 0x01, 0x00}, LOOPBACK},
-    };
-    int32_t references = pub->refCount;
-    auto before = words();
-    constexpr int ROUNDS = 100000;
-    for (int i = 0; i < ROUNDS; ++i) {
-        const auto &[d, host] = hostile[static_cast<size_t>(i) % hostile.size()];
-        ASSERT_EQ(input(d, host), 1) << i;
-    }
-    EXPECT_EQ(smpStatRead(SMP_STAT_IN_PKTS), before[SMP_STAT_IN_PKTS] + ROUNDS);
-    EXPECT_EQ(pub->refCount, references);
-    EXPECT_TRUE(seen.empty());
-    EXPECT_TRUE(sent.empty());
 }
 
 // A reply as "status/index name=value ...": names below the entry by their
@@ -506,70 +394,66 @@ std::string show(const ber::Message &m) {
 // Rows in order: each sees the store the rows before it left. The request
 // id goes back as its octets came, not re-encoded.
 TEST_F(Engine, RequestsAreAnsweredBindingByBinding) {
-    auto n = [](const char *column) { return nullBind(BASE + column); };
-    auto v = [](const char *column, const Bytes &value) {
-        return ber::varBind(BASE + column, value);
-    };
     std::string longName = "1.3.6.1.4.1";
     for (int i = 0; i < 520; ++i)
         longName += ".1";
     const struct Row {
         unsigned char tag;
-        std::vector<Bytes> binds;
-        std::string reply, counters, id = "020109";
+        std::string binds, reply, counters, id = "020109";
         bool writable = true;
         size_t eighth = 1500; // the length of column 8
     } rows[] = {
-        {GET, {n(".1.0"), n(".2.0")}, "0/0 .1.0=42 .2.0=start", "1 2 15"},
-        {GET, {n(".1.0"), n(".9.0")}, "2/2 .1.0=null .9.0=null", "1 2 9 15"},
-        {GET, {}, "0/0", "1 2 15", "0201FF"},
-        {NEXT, {nullBind("1.3.6.1.4.1"), n(".1.0")}, "0/0 .1.0=42 .2.0=start", "1 2 16", "020180"},
-        {NEXT, {n(".8.0")}, "2/1 .8.0=null", "1 2 9 16", "02020080"}, // the store's end
-        {NEXT,
-         {nullBind(BASE), nullBind(longName)},
-         "2/2 " + BASE + "=null long=null",
-         "1 2 9 16",
+        {GET, "n.1.0 n.2.0", "0/0 .1.0=42 .2.0=start", "1 2 15"},
+        {GET, "n.1.0 n.9.0", "2/2 .1.0=null .9.0=null", "1 2 9 15"},
+        {GET, "", "0/0", "1 2 15", "0201FF"},
+        {NEXT, "n1.3.6.1.4.1 n.1.0", "0/0 .1.0=42 .2.0=start", "1 2 16", "020180"},
+        {NEXT, "n.8.0", "2/1 .8.0=null", "1 2 9 16", "02020080"}, // the store's end
+        {NEXT, "n" + BASE + " nlong", "2/2 " + BASE + "=null long=null", "1 2 9 16",
          "02047FFFFFFF"},
         // RFC 1157, 4.1.5: every binding is tested before any is set.
-        {SET,
-         {v(".2.0", ber::octets("new")), v(".1.0", ber::integer(7))},
-         "2/2 .2.0=new .1.0=7",
-         "1 2 9 17",
-         "02050080000000"},
-        {GET, {n(".2.0")}, "0/0 .2.0=start", "1 2 15", "020500FFFFFFFF"},
-        {SET, {v(".2.0", ber::integer(1))}, "3/1 .2.0=1", "1 2 10 17", "020480000000"},
-        {SET, {v(".2.0", ber::octets("abc"))}, "0/0 .2.0=abc", "1 2 17"},
-        {SET, {v(".2.0", ber::octets("z"))}, "4/1 .2.0=z", "1 2 11 17", "020109", false},
-        {GET, {n(".2.0")}, "0/0 .2.0=abc", "1 2 15"},
+        {SET, "s.2.0=new i.1.0=7", "2/2 .2.0=new .1.0=7", "1 2 9 17", "02050080000000"},
+        {GET, "n.2.0", "0/0 .2.0=start", "1 2 15", "020500FFFFFFFF"},
+        {SET, "i.2.0=1", "3/1 .2.0=1", "1 2 10 17", "020480000000"},
+        {SET, "s.2.0=abc", "0/0 .2.0=abc", "1 2 17"},
+        {SET, "s.2.0=z", "4/1 .2.0=z", "1 2 11 17", "020109", false},
+        {GET, "n.2.0", "0/0 .2.0=abc", "1 2 15"},
         // RFC 1157, 4.1.2: a reply that does not fit is tooBig, index 0, the request's bindings.
-        {GET, {n(".8.0")}, "0/0 .8.0=#1500", "1 2 15"},
-        {GET, {n(".8.0"), n(".8.0")}, "1/0 .8.0=null .8.0=null", "1 2 8 15"},
-        {NEXT, {n(".7.0"), n(".7.0")}, "1/0 .7.0=null .7.0=null", "1 2 8 16"},
+        {GET, "n.8.0", "0/0 .8.0=#1500", "1 2 15"},
+        {GET, "n.8.0 n.8.0", "1/0 .8.0=null .8.0=null", "1 2 8 15"},
+        {NEXT, "n.3.0 n.3.0", "1/0 .3.0=null .3.0=null", "1 2 8 16"},
         // The reply list fills before any message is formed: index 0 as well.
-        {GET,
-         {n(".8.0"), n(".8.0")},
-         "1/0 .8.0=null .8.0=null",
-         "1 2 8 15",
-         "020109",
-         true,
+        {GET, "n.8.0 n.8.0", "1/0 .8.0=null .8.0=null", "1 2 8 15", "020109", true,
          ASN_CAPACITY / 2 + 16},
     };
     for (const Row &r : rows) {
         mibSetWritable(r.writable);
-        columns[8].octets.assign(r.eighth, 'x');
+        columns[8].assign(r.eighth, 'x');
         auto before = words();
-        ber::Message m = exchange(message(r.tag, r.binds, "public", 0, hex(r.id)));
+        ber::Message m = exchange(message(r.tag, binds(r.binds, longName), "public", 0, hex(r.id)));
         EXPECT_EQ(show(m), r.reply);
         EXPECT_EQ(moved(before), r.counters) << r.reply;
         EXPECT_EQ(m.pduTag, RESPONSE);
         EXPECT_LE(sent.back().size(), static_cast<size_t>(SMP_MESSAGE_MAX));
-        size_t at = 0, p = 0;
-        auto outer = ber::read(sent.back(), at);
-        ASSERT_TRUE(outer && ber::read(outer->content, p) && ber::read(outer->content, p));
-        auto pdu = ber::read(outer->content, p);
-        ASSERT_TRUE(pdu && pdu->content.size() > r.id.size() / 2);
-        EXPECT_EQ(Bytes(pdu->content.begin(), pdu->content.begin() + r.id.size() / 2), hex(r.id));
+        Bytes id = hex(r.id);
+        EXPECT_EQ(m.requestId, ber::toInt(Bytes(id.begin() + 2, id.end()))) << r.id;
     }
+}
+
+// Unregistered parts are idle: every request refused, a Trap asked of a sender that
+// sends none; with only the check, no store: nothing found, nothing writable.
+TEST_F(Engine, UnregisteredPartsAreIdle) {
+    smpRegisterCommunityCheck(nullptr);
+    smpRegisterTrapSender(nullptr);
+    smpRegisterStore(nullptr);
+    smpStatWrite(SMP_STAT_ENABLE_AUTHEN_TRAPS, 1);
+    EXPECT_EQ(input(message(GET, binds("n.1.0"))), 1);
+    EXPECT_TRUE(sent.empty());
+    smpRegisterCommunityCheck(commVerify);
+    EXPECT_EQ(show(exchange(message(GET, binds("n.1.0")))), "2/1 .1.0=null");
+    EXPECT_EQ(show(exchange(message(NEXT, binds("n.1.0")))), "2/1 .1.0=null");
+    EXPECT_EQ(show(exchange(message(SET, binds("s.2.0=x")))), "4/1 .2.0=x");
+    EXPECT_EQ(smpAgentSide.store.testSet(nullptr, nullptr, 0, nullptr), SMP_GEN_ERR);
+    testing_support::registerAgentSide();
 }
 
 // Every request of at most 2048 octets is answered, however many bindings it
@@ -584,144 +468,21 @@ TEST_F(Engine, DensestRequestsAreAnswered) {
         int64_t status, index;
     } rows[] = {
         {GET, empty, 336, 2048, SMP_NO_SUCH_NAME, 1},
-        {NEXT, nullBind("1.3.6.1.4.1.1"), 168, 2048, SMP_TOO_BIG, 0}, // answers outgrow names
-        {GET, empty, 337, 2054, -1, 0},
+        {NEXT, binds("n1.3.6.1.4.1.1")[0], 168, 2048, SMP_TOO_BIG, 0}, // answers outgrow names
     };
     for (const Row &r : rows) {
         Bytes m = message(r.tag, std::vector<Bytes>(r.count, r.binding));
         ASSERT_EQ(m.size(), r.size) << r.count;
-        if (r.status < 0) {
-            auto before = words();
-            EXPECT_EQ(input(m), 1);
-            EXPECT_EQ(moved(before), "1 6");
-            continue;
-        }
         auto reply = exchange(m);
-        EXPECT_EQ(reply.status, r.status) << r.count;
-        EXPECT_EQ(reply.index, r.index) << r.count;
-        EXPECT_EQ(reply.binds.size(), static_cast<size_t>(r.count));
+        EXPECT_EQ(std::make_tuple(reply.status, reply.index, reply.binds.size()),
+                  std::make_tuple(r.status, r.index, static_cast<size_t>(r.count)));
         EXPECT_LE(sent.back().size(), static_cast<size_t>(SMP_MESSAGE_MAX));
     }
-}
-
-// The agent over UDP: one fresh protocol object per datagram, answering
-// through an endpoint for that datagram's sender.
-struct Peer : Engine {
-    int sock = udpOpenSocket(), port = 0;
-    std::atomic<bool> stop{false};
-    std::thread thread;
-    void SetUp() override {
-        Engine::SetUp();
-        for (const char *tool : {"snmpget", "snmpgetnext", "snmpset", "snmpwalk"})
-            if (testing_support::findProgram(tool).empty())
-                GTEST_SKIP() << tool << " is not installed (Debian package snmp)";
-        ASSERT_EQ(udpBindSocket(sock, LOOPBACK, 0), 0);
-        port = udpGetLocalPort(sock);
-        thread = std::thread([this] {
-            uint8_t datagram[SMP_MESSAGE_MAX];
-            uint32_t from = 0;
-            uint16_t fromPort = 0;
-            while (!stop)
-                if (int n = udpWaitReadable(sock, 50) == 1
-                                ? udpReceive(sock, datagram, SMP_MESSAGE_MAX, &from, &fromPort)
-                                : -1;
-                    n >= 0) {
-                    UdpEndpoint *sender = udpNew(sock, from, fromPort);
-                    SmpObject *object = smpNew(sender, udpSend, recordingUpcall);
-                    smpInput(object, from, datagram, static_cast<int16_t>(n));
-                    smpFree(object);
-                    udpFree(sender);
-                }
-        });
-    }
-    void TearDown() override {
-        stop = true;
-        if (thread.joinable())
-            thread.join();
-        udpCloseSocket(sock);
-        Engine::TearDown();
-    }
-};
-
-TEST_F(Peer, NetSnmpClientsGetWhatTheStoreHolds) {
-    auto names = [](std::initializer_list<int> numbers) {
-        std::vector<std::string> out;
-        for (int c : numbers)
-            out.push_back(BASE + "." + std::to_string(c) + ".0");
-        return out;
-    };
-    const std::string b = "." + BASE;
-    const struct Row {
-        std::string tool, community;
-        std::vector<std::string> args;
-        std::string expected; // the whole output when the tool succeeds, else a part of it
-    } rows[] = {
-        {"snmpget", "public", names({1, 2, 3, 4, 5, 6, 7}),
-         b + ".1.0 = INTEGER: 42\n" + b + ".2.0 = STRING: \"start\"\n" + b +
-             ".3.0 = OID: .1.3.6.1.2.1\n" + b + ".4.0 = IpAddress: 127.0.0.1\n" + b +
-             ".5.0 = Counter32: 5\n" + b + ".6.0 = Gauge32: 4294967295\n" + b +
-             ".7.0 = Timeticks: (1200) 0:00:12.00\n"},
-        {"snmpget", "public", names({1, 9}), "noSuchName"},
-        {"snmpget", "public", names({1, 9}), b + ".9.0"}, // the failed binding
-        {"snmpgetnext", "public", names({2}), b + ".3.0 = OID: .1.3.6.1.2.1\n"},
-        {"snmpwalk", "public", {BASE}, b + ".7.0 = Timeticks: (1200) 0:00:12.00\n" + b + ".8.0"},
-        {"snmpwalk", "public", {BASE}, "End of MIB"}, // the store's end answers noSuchName
-        {"snmpset", "public", {BASE + ".2.0", "s", "changed"}, b + ".2.0 = STRING: \"changed\"\n"},
-        {"snmpget", "public", names({2}), b + ".2.0 = STRING: \"changed\"\n"},
-        {"snmpset", "reader", {BASE + ".2.0", "s", "intruder"}, "Timeout"}, // dropped
-        {"snmpset", "public", {BASE + ".2.0", "i", "5"}, "badValue"},
-        {"snmpset", "public", {BASE + ".1.0", "i", "5"}, "noSuchName"},
-        {"snmpget", "nonesuch", names({1}), "Timeout"},
-        {"snmpget", "public", names({2}), b + ".2.0 = STRING: \"changed\"\n"},
-    };
-    for (const Row &r : rows) {
-        std::vector<std::string> argv{testing_support::findProgram(r.tool),
-                                      "-v1",
-                                      "-On",
-                                      "-m",
-                                      "",
-                                      "-r",
-                                      "0",
-                                      "-t",
-                                      "1",
-                                      "-c",
-                                      r.community,
-                                      "127.0.0.1:" + std::to_string(port)};
-        if (r.tool == "snmpget" || r.tool == "snmpgetnext")
-            argv.insert(argv.begin() + 1, "-Cf"); // one exchange: no retry without the failure
-        argv.insert(argv.end(), r.args.begin(), r.args.end());
-        auto got =
-            testing_support::runProcess(argv, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}});
-        if (got.status == 0 && r.tool != "snmpwalk")
-            EXPECT_EQ(got.out, r.expected) << r.tool << " " << r.args[0];
-        else
-            EXPECT_NE((got.out + got.err).find(r.expected), std::string::npos)
-                << r.tool << " " << r.args[0] << ": " << got.out << got.err;
-    }
-}
-
-// Handles are shared by name and counted; one made before apsInit stays usable.
-TEST(Aps, HandlesAreSharedByNameAndOutliveInit) {
-    apsInit();
-    ASSERT_EQ(apsTrivialInit(), 0);
-    EXPECT_EQ(apsTrivialInit(), 1);
-    ApsRec *a = apsNew("0123456789abcdef", "trivial", nullptr);
-    EXPECT_EQ(apsNew("0123456789abcdef", "trivial", nullptr), a);
-    EXPECT_EQ(a->refCount, 2);
-    apsFree(a);
-    EXPECT_EQ(apsHandles(), a);
-    EXPECT_EQ(apsNew("0123456789abcdefg", "trivial", nullptr), nullptr);
-    EXPECT_EQ(apsNew(nullptr, "trivial", nullptr), nullptr);
-    EXPECT_EQ(apsNew("public", "other", nullptr), nullptr);
-    apsInit();
-    EXPECT_EQ(apsHandles(), nullptr);
-    AsnNode *pdu = asnNewConstructed(2, 1, ASN_SEQUENCE), *m = apsEncode(a, pdu);
-    uint8_t out[64];
-    EXPECT_EQ(Bytes(out, out + asnEncode(m, out, sizeof out)),
-              hex("3017 020100 0410 30313233343536373839616263646566 A100"));
-    asnFree(m);
-    asnFree(pdu);
-    apsFree(a);
+    Bytes m = message(GET, std::vector<Bytes>(337, empty));
+    ASSERT_EQ(m.size(), 2054u);
+    auto before = words();
+    EXPECT_EQ(input(m), 1);
+    EXPECT_EQ(moved(before), "1 6");
 }
 
 } // namespace
