@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 
 using namespace testing_support;
@@ -18,23 +17,21 @@ TEST(Host, PortsAndAddresses) {
     EXPECT_EQ(netStartup(), 0);
     EXPECT_EQ(netStartup(), 0);
     const std::vector<std::pair<const char *, int>> ports = {
-        {"snmp", 161},      {"snmp-trap", 162}, {"0x10", 16},
-        {"010", 8},         {"161abc", -1},     {"", 0},
-        {"70000", 70000},   {"-5", -1},         {nullptr, -1},
-        {"4294967294", -2}, // parsed as is: no range check
-    };
+        // no range check
+        {"snmp", 161}, {"snmp-trap", 162}, {"0x10", 16}, {"010", 8},    {"161abc", -1},
+        {"", 0},       {"70000", 70000},   {"-5", -1},   {nullptr, -1}, {"4294967294", -2}};
     for (const auto &[text, port] : ports)
         EXPECT_EQ(hostGetServicePort(text), port) << (text ? text : "(none)");
+    // inet_addr's short and hexadecimal forms; all ones is indistinguishable from failure.
     const std::vector<std::pair<const char *, uint32_t>> addresses = {
         {"10.1.2.3", 0x0A010203u},
         {"localhost", LOOPBACK},
-        {"10.1", 0x0A000001u},                // inet_addr's short form
-        {"0x7f.1", LOOPBACK},                 // and its hexadecimal parts
-        {"255.255.255.255", HOST_NO_ADDRESS}, // indistinguishable from failure
-        {"no-such-host.invalid", HOST_NO_ADDRESS},
+        {"10.1", 0x0A000001u},
+        {"0x7f.1", LOOPBACK},
+        {"255.255.255.255", HOST_NO_ADDRESS},
         {"10.1.2.3.4", HOST_NO_ADDRESS},
-        {nullptr, HOST_NO_ADDRESS},
-    };
+        {"no-such-host.invalid", HOST_NO_ADDRESS},
+        {nullptr, HOST_NO_ADDRESS}};
     for (const auto &[text, address] : addresses)
         EXPECT_EQ(hostGetHostAddress(text), address) << (text ? text : "(none)");
     // The limit is the text's length; an address without a name gives its dotted text.
@@ -130,17 +127,6 @@ TEST(Udp, SendReceiveAndFailures) {
     for (int s : {receiver, sender, other})
         EXPECT_EQ(udpCloseSocket(s), 0);
     EXPECT_EQ(udpCloseSocket(-1), -1);
-}
-
-TEST(TimeOfDay, SecondsNowAndZoneCleared) {
-    time_t before = time(nullptr);
-    TimeOfDay now = {0, 99};
-    TimeZoneRec zone = {5, 6};
-    EXPECT_EQ(timeOfDay(&now, &zone), 0);
-    EXPECT_GE(now.seconds, static_cast<int32_t>(before));
-    EXPECT_LE(now.seconds, static_cast<int32_t>(time(nullptr)));
-    EXPECT_EQ(now.microseconds, 0);
-    EXPECT_EQ(zone.minutesWest + zone.dstType, 0);
 }
 
 } // namespace

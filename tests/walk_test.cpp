@@ -4,9 +4,6 @@
 #include "tests/support.h"
 #include "tests/walk_output.h"
 
-#include "platform/log.h"
-#include "tool/tool.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -393,43 +390,6 @@ TEST_F(WalkTest, NamesFromTheDefinitionsFile) {
     r = run(agent, {"system", "foo"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, mibwalk + ": Error parsing argument foo\n");
-    agent.finish();
-    ASSERT_EQ(agent.requests.size(), 4u);
-    EXPECT_EQ(agent.requests[0].binds[0].name, "1.3.6.1.2.1.1");
-}
-
-// In-process: the hex dumps of -d -d go to the event log, never to standard output.
-TEST_F(WalkTest, DoubleDebugDumpsToTheEventLog) {
-    ScriptedAgent agent([](const Msg &r) { return Datagrams{answerFrom(mib, r)}; }, 0);
-    ScopedCwd cwd(dir.path);
-    ScopedEnv reg("TARNOQSNMP_REGISTRY", dir.file("none").c_str());
-    std::string port = std::to_string(agent.peer.port);
-    char *argv[] = {(char *)"mibwalk",
-                    (char *)"-d",
-                    (char *)"-d",
-                    (char *)"-h",
-                    (char *)"127.0.0.1",
-                    (char *)"-p",
-                    port.data(),
-                    (char *)"1.3.6.1.2.1.1",
-                    nullptr};
-    int saved = logLevel;
-    EventCapture capture;
-    ::testing::internal::CaptureStdout();
-    int status = toolRun(8, argv);
-    fflush(stdout);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), systemLines);
-    logLevel = saved;
-    EXPECT_EQ(status, 0);
-    agent.finish();
-    ASSERT_EQ(agent.requests.size(), 4u);
-    Bytes first = answerFrom(mib, agent.requests[0]); // its octets as received, then its length
-    std::string hex;
-    for (unsigned char b : first)
-        hex += "0123456789ABCDEF"[b >> 4] + std::string(1, "0123456789ABCDEF"[b & 15]) + " ";
-    EXPECT_NE(capture.joined().find(hex + "\n"), std::string::npos);
-    EXPECT_NE(capture.joined().find("result: " + std::to_string(first.size()) + "\n"),
-              std::string::npos);
 }
 
 } // namespace
