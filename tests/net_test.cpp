@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
-
 using namespace testing_support;
 
 namespace {
@@ -42,40 +39,6 @@ TEST(Host, PortsAndAddresses) {
     EXPECT_EQ(hostGetHostName(name, 10, 0xC0000237u), 10);
     EXPECT_STREQ(name, "192.0.2.55");
     EXPECT_EQ(hostGetHostName(name, 9, 0xC0000237u), -1);
-}
-
-// Run only by LongHostNameIsReadWhole, inside a namespace whose host name is
-// NET_TEST_LONG_NAME and whose hosts file gives it the address 10.9.8.7.
-TEST(LocalHost, DISABLED_LongNameChild) {
-    const char *expected = getenv("NET_TEST_LONG_NAME");
-    ASSERT_NE(expected, nullptr);
-    char name[256];
-    EXPECT_EQ(hostGetLocalName(name, 255), static_cast<int>(strlen(expected)));
-    EXPECT_STREQ(name, expected);
-    EXPECT_EQ(hostGetLocalName(name, 15), -1);
-    EXPECT_EQ(hostGetLocalAddress(), 0x0A090807u); // the whole name was resolved
-    UnameRec record;
-    EXPECT_EQ(net::uname(&record), 0);
-    EXPECT_EQ(std::string(record.nodeName), std::string(expected, UNAME_FIELD - 1));
-    EXPECT_EQ(std::string(record.systemName), std::string(expected, UNAME_FIELD - 1));
-    EXPECT_STREQ(record.release, " ");
-}
-
-TEST(LocalHost, LongHostNameIsReadWhole) {
-    if (runProcess({"unshare", "--uts", "--mount", "true"}).status != 0)
-        GTEST_SKIP() << "no permission for new UTS and mount namespaces";
-    const std::string name = "a-host-name-of-forty-three-characters-00042";
-    TempDir dir;
-    writeFile(dir.file("hosts"), "127.0.0.1 localhost\n10.9.8.7 " + name + "\n");
-    const std::string script = "mount --bind " + dir.file("hosts") + " /etc/hosts && hostname " +
-                               name + " && exec " +
-                               std::filesystem::read_symlink("/proc/self/exe").string() +
-                               " --gtest_also_run_disabled_tests"
-                               " --gtest_filter=LocalHost.DISABLED_LongNameChild";
-    ProcessResult result = runProcess({"unshare", "--uts", "--mount", "sh", "-c", script}, "",
-                                      {{"NET_TEST_LONG_NAME", name}});
-    EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
 }
 
 TEST(Udp, SendReceiveAndFailures) {
