@@ -1,4 +1,3 @@
-#include "platform/log.h"
 #include "platform/net.h"
 #include "tests/support.h"
 
@@ -71,20 +70,10 @@ TEST(Udp, SendReceiveAndFailures) {
     EXPECT_EQ(udpWaitReadable(-1, 0), -1);
     EXPECT_EQ(udpGetLocalPort(-1), -1);
 
-    // A failure reports both addresses; broadcast is refused without SO_BROADCAST.
-    int saved = logLevel;
-    logLevel = 2;
+    // Broadcast is refused without SO_BROADCAST.
     udpSetSocket(to, sender);
     UdpEndpoint *broadcast = udpNew(udpGetSocket(to), HOST_NO_ADDRESS, 5555);
-    {
-        EventCapture capture;
-        EXPECT_EQ(udpSend(broadcast, data + 7, 1), 1);
-        EXPECT_EQ(capture.joined(), "07 \nudpSend: Error in sendto()\nLocal: address = "
-                                    "127.0.0.1, port = " +
-                                        std::to_string(udpGetLocalPort(sender)) +
-                                        ".\nRemote: address = 255.255.255.255, port = 5555.\n");
-    }
-    logLevel = saved;
+    EXPECT_EQ(udpSend(broadcast, data, 1), 1);
     udpFree(broadcast);
     udpFree(to);
     for (int s : {receiver, sender, other})

@@ -203,7 +203,8 @@ Datagrams malformedThenGood(const Msg &r) {
 }
 
 std::vector<WalkCase> walkCases() {
-    const std::string sys = "1.3.6.1.2.1.1", tooLong = longName(sys, ".1000000");
+    const std::string ids = "0 1 2 3", ifn = "1.3.6.1.2.1.2.1.0", sys = "1.3.6.1.2.1.1",
+                      tooLong = longName(sys, ".1000000");
     const std::string sys1 = line(sys + ".1.0", "Integer", "1"),
                       sys5 = line(sys + ".5.0", "Integer", "1");
     const std::string unsent = "@: Error sending protocol request\n",
@@ -213,6 +214,7 @@ std::vector<WalkCase> walkCases() {
     const std::vector<std::string> S = {sys}, I7 = {"-i", "7", sys}, two = {IF + "1", IF + "2"},
                                    three = {IF + "1", IF + "2", IF + "3"};
     auto err = [&](int status, int index) { return reply({{sys, ber::null()}}, status, index); };
+    auto silent = [](const Msg &) { return Datagrams{}; };
     auto fromMib = [](const Msg &r) { return Datagrams{answerFrom(mib, r)}; };
     auto limit = [](size_t n) {
         return [n](const Msg &r) { return Datagrams{answerFrom(mib, r, n)}; };
@@ -268,7 +270,7 @@ std::vector<WalkCase> walkCases() {
     };
     auto fullRequest = [](const ScriptedAgent &a) { EXPECT_EQ(a.raw.at(0).size(), 2048u); };
     return {
-        {"one column", S, fromMib, systemLines, 0, "0 1 2 3", firstRequests},
+        {"one column", S, fromMib, systemLines, 0, ids, firstRequests},
         {"two columns", two, fromMib, if1 + descr1 + "\n" + if2 + descr2 + "\n", 0, "0/2 1/2 2/2"},
         {"three columns", three, fromMib,
          if1 + descr1 + type1 + "\n" + if2 + descr2 + type2 + "\nEnd of MIB\n", 0, "0/3 1/3 2/3"},
@@ -291,12 +293,7 @@ std::vector<WalkCase> walkCases() {
          "0/288", fullRequest},
         {"289 names", std::vector<std::string>(289, "1.3"), fromMib, unsent, 2, ""},
         {"17-character community", {"-c", std::string(17, 'c'), sys}, fromMib, unsent, 2, ""},
-        {"16-character community",
-         {"-c", std::string(16, 'c'), sys},
-         fromMib,
-         systemLines,
-         0,
-         "0 1 2 3"},
+        {"16-character community", {"-c", std::string(16, 'c'), sys}, fromMib, systemLines, 0, ids},
         {"another community", S, otherCommunity, "", 0, "0"},
         {"no names", {}, reply({}), "", 0, "0/0"},
         {"empty answer", S, reply({}), "", 0, "0"},
@@ -318,19 +315,14 @@ std::vector<WalkCase> walkCases() {
         {"second column stands",
          {sys, "1.3.6.1.2.1.2"},
          secondStands,
-         sys1 + line("1.3.6.1.2.1.2.1.0", "Integer", "2") + "\n" + stuck + "1.3.6.1.2.1.2.1.0\n",
+         sys1 + line(ifn, "Integer", "2") + "\n" + stuck + ifn + "\n",
          2,
          "0/2 1/2"},
         everyKind(),
-        {"malformed datagrams", {"-t", "5", sys}, malformedThenGood, systemLines, 0, "0 1 2 3"},
-        {"silence",
-         {"-t", "1", sys},
-         [](const Msg &) { return Datagrams{}; },
-         "Request Timed Out\n",
-         4,
-         "0"},
+        {"malformed datagrams", {"-t", "5", sys}, malformedThenGood, systemLines, 0, ids},
+        {"silence", {"-t", "1", sys}, silent, "Request Timed Out\n", 4, "0"},
         // Stray answers every 300 ms restart the one-second timeout.
-        {"strays keep it alive", {"-t", "1", sys}, strays, systemLines, 0, "0 1 2 3", nullptr, 300},
+        {"strays keep it alive", {"-t", "1", sys}, strays, systemLines, 0, ids, nullptr, 300},
     };
 }
 
