@@ -10,7 +10,8 @@ using namespace testing_support;
 
 namespace {
 
-const std::string USAGE = " [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
+const std::string H = "10.1.2.3",
+                  USAGE = " [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
                           " [-df definitionFile] [-di definitionIncludeDir] [name] ...\n";
 
 // The settings step in-process on "mibwalk" plus args: its status, its output
@@ -27,13 +28,12 @@ std::string settingsOf(std::vector<std::string> args) {
     testing::internal::CaptureStdout();
     int status = toolParseSettings(&s, static_cast<int>(args.size()), argv.data());
     std::string out = testing::internal::GetCapturedStdout();
-    int level = logLevel;
-    logLevel = saved;
+    char text[128];
+    std::swap(saved, logLevel);
     if (status != 0)
         return std::to_string(status) + " " + out;
-    char text[128];
     snprintf(text, sizeof text, "%08X:%d t%u i%d c=%s d%d df=%s di=%s", s.agentAddress, s.agentPort,
-             s.timeout, s.requestId, s.community, level,
+             s.timeout, s.requestId, s.community, saved,
              defGetDefinitionFile() ? defGetDefinitionFile() : "-", defGetDefinitionIncludeDir());
     std::string all = text + out;
     for (int i = 0; i < s.nameCount; ++i)
@@ -42,7 +42,9 @@ std::string settingsOf(std::vector<std::string> args) {
 }
 
 TEST(CommandLine, Settings) {
-    const std::string usage = "1 Usage: mibwalk" + USAGE, h = "0A010203:161 ";
+    const std::string usage = "1 Usage: mibwalk" + USAGE, h = "0A010203:161 ",
+                      D = " d0 df=- di=/etc";
+    const std::string bad = "2 mibwalk: Bad ";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"-x"}, usage},
         {{"--"}, usage},
@@ -53,30 +55,27 @@ TEST(CommandLine, Settings) {
         {{"-i"}, usage},
         {{"-ch", "public"}, usage},        // the host has no argument left
         {{"-d", "-x", "-t", "5s"}, usage}, // syntax is judged before any value
-        {{"-h", "no-such-host.invalid"}, "2 mibwalk: Bad foreign host: no-such-host.invalid\n"},
-        {{"-h", "255.255.255.255"}, "2 mibwalk: Bad foreign host: 255.255.255.255\n"},
-        {{"-h", "bad.invalid", "-p", "x", "-t", "x"}, "2 mibwalk: Bad foreign host: bad.invalid\n"},
-        {{"-h", "10.1.2.3", "-p", "161abc", "-t", "5s"}, "2 mibwalk: Bad remote port: 161abc\n"},
-        {{"-h", "10.1.2.3", "-t", "-1"}, "2 mibwalk: Bad timeout value: -1\n"},
-        {{"-h", "10.1.2.3", "-t", "08", "-i", "x"}, "2 mibwalk: Bad timeout value: 08\n"},
-        {{"-h", "10.1.2.3", "-i", "0xg"}, "2 mibwalk: Bad requestId value: 0xg\n"},
-        {{"-h", "10.1.2.3", "-t", "010"}, h + "t8 i0 c=public d0 df=- di=/etc"},
-        {{"-h", "10.1.2.3", "-t", "0x1e", "-i", "0xffffffff"},
-         h + "t30 i-1 c=public d0 df=- di=/etc"},
-        {{"-h", "10.1.2.3", "-t", ""}, h + "t0 i0 c=public d0 df=- di=/etc"},
-        {{"-h", "localhost", "-p", "70000"}, "7F000001:70000 t0 i0 c=public d0 df=- di=/etc"},
-        {{"-h", "10.1.2.3", "-p", "snmp-trap"}, "0A010203:162 t0 i0 c=public d0 df=- di=/etc"},
-        {{"-h", "10.1.2.3", "-c", "a", "-c", "-d"}, h + "t0 i0 c=-d d0 df=- di=/etc"},
-        {{"-ch", "private", "10.1.2.3"}, h + "t0 i0 c=private d0 df=- di=/etc"},
-        {{"-hpti", "10.1.2.3", "99", "3", "4"}, "0A010203:99 t3 i4 c=public d0 df=- di=/etc"},
-        {{"-d", "-d", "-h", "10.1.2.3"}, h + "t0 i0 c=public d2 df=- di=/etc"},
-        {{"-cd", "x", "-h", "10.1.2.3"}, h + "t0 i0 c=x d1 df=- di=/etc"},
-        {{"-", "-h", "10.1.2.3", "-", "sys", "-d", ""},
-         h + "t0 i0 c=public d0 df=- di=/etc [sys] [-d] []"},
-        {{"-h", "10.1.2.3", "-df", "a", "-df", "defs", "-di", "incl"},
+        {{"-h", "255.255.255.255"}, bad + "foreign host: 255.255.255.255\n"},
+        {{"-h", "bad.invalid", "-p", "x", "-t", "x"}, bad + "foreign host: bad.invalid\n"},
+        {{"-h", H, "-p", "161abc", "-t", "5s"}, bad + "remote port: 161abc\n"},
+        {{"-h", H, "-t", "-1"}, bad + "timeout value: -1\n"},
+        {{"-h", H, "-t", "08", "-i", "x"}, bad + "timeout value: 08\n"},
+        {{"-h", H, "-i", "0xg"}, bad + "requestId value: 0xg\n"},
+        {{"-h", H, "-t", "010"}, h + "t8 i0 c=public" + D},
+        {{"-h", H, "-t", "0x1e", "-i", "0xffffffff"}, h + "t30 i-1 c=public" + D},
+        {{"-h", H, "-t", ""}, h + "t0 i0 c=public" + D},
+        {{"-h", "localhost", "-p", "70000"}, "7F000001:70000 t0 i0 c=public" + D},
+        {{"-h", H, "-p", "snmp-trap"}, "0A010203:162 t0 i0 c=public" + D},
+        {{"-h", H, "-c", "a", "-c", "-d"}, h + "t0 i0 c=-d" + D},
+        {{"-ch", "private", H}, h + "t0 i0 c=private" + D},
+        {{"-hpti", H, "99", "3", "4"}, "0A010203:99 t3 i4 c=public" + D},
+        {{"-d", "-d", "-h", H}, h + "t0 i0 c=public d2 df=- di=/etc"},
+        {{"-cd", "x", "-h", H}, h + "t0 i0 c=x d1 df=- di=/etc"},
+        {{"-", "-h", H, "-", "sys", "-d", ""}, h + "t0 i0 c=public d0 df=- di=/etc [sys] [-d] []"},
+        {{"-h", H, "-df", "a", "-df", "defs", "-di", "incl"},
          h + "t0 i0 c=public d0 df=defs di=incl"},
-        {{"-h", "10.1.2.3", "-dfi", "defs", "7"}, h + "t0 i7 c=public d0 df=defs di=/etc"},
-        {{"-h", "10.1.2.3", "-did", "-x"}, h + "t0 i0 c=public d1 df=- di=-x"},
+        {{"-h", H, "-dfi", "defs", "7"}, h + "t0 i7 c=public d0 df=defs di=/etc"},
+        {{"-h", H, "-did", "-x"}, h + "t0 i0 c=public d1 df=- di=-x"},
     };
     for (const auto &[args, expected] : cases)
         EXPECT_EQ(settingsOf(args), expected) << args[0];
@@ -85,7 +84,7 @@ TEST(CommandLine, Settings) {
     EXPECT_EQ(settingsOf({}), local + std::string("t0 i0 c=public d0 df=- di=/etc"));
     char *none[] = {nullptr};
     ToolSettings settings = {};
-    EXPECT_EQ(toolParseSettings(&settings, 0, none), 0);
+    EXPECT_EQ(toolParseSettings(&settings, 0, none), 0); // no argv[0]
     EXPECT_STREQ(programName, "");
 }
 
@@ -100,11 +99,11 @@ TEST(Mibwalk, ExitStatusesAndMessages) {
          program + ": Bad foreign host: nowhere.invalid\n"},
         // Settings that stand reach the walk, which a 17-character community
         // stops at its first request, before anything is sent.
-        {{"-h", "10.1.2.3", "-t", "010", "-i", "0x1e", "-c", c17, "1.3.6.1"},
+        {{"-h", H, "-t", "010", "-i", "0x1e", "-c", c17, "1.3.6.1"},
          2,
          program + ": Error sending protocol request\n"},
         // A device is no definitions file: read, it would never end.
-        {{"-h", "10.1.2.3", "-df", "/dev/zero", "-c", c17, "1.3.6.1"},
+        {{"-h", H, "-df", "/dev/zero", "-c", c17, "1.3.6.1"},
          2,
          program + ": Error sending protocol request\n"},
     };

@@ -7,13 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
-#include <sys/stat.h>
-
-#include <chrono>
 #include <fstream>
 #include <memory>
+#include <set>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace testing_support;
@@ -32,31 +29,19 @@ const std::string mibwalk = MIBWALK_PATH;
 const std::string mibwalk;
 #endif
 
-const std::string definitions = "system = 1.3.6.1.2.1.1\n"
-                                "sysDescr = 1.3.6.1.2.1.1.1\n"
-                                "sysObjectID = 1.3.6.1.2.1.1.2\n"
-                                "sysUpTime = 1.3.6.1.2.1.1.3\n"
-                                "sysContact = 1.3.6.1.2.1.1.4\n"
-                                "sysName = 1.3.6.1.2.1.1.5\n"
-                                "sysLocation = 1.3.6.1.2.1.1.6\n"
-                                "sysServices = 1.3.6.1.2.1.1.7\n"
-                                "interfaces = 1.3.6.1.2.1.2\n"
-                                "ifNumber = 1.3.6.1.2.1.2.1\n"
-                                "ifDescr = 1.3.6.1.2.1.2.2.1.2\n"
-                                "ifMtu = 1.3.6.1.2.1.2.2.1.4\n";
+const std::string definitions =
+    "system = 1.3.6.1.2.1.1\ninterfaces = 1.3.6.1.2.1.2\nifNumber = 1.3.6.1.2.1.2.1\n"
+    "sysDescr = 1.3.6.1.2.1.1.1\nsysObjectID = 1.3.6.1.2.1.1.2\nsysUpTime = 1.3.6.1.2.1.1.3\n"
+    "sysContact = 1.3.6.1.2.1.1.4\nsysName = 1.3.6.1.2.1.1.5\nsysLocation = 1.3.6.1.2.1.1.6\n"
+    "sysServices = 1.3.6.1.2.1.1.7\nifDescr = 1.3.6.1.2.1.2.2.1.2\nifMtu = 1.3.6.1.2.1.2.2.1.4\n";
 
 // The interface names of /proc/net/dev, in its order.
 std::vector<std::string> procInterfaces() {
     std::vector<std::string> names;
     std::ifstream in("/proc/net/dev");
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
-        size_t start = line.find_first_not_of(' ');
-        names.push_back(line.substr(start, colon - start));
-    }
+    for (std::string line; std::getline(in, line);)
+        if (size_t colon = line.find(':'), start = line.find_first_not_of(' '); colon != line.npos)
+            names.push_back(line.substr(start, colon - start));
     return names;
 }
 
@@ -64,20 +49,15 @@ struct Agent {
     TempDir dir;
     std::unique_ptr<BackgroundProcess> process;
     int port = 0;
-    std::map<std::string, std::string> env;
-
-    // trapLine: the trap file's destination line; extra: further options.
-    explicit Agent(const std::string &trapLine = "", std::vector<std::string> extra = {}) {
+    Env env{{"TARNOQSNMP_REGISTRY", dir.file("no-registry")}};
+    explicit Agent(std::vector<std::string> extra = {}) {
         mkdir(dir.file("etc").c_str(), 0700);
         writeFile(dir.file("etc/mibagent.cmm"),
                   readFile(std::string(SOURCE_DIR) + "/etc/mibagent.cmm"));
-        writeFile(dir.file("etc/mibagent.trp"),
-                  trapLine.empty() ? "# no destination\n" : trapLine + "\n");
+        writeFile(dir.file("etc/mibagent.trp"), "# no destination\n");
         writeFile(dir.file("etc/snmp.def"), definitions);
-        env["TARNOQSNMP_REGISTRY"] = dir.file("no-registry");
-        std::vector<std::string> argv{mibagent, "-h", "127.0.0.1", "-p", "0"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        process = std::make_unique<BackgroundProcess>(argv, dir.path, env);
+        extra.insert(extra.begin(), {mibagent, "-h", "127.0.0.1", "-p", "0"});
+        process = std::make_unique<BackgroundProcess>(extra, dir.path, env);
         const std::string mark = "mibagent: listening on 127.0.0.1 port ";
         if (process->waitForOutput(mark, 5000)) {
             std::string out = process->out();
@@ -86,17 +66,15 @@ struct Agent {
     }
     std::string address() const { return "127.0.0.1:" + std::to_string(port); }
     ProcessResult walk(std::vector<std::string> args) {
-        std::vector<std::string> argv{mibwalk, "-h", "127.0.0.1", "-p", std::to_string(port),
-                                      "-t",    "5"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return runProcess(argv, dir.path, env, 60);
+        args.insert(args.begin(),
+                    {mibwalk, "-h", "127.0.0.1", "-p", std::to_string(port), "-t", "5"});
+        return runProcess(args, dir.path, env, 60);
     }
 };
 
 ProcessResult netsnmp(const std::string &tool, std::vector<std::string> args) {
-    std::vector<std::string> argv{findProgram(tool), "-v1", "-On", "-m", "", "-t", "1", "-r", "0"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 30);
+    args.insert(args.begin(), {findProgram(tool), "-v1", "-On", "-m", "", "-t", "1", "-r", "0"});
+    return runProcess(args, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 30);
 }
 
 class MibagentTest : public ::testing::Test {
@@ -105,15 +83,11 @@ class MibagentTest : public ::testing::Test {
         if (mibagent.empty() || mibwalk.empty())
             GTEST_SKIP() << "mibagent or mibwalk is not built";
     }
-    void needNetSnmp() {
-        if (findProgram("snmpget").empty() || findProgram("snmpset").empty())
-            GTEST_SKIP() << "snmpget/snmpset are not installed (Debian package snmp)";
-    }
 };
 
 // By name, from /proc/net/dev, and the whole tree in increasing order to its end.
 TEST_F(MibagentTest, Walks) {
-    Agent a("", {"-b", "50"});
+    Agent a({"-b", "50"});
     ASSERT_GT(a.port, 0) << a.process->out() << a.process->err();
     auto r = a.walk({"system"});
     std::string seen;
@@ -164,7 +138,8 @@ TEST_F(MibagentTest, Walks) {
 // snmpget and snmpset: what is answered, and what is refused (public may only
 // read: its Set gets no answer) or counted (snmpInBadCommunityNames).
 TEST_F(MibagentTest, GetAndSet) {
-    needNetSnmp();
+    if (findProgram("snmpget").empty() || findProgram("snmpset").empty())
+        GTEST_SKIP() << "snmpget/snmpset are not installed (Debian package snmp)";
     Agent a;
     ASSERT_GT(a.port, 0);
     const std::string contact = "1.3.6.1.2.1.1.4.0";
@@ -194,7 +169,7 @@ TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
     const std::vector<ber::Bytes> hostile = {
         {},
         {0x30},
-        {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF},
+        ber::hex("30 84 FF FF FF FF"),
         ber::Bytes(5000, 0x30),
         ber::message("public", 0xA1, 1, 0, 0,
                      {ber::tlv(0x30, ber::cat({ber::tlv(0x06, {0x2B, 0x86}), ber::null()}))}),
@@ -204,26 +179,17 @@ TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
     };
     for (const auto &d : hostile)
         peer.sendTo(a.port, d);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(a.process->running());
-    // Still answering.
+    // Still answering: the Get's reply comes among whatever the hostile ones drew.
     peer.sendTo(a.port, ber::message("public", 0xA0, 77, 0, 0,
                                      {ber::varBind("1.3.6.1.2.1.1.7.0", ber::null())}));
     ber::Bytes in;
     int from = 0;
-    bool answered = false;
-    for (int i = 0; i < 10 && !answered; ++i) {
-        if (!peer.receive(in, from, 500))
-            break;
-        auto m = ber::parse(in);
-        answered = m && m->requestId == 77;
-        if (answered) {
-            EXPECT_EQ(m->pduTag, 0xA2);
-            ASSERT_EQ(m->binds.size(), 1u);
-            EXPECT_EQ(ber::toInt(m->binds[0].value.content), 72);
-        }
-    }
-    EXPECT_TRUE(answered);
+    std::optional<ber::Message> m;
+    while (!(m && m->requestId == 77) && peer.receive(in, from, 500))
+        m = ber::parse(in);
+    ASSERT_TRUE(m && m->requestId == 77 && m->binds.size() == 1);
+    EXPECT_EQ(m->pduTag, 0xA2);
+    EXPECT_EQ(ber::toInt(m->binds[0].value.content), 72);
 }
 
 // The agent waits in one blocking receive; a stop signal must end it within
@@ -253,33 +219,6 @@ TEST_F(MibagentTest, EndsCleanlyOnSigintAndSigtermWheneverTheyCome) {
             peer.sendTo(a.port, get);
         EXPECT_EQ(a.process->stop(c.sig), 0) << "signal " << c.sig << ", case " << c.when;
     }
-}
-
-TEST_F(MibagentTest, SendsColdStartAtStart) {
-    std::string snmptrapd = findProgram("snmptrapd");
-    if (snmptrapd.empty())
-        GTEST_SKIP() << "snmptrapd is not installed (Debian package snmptrapd)";
-    TempDir t;
-    writeFile(t.file("snmptrapd.conf"), "disableAuthorization yes\n");
-    int trapPort = freeUdpPort();
-    BackgroundProcess receiver({snmptrapd, "-f", "-n", "-On", "-m", "", "-C", "-c",
-                                t.file("snmptrapd.conf"), "-Lf", t.file("traps.log"),
-                                "udp:127.0.0.1:" + std::to_string(trapPort)},
-                               t.path, {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}});
-    // Ready once it has written its start line.
-    for (int i = 0; i < 100 && readFile(t.file("traps.log")).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    Agent a("public 127.0.0.1 " + std::to_string(trapPort));
-    ASSERT_GT(a.port, 0);
-    std::string log;
-    for (int i = 0; i < 100; ++i) {
-        log = readFile(t.file("traps.log"));
-        if (log.find("Cold Start") != std::string::npos)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_NE(log.find(".1.3.6.1.4.1.32473 Cold Start Trap (0)"), std::string::npos) << log;
-    EXPECT_NE(log.find("TRAP, SNMP v1, community public"), std::string::npos) << log;
 }
 
 } // namespace

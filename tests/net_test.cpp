@@ -1,12 +1,7 @@
-#include "platform/log.h"
 #include "platform/net.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
-
-#include <cstring>
-#include <ctime>
-#include <filesystem>
 
 using namespace testing_support;
 
@@ -18,23 +13,21 @@ TEST(Host, PortsAndAddresses) {
     EXPECT_EQ(netStartup(), 0);
     EXPECT_EQ(netStartup(), 0);
     const std::vector<std::pair<const char *, int>> ports = {
-        {"snmp", 161},      {"snmp-trap", 162}, {"0x10", 16},
-        {"010", 8},         {"161abc", -1},     {"", 0},
-        {"70000", 70000},   {"-5", -1},         {nullptr, -1},
-        {"4294967294", -2}, // parsed as is: no range check
-    };
+        // no range check
+        {"snmp", 161}, {"snmp-trap", 162}, {"0x10", 16}, {"010", 8},    {"161abc", -1},
+        {"", 0},       {"70000", 70000},   {"-5", -1},   {nullptr, -1}, {"4294967294", -2}};
     for (const auto &[text, port] : ports)
         EXPECT_EQ(hostGetServicePort(text), port) << (text ? text : "(none)");
+    // inet_addr's short and hexadecimal forms; all ones is indistinguishable from failure.
     const std::vector<std::pair<const char *, uint32_t>> addresses = {
         {"10.1.2.3", 0x0A010203u},
         {"localhost", LOOPBACK},
-        {"10.1", 0x0A000001u},                // inet_addr's short form
-        {"0x7f.1", LOOPBACK},                 // and its hexadecimal parts
-        {"255.255.255.255", HOST_NO_ADDRESS}, // indistinguishable from failure
-        {"no-such-host.invalid", HOST_NO_ADDRESS},
+        {"10.1", 0x0A000001u},
+        {"0x7f.1", LOOPBACK},
+        {"255.255.255.255", HOST_NO_ADDRESS},
         {"10.1.2.3.4", HOST_NO_ADDRESS},
-        {nullptr, HOST_NO_ADDRESS},
-    };
+        {"no-such-host.invalid", HOST_NO_ADDRESS},
+        {nullptr, HOST_NO_ADDRESS}};
     for (const auto &[text, address] : addresses)
         EXPECT_EQ(hostGetHostAddress(text), address) << (text ? text : "(none)");
     // The limit is the text's length; an address without a name gives its dotted text.
@@ -45,40 +38,6 @@ TEST(Host, PortsAndAddresses) {
     EXPECT_EQ(hostGetHostName(name, 10, 0xC0000237u), 10);
     EXPECT_STREQ(name, "192.0.2.55");
     EXPECT_EQ(hostGetHostName(name, 9, 0xC0000237u), -1);
-}
-
-// Run only by LongHostNameIsReadWhole, inside a namespace whose host name is
-// NET_TEST_LONG_NAME and whose hosts file gives it the address 10.9.8.7.
-TEST(LocalHost, DISABLED_LongNameChild) {
-    const char *expected = getenv("NET_TEST_LONG_NAME");
-    ASSERT_NE(expected, nullptr);
-    char name[256];
-    EXPECT_EQ(hostGetLocalName(name, 255), static_cast<int>(strlen(expected)));
-    EXPECT_STREQ(name, expected);
-    EXPECT_EQ(hostGetLocalName(name, 15), -1);
-    EXPECT_EQ(hostGetLocalAddress(), 0x0A090807u); // the whole name was resolved
-    UnameRec record;
-    EXPECT_EQ(net::uname(&record), 0);
-    EXPECT_EQ(std::string(record.nodeName), std::string(expected, UNAME_FIELD - 1));
-    EXPECT_EQ(std::string(record.systemName), std::string(expected, UNAME_FIELD - 1));
-    EXPECT_STREQ(record.release, " ");
-}
-
-TEST(LocalHost, LongHostNameIsReadWhole) {
-    if (runProcess({"unshare", "--uts", "--mount", "true"}).status != 0)
-        GTEST_SKIP() << "no permission for new UTS and mount namespaces";
-    const std::string name = "a-host-name-of-forty-three-characters-00042";
-    TempDir dir;
-    writeFile(dir.file("hosts"), "127.0.0.1 localhost\n10.9.8.7 " + name + "\n");
-    const std::string script = "mount --bind " + dir.file("hosts") + " /etc/hosts && hostname " +
-                               name + " && exec " +
-                               std::filesystem::read_symlink("/proc/self/exe").string() +
-                               " --gtest_also_run_disabled_tests"
-                               " --gtest_filter=LocalHost.DISABLED_LongNameChild";
-    ProcessResult result = runProcess({"unshare", "--uts", "--mount", "sh", "-c", script}, "",
-                                      {{"NET_TEST_LONG_NAME", name}});
-    EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
 }
 
 TEST(Udp, SendReceiveAndFailures) {
@@ -111,36 +70,15 @@ TEST(Udp, SendReceiveAndFailures) {
     EXPECT_EQ(udpWaitReadable(-1, 0), -1);
     EXPECT_EQ(udpGetLocalPort(-1), -1);
 
-    // A failure reports both addresses; broadcast is refused without SO_BROADCAST.
-    int saved = logLevel;
-    logLevel = 2;
+    // Broadcast is refused without SO_BROADCAST.
     udpSetSocket(to, sender);
     UdpEndpoint *broadcast = udpNew(udpGetSocket(to), HOST_NO_ADDRESS, 5555);
-    {
-        EventCapture capture;
-        EXPECT_EQ(udpSend(broadcast, data + 7, 1), 1);
-        EXPECT_EQ(capture.joined(), "07 \nudpSend: Error in sendto()\nLocal: address = "
-                                    "127.0.0.1, port = " +
-                                        std::to_string(udpGetLocalPort(sender)) +
-                                        ".\nRemote: address = 255.255.255.255, port = 5555.\n");
-    }
-    logLevel = saved;
+    EXPECT_EQ(udpSend(broadcast, data, 1), 1);
     udpFree(broadcast);
     udpFree(to);
     for (int s : {receiver, sender, other})
         EXPECT_EQ(udpCloseSocket(s), 0);
     EXPECT_EQ(udpCloseSocket(-1), -1);
-}
-
-TEST(TimeOfDay, SecondsNowAndZoneCleared) {
-    time_t before = time(nullptr);
-    TimeOfDay now = {0, 99};
-    TimeZoneRec zone = {5, 6};
-    EXPECT_EQ(timeOfDay(&now, &zone), 0);
-    EXPECT_GE(now.seconds, static_cast<int32_t>(before));
-    EXPECT_LE(now.seconds, static_cast<int32_t>(time(nullptr)));
-    EXPECT_EQ(now.microseconds, 0);
-    EXPECT_EQ(zone.minutesWest + zone.dstType, 0);
 }
 
 } // namespace

@@ -30,64 +30,48 @@ TempDir::TempDir() {
     char *made = mkdtemp(pattern);
     path = made ? made : "/tmp";
 }
-
 TempDir::~TempDir() {
     std::error_code ec;
     if (path != "/tmp")
         std::filesystem::remove_all(path, ec);
 }
-
 void writeFile(const std::string &path, const std::string &content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
-
 std::string readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
-
 bool fileExists(const std::string &path) {
     return access(path.c_str(), F_OK) == 0;
 }
-
 ScopedCwd::ScopedCwd(const std::string &dir) {
     char buf[4096];
     previous = getcwd(buf, sizeof buf) ? buf : "/";
     if (chdir(dir.c_str()) != 0)
         std::abort();
 }
-
 ScopedCwd::~ScopedCwd() {
     if (chdir(previous.c_str()) != 0)
         std::abort();
 }
-
 ScopedEnv::ScopedEnv(const std::string &n, const char *value) : name(n) {
     const char *old = getenv(n.c_str());
     had = old != nullptr;
     previous = had ? old : "";
-    if (value)
-        setenv(n.c_str(), value, 1);
-    else
-        unsetenv(n.c_str());
+    value ? setenv(n.c_str(), value, 1) : unsetenv(n.c_str());
 }
-
 ScopedEnv::~ScopedEnv() {
-    if (had)
-        setenv(name.c_str(), previous.c_str(), 1);
-    else
-        unsetenv(name.c_str());
+    had ? setenv(name.c_str(), previous.c_str(), 1) : unsetenv(name.c_str());
 }
-
 std::string hiveText(const std::string &configDir, const std::string &extra,
                      const std::string &version) {
     return "[Software\\Velmora\\TarnoqSnmp\\CurrentVersion]\nVersion=" + version +
            "\n[Software\\Velmora\\TarnoqSnmp\\" + version + "\\TarnoqSnmp]\n" + extra +
            "etc=" + configDir + "\n";
 }
-
 namespace {
 // The hive is written, and the working etc/ made, before the members that need them.
 std::string writtenHive(const TempDir &config, bool directoryKnown) {
@@ -106,11 +90,9 @@ ConfigSetup::ConfigSetup(bool directoryKnown)
       cwd(madeWork(work)) {
     tokenSetOverride(1);
 }
-
 ConfigSetup::~ConfigSetup() {
     tokenSetOverride(-1);
 }
-
 BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd,
                                      const Env &env) {
     std::string outPath = logs.file("stdout"), errPath = logs.file("stderr");
@@ -131,11 +113,6 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv, const
     execvp(args[0], args.data());
     _exit(127);
 }
-
-BackgroundProcess::~BackgroundProcess() {
-    stop();
-}
-
 bool BackgroundProcess::wait(int timeoutMs) {
     if (pid <= 0)
         return true;
@@ -153,11 +130,6 @@ bool BackgroundProcess::wait(int timeoutMs) {
     pid = -1;
     return true;
 }
-
-bool BackgroundProcess::running() {
-    return !wait(0);
-}
-
 int BackgroundProcess::stop(int signal) {
     if (pid > 0 && kill(pid, signal) == 0 && !wait(2000)) {
         kill(pid, SIGKILL);
@@ -165,15 +137,6 @@ int BackgroundProcess::stop(int signal) {
     }
     return status;
 }
-
-std::string BackgroundProcess::out() const {
-    return readFile(logs.file("stdout"));
-}
-
-std::string BackgroundProcess::err() const {
-    return readFile(logs.file("stderr"));
-}
-
 bool BackgroundProcess::waitForOutput(const std::string &text, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (out().find(text) == std::string::npos) {
@@ -183,7 +146,6 @@ bool BackgroundProcess::waitForOutput(const std::string &text, int timeoutMs) {
     }
     return true;
 }
-
 ProcessResult runProcess(const std::vector<std::string> &argv, const std::string &cwd,
                          const Env &env, int timeoutSeconds) {
     BackgroundProcess p(argv, cwd, env);
@@ -191,7 +153,6 @@ ProcessResult runProcess(const std::vector<std::string> &argv, const std::string
         p.stop(SIGKILL);
     return {p.status, p.out(), p.err()};
 }
-
 std::string findProgram(const std::string &name) {
     const char *path = getenv("PATH");
     std::stringstream dirs(std::string(path ? path : "/usr/bin:/bin") + ":/usr/sbin:/sbin");
@@ -201,7 +162,6 @@ std::string findProgram(const std::string &name) {
             return dir + "/" + name;
     return "";
 }
-
 namespace {
 EventCapture *activeCapture = nullptr;
 void captureSink(const char *header, const char *message) {
@@ -216,25 +176,21 @@ EventCapture::EventCapture() {
     activeCapture = this;
     logSetEventSink(captureSink);
 }
-
 EventCapture::~EventCapture() {
     logSetEventSink(nullptr);
     activeCapture = nullptr;
 }
-
 std::string EventCapture::joined() const {
     std::string all;
     for (const auto &m : messages)
         all += m;
     return all;
 }
-
 void registerAgentSide() {
     smpRegisterCommunityCheck(commVerify);
     smpRegisterTrapSender(trapSend);
     smpRegisterStore(&mibStoreOps);
 }
-
 namespace {
 sockaddr_in loopback(int port) {
     sockaddr_in a{};
@@ -252,12 +208,10 @@ UdpPeer::UdpPeer() : fd(socket(AF_INET, SOCK_DGRAM, 0)) {
         getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
         port = ntohs(a.sin_port);
 }
-
 UdpPeer::~UdpPeer() {
     if (fd >= 0)
         close(fd);
 }
-
 bool UdpPeer::receive(std::vector<unsigned char> &data, int &fromPort, int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
     if (port == 0 || poll(&p, 1, timeoutMs) <= 0)
@@ -271,15 +225,12 @@ bool UdpPeer::receive(std::vector<unsigned char> &data, int &fromPort, int timeo
     fromPort = ntohs(from.sin_port);
     return n >= 0;
 }
-
 bool UdpPeer::sendTo(int toPort, const std::vector<unsigned char> &data) {
     sockaddr_in to = loopback(toPort);
     return port != 0 && sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&to),
                                sizeof to) == static_cast<ssize_t>(data.size());
 }
-
 int freeUdpPort() {
     return UdpPeer().port;
 }
-
 } // namespace testing_support

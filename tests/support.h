@@ -8,13 +8,18 @@
 
 namespace testing_support {
 
+// Each helper undoes something when it dies: a copy would undo it twice.
+struct NoCopy {
+    NoCopy() = default;
+    NoCopy(const NoCopy &) = delete;
+    NoCopy &operator=(const NoCopy &) = delete;
+};
+
 // A scratch folder under /tmp, removed with everything in it when the object dies.
-struct TempDir {
+struct TempDir : NoCopy {
     std::string path;
     TempDir();
     ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
     std::string file(const std::string &name) const { return path + "/" + name; }
 };
 
@@ -22,65 +27,52 @@ void writeFile(const std::string &path, const std::string &content);
 std::string readFile(const std::string &path); // empty when it does not open
 bool fileExists(const std::string &path);
 
-// Changes the working directory for the object's life.
-struct ScopedCwd {
+struct ScopedCwd : NoCopy { // the working directory for the object's life
     std::string previous;
     explicit ScopedCwd(const std::string &dir);
     ~ScopedCwd();
-    ScopedCwd(const ScopedCwd &) = delete;
-    ScopedCwd &operator=(const ScopedCwd &) = delete;
 };
 
-// Sets (or with a null value, removes) an environment variable for the object's life.
-struct ScopedEnv {
+struct ScopedEnv : NoCopy { // a variable set (or, with a null value, removed) for its life
     std::string name, previous;
     bool had;
     ScopedEnv(const std::string &name, const char *value);
     ~ScopedEnv();
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
 };
 
-// The registry hive text that names configDir as the configuration directory
-// (version key "Version", component key with "Installed" and "etc"); extra
-// lines go into the component key before "etc".
+// The registry hive text that names configDir as the configuration directory;
+// extra lines go into the component key before "etc".
 std::string hiveText(const std::string &configDir, const std::string &extra = "Installed=1\n",
                      const std::string &version = "1");
 
-// The configuration readers' set-up: a configuration directory (config/etc
-// made) that the hive names, or a hive that names none; a working directory
-// with an etc/ of its own, made current; the caller an administrator.
-struct ConfigSetup {
-    TempDir config;
-    TempDir work;
+// A configuration directory (config/etc made) that the hive names, or a hive
+// that names none; a working directory with an etc/, made current; the caller
+// an administrator.
+struct ConfigSetup : NoCopy {
+    TempDir config, work;
     ScopedEnv registry;
     ScopedCwd cwd;
     explicit ConfigSetup(bool directoryKnown = true);
     ~ConfigSetup();
-    ConfigSetup(const ConfigSetup &) = delete;
-    ConfigSetup &operator=(const ConfigSetup &) = delete;
     std::string etc(const std::string &name) const { return config.file("etc/" + name); }
 };
 
 using Env = std::map<std::string, std::string>; // an empty value removes the variable
 
-// A child process (argv[0] looked up on PATH) run in cwd when not empty, with
-// env added, its standard input /dev/null and its outputs in files of logs;
-// the destructor stops it unless stop() was called.
-struct BackgroundProcess {
+// A child process (argv[0] looked up on PATH) in cwd when not empty, with env
+// added, standard input /dev/null and its outputs in files; stopped when it dies.
+struct BackgroundProcess : NoCopy {
     int pid = -1;
     int status = -1; // once ended: exit status, or 128 + signal
     TempDir logs;
     BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
                       const Env &env = {});
-    ~BackgroundProcess();
-    BackgroundProcess(const BackgroundProcess &) = delete;
-    BackgroundProcess &operator=(const BackgroundProcess &) = delete;
-    bool running();            // false once it has ended
+    ~BackgroundProcess() { stop(); }
+    bool running() { return !wait(0); }
     bool wait(int timeoutMs);  // true when it ended within timeoutMs
     int stop(int signal = 15); // signal, then SIGKILL after two seconds; the status
-    std::string out() const;   // standard output so far
-    std::string err() const;   // standard error so far
+    std::string out() const { return readFile(logs.file("stdout")); }
+    std::string err() const { return readFile(logs.file("stderr")); }
     bool waitForOutput(const std::string &text, int timeoutMs);
 };
 
@@ -97,34 +89,25 @@ ProcessResult runProcess(const std::vector<std::string> &argv, const std::string
 std::string findProgram(const std::string &name);
 
 // Captures the event-log sink's records while alive; restores syslog after.
-struct EventCapture {
+struct EventCapture : NoCopy {
     EventCapture();
     ~EventCapture();
-    EventCapture(const EventCapture &) = delete;
-    EventCapture &operator=(const EventCapture &) = delete;
-    std::vector<std::string> headers;
-    std::vector<std::string> messages;
+    std::vector<std::string> headers, messages;
     std::string joined() const; // every message, in order, run together
 };
 
-// Registers the whole agent side with the engine, as mibagent does.
-void registerAgentSide();
+void registerAgentSide(); // the whole agent side, registered with the engine as mibagent does
 
-// A UDP socket bound to 127.0.0.1 on a port the system chose (port 0 when it
-// could not be made); closed when the object dies.
-struct UdpPeer {
+// A UDP socket on 127.0.0.1, on a port the system chose (0 when none).
+struct UdpPeer : NoCopy {
     int fd = -1;
     int port = 0;
     UdpPeer();
     ~UdpPeer();
-    UdpPeer(const UdpPeer &) = delete;
-    UdpPeer &operator=(const UdpPeer &) = delete;
-    // One datagram within timeoutMs; false on silence.
-    bool receive(std::vector<unsigned char> &data, int &fromPort, int timeoutMs);
+    bool receive(std::vector<unsigned char> &data, int &fromPort, int timeoutMs); // false: silence
     bool sendTo(int toPort, const std::vector<unsigned char> &data);
 };
 
-// A UDP port on 127.0.0.1 that was free a moment ago.
-int freeUdpPort();
+int freeUdpPort(); // a UDP port on 127.0.0.1 that was free a moment ago
 
 } // namespace testing_support

@@ -26,14 +26,13 @@ inline std::vector<Entry> parseMibwalk(const std::string &out) {
 
 // True when dotted name a comes after b in object-identifier order.
 inline bool oidGreater(const std::string &a, const std::string &b) {
-    auto arcs = [](const std::string &s) {
+    auto arcs = [](std::istringstream in) {
         std::vector<unsigned long> v;
-        std::istringstream in(s);
         for (std::string arc; std::getline(in, arc, '.');)
             v.push_back(std::stoul(arc));
         return v;
     };
-    return arcs(a) > arcs(b);
+    return arcs(std::istringstream(a)) > arcs(std::istringstream(b));
 }
 
 } // namespace walkout
