@@ -1,5 +1,6 @@
 #include "asn/asn.h"
 #include "asn/asx.h"
+#include "platform/log.h"
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 
@@ -11,11 +12,12 @@
 namespace {
 
 using ber::Bytes;
+using ber::cat;
 using ber::hex;
 
-// Owns one reference to a tree for the test's scope.
+// Owns one reference to a tree for the test's scope; by default an empty decoding root.
 struct Tree {
-    AsnNode *node;
+    AsnNode *node = asnNew(0);
     ~Tree() { asnFree(node); }
 };
 
@@ -70,32 +72,25 @@ TEST(AsnEncode, Values) {
     const struct {
         AsnNode *tree;
         Bytes octets;
-    } rows[] = {
-        {asnNewUnsigned(0, 2, 0), hex("020100")},
-        {asnNewUnsigned(0, 2, 128), hex("02020080")},
-        {asnNewUnsigned(0, 2, 65535), hex("020300FFFF")},
-        {asnNewUnsigned(0, 2, 4294967295u), hex("020500FFFFFFFF")},
-        {asnNewInteger(0, 2, -129), hex("0202FF7F")},
-        {asnNewInteger(0, 2, -256), hex("0202FF00")},
-        {asnNewInteger(0, 2, -257), hex("0202FEFF")},
-        {asxEncodeInteger(-2), hex("0201FE")},
-        {asxEncodeInteger(300), hex("0202012C")},
-        {asxEncodeInteger(INT32_MIN), hex("020480000000")},
-        {asxEncodeInteger(INT32_MAX), hex("02047FFFFFFF")},
-        {asxEncodeUnsigned(127), hex("02017F")},
-        {asxEncodeCounter(2147483648u), hex("41050080000000")},
-        {asxEncodeGauge(5), hex("420105")},
-        {asxEncodeTimeTicks(0), hex("430100")},
-        {asxEncodeNull(), hex("0500")},
-        {asxEncodeIpAddress(0x0A000001u), hex("40040A000001")},
-        {asxEncodeOctetString(abc, 3), hex("0403616263")},
-        {asxEncodeOpaque(abc, 2), hex("44026162")},
-        {asxEncodeObjectId("1.3.6.1.4.1.300"), hex("06072B06010401822C")},
-        {asnNewObjectId(0, 6, oid, 4), hex("06042B068101")},
-        {asnNewObjectId(0, 6, nullptr, 0), hex("0600")}, // as the decoder accepts 06 00
-        {asnNewConstructed(0, 16, ASN_SEQUENCE), hex("3000")},
-        {asnNewOctetString(0, 4, a300.data(), 300), ber::cat({hex("0482012C"), a300})},
-    };
+    } rows[] = {{asnNewUnsigned(0, 2, 0), hex("020100")},
+                {asnNewUnsigned(0, 2, 128), hex("02020080")},
+                {asnNewUnsigned(0, 2, 4294967295u), hex("020500FFFFFFFF")},
+                {asnNewInteger(0, 2, -129), hex("0202FF7F")},
+                {asnNewInteger(0, 2, -256), hex("0202FF00")},
+                {asxEncodeInteger(INT32_MIN), hex("020480000000")},
+                {asxEncodeInteger(INT32_MAX), hex("02047FFFFFFF")},
+                {asxEncodeUnsigned(127), hex("02017F")},
+                {asxEncodeCounter(2147483648u), hex("41050080000000")},
+                {asxEncodeGauge(5), hex("420105")},
+                {asxEncodeTimeTicks(0), hex("430100")},
+                {asxEncodeNull(), hex("0500")},
+                {asxEncodeIpAddress(0x0A000001u), hex("40040A000001")},
+                {asxEncodeOctetString(abc, 3), hex("0403616263")},
+                {asxEncodeOpaque(abc, 2), hex("44026162")},
+                {asxEncodeObjectId("1.3.6.1.4.1.300"), hex("06072B06010401822C")},
+                {asnNewObjectId(0, 6, oid, 4), hex("06042B068101")},
+                {asnNewObjectId(0, 6, nullptr, 0), hex("0600")}, // as the decoder accepts 06 00
+                {asnNewOctetString(0, 4, a300.data(), 300), cat({hex("0482012C"), a300})}};
     for (const auto &r : rows) {
         Tree t{r.tree};
         EXPECT_EQ(encode(t.node), r.octets);
@@ -105,41 +100,31 @@ TEST(AsnEncode, Values) {
     EXPECT_EQ(asxEncodeObjectId(nullptr), nullptr);
 }
 
+// Identifier and length octets, each refused by a buffer one octet short.
 TEST(AsnEncode, IdentifierAndLengthForms) {
     const struct {
-        uint32_t tagClass, tagNumber;
-        bool constructed;
-        const char *octets;
-    } types[] = {
-        {0, 2, false, "02"},       {0, 16, true, "30"},
-        {2, 0, true, "A0"},        {1, 4, false, "44"},
-        {3, 30, false, "DE"},      {0, 31, false, "1F1F"},
-        {0, 127, false, "1F7F"},   {0, 128, false, "1F8100"},
-        {0, 200, false, "1F8148"}, {2, 0xFFFFFFFFu, true, "BF8FFFFFFF7F"},
-    };
-    const struct {
-        int len;
-        const char *octets;
-    } lengths[] = {{0, "00"},     {127, "7F"},     {128, "8180"},
-                   {255, "81FF"}, {256, "820100"}, {32767, "827FFF"}};
-    uint8_t buf[8];
-    for (const auto &c : types) {
+        uint32_t tagClass, tagNumber, flags;
+        int16_t len;
+        const char *type, *length;
+    } rows[] = {{0, 2, 0, 0, "02", "00"},        {0, 16, 1, 127, "30", "7F"},
+                {2, 0, 1, 128, "A0", "8180"},    {1, 4, 0, 255, "44", "81FF"},
+                {3, 30, 0, 256, "DE", "820100"}, {0, 31, 0, 32767, "1F1F", "827FFF"},
+                {0, 127, 0, 0, "1F7F", "00"},    {0, 128, 0, 0, "1F8100", "00"},
+                {0, 200, 0, 0, "1F8148", "00"},  {2, 0xFFFFFFFFu, 1, 0, "BF8FFFFFFF7F", "00"}};
+    for (const auto &r : rows) {
         AsnNode node{};
-        node.tagClass = c.tagClass;
-        node.tagNumber = c.tagNumber;
-        node.flags = c.constructed ? ASN_FLAG_CONSTRUCTED : 0;
-        int n = static_cast<int>(hex(c.octets).size());
-        EXPECT_EQ(asnEncodeType(&node, buf, 8), n) << c.octets;
-        EXPECT_EQ(Bytes(buf, buf + n), hex(c.octets));
-        EXPECT_EQ(asnEncodeType(&node, buf, n - 1), 0) << c.octets;
-    }
-    for (const auto &c : lengths) {
-        AsnNode node{};
-        node.contentLen = static_cast<int16_t>(c.len);
-        int n = static_cast<int>(hex(c.octets).size());
-        EXPECT_EQ(asnEncodeLength(&node, buf, 8), n) << c.octets;
-        EXPECT_EQ(Bytes(buf, buf + n), hex(c.octets));
-        EXPECT_EQ(asnEncodeLength(&node, buf, n - 1), 0) << c.octets;
+        node.tagClass = r.tagClass;
+        node.tagNumber = r.tagNumber;
+        node.flags = r.flags ? ASN_FLAG_CONSTRUCTED : 0;
+        node.contentLen = r.len;
+        for (const char *octets : {r.type, r.length}) {
+            auto fn = octets == r.type ? asnEncodeType : asnEncodeLength;
+            int n = static_cast<int>(hex(octets).size());
+            uint8_t buf[8];
+            EXPECT_EQ(fn(&node, buf, 8), n) << octets;
+            EXPECT_EQ(Bytes(buf, buf + n), hex(octets));
+            EXPECT_EQ(fn(&node, buf, n - 1), 0) << octets;
+        }
     }
 }
 
@@ -149,6 +134,7 @@ TEST(AsnAppend, NestedTreeAndComponents) {
     const uint8_t name[] = {0x2B, 0x06, 0x01};
     Tree bind{asnNewConstructed(0, 16, ASN_SEQUENCE)}, list{asnNewConstructed(0, 16, ASN_SEQUENCE)};
     Tree pdu{asnNewConstructed(2, 1, ASN_SEQUENCE)}, other{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    Tree rid{asnNewInteger(0, 2, 300)};
     for (AsnNode *n :
          {asnNewObjectId(0, 6, name, 3), asnNewPrimitive(0, 5, ASN_OCTETS, nullptr, 0)}) {
         EXPECT_EQ(asnAppend(bind.node, n), 0);
@@ -156,7 +142,6 @@ TEST(AsnAppend, NestedTreeAndComponents) {
     }
     ASSERT_EQ(asnAppend(list.node, bind.node), 0);
     ASSERT_EQ(asnAppend(list.node, bind.node), 0);
-    Tree rid{asnNewInteger(0, 2, 300)};
     ASSERT_EQ(asnAppend(pdu.node, rid.node), 0);
     ASSERT_EQ(asnAppend(pdu.node, list.node), 0);
     EXPECT_EQ(encode(pdu.node),
@@ -187,8 +172,7 @@ TEST(AsnAppend, NestedTreeAndComponents) {
 // head, the head as its own item (mended), a tree not complete, and no room.
 TEST(AsnAppend, RefusalsLeaveHeadUnchanged) {
     Tree head{asnNewConstructed(0, 16, ASN_SEQUENCE)}, five{asnNewInteger(0, 2, 5)};
-    Tree prim{asnNewInteger(0, 2, 7)};
-    Tree inner{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    Tree prim{asnNewInteger(0, 2, 7)}, inner{asnNewConstructed(0, 16, ASN_SEQUENCE)};
     ASSERT_EQ(asnAppend(head.node, inner.node), 0);
     AsnNode *nonRoot = asnComponent(head.node, 1);
     Bytes before = stateOf(head.node);
@@ -256,14 +240,14 @@ TEST(AsnValues, GatherAndIntegers) {
     EXPECT_EQ(asnValue(nullptr), nullptr);
     const struct {
         const char *octets;
-        int32_t value;
+        int32_t value; // only the low 32 bits remain
     } ints[] = {{"80", -128},
                 {"FF7F", -129},
                 {"0080", 128},
                 {"", 0},
                 {"0080000000", INT32_MIN},
                 {"123456789A", 0x3456789A}};
-    for (const auto &c : ints) { // only the low 32 bits remain
+    for (const auto &c : ints) {
         Bytes b = hex(c.octets);
         EXPECT_EQ(asnBytesToInt(b.data(), static_cast<int>(b.size())), c.value) << c.octets;
     }
@@ -278,52 +262,53 @@ AsnNode *node(const Bytes &enc) {
                            static_cast<int>(enc.size()) - 2);
 }
 
-using Decoder = int (*)(const AsnNode *, uint32_t *);
-const Decoder integer = [](const AsnNode *n, uint32_t *v) {
-    int32_t i = 0;
-    int r = asxDecodeInteger(n, &i);
-    *v = r == 0 ? static_cast<uint32_t>(i) : *v;
-    return r;
-};
-const Decoder null = [](const AsnNode *n, uint32_t *) { return asxDecodeNull(n); };
-
 // Each value decoder: its result, and the value it gives on success (else it leaves it).
 TEST(AsxDecode, Values) {
+    using Decoder = int (*)(const AsnNode *, uint32_t *);
+    const Decoder i = [](const AsnNode *n, uint32_t *v) {
+        int32_t s = 0;
+        int r = asxDecodeInteger(n, &s);
+        *v = r == 0 ? static_cast<uint32_t>(s) : *v;
+        return r;
+    };
+    const Decoder null = [](const AsnNode *n, uint32_t *) { return asxDecodeNull(n); };
+    const Decoder u = asxDecodeUnsigned, c = asxDecodeCounter, g = asxDecodeGauge,
+                  t = asxDecodeTimeTicks, ip = asxDecodeIpAddress;
     const struct {
         const char *octets;
         Decoder decode;
         int result;
         uint32_t value;
     } rows[] = {
-        {"020500FFFFFFFF", asxDecodeUnsigned, 0, 4294967295u},
-        {"0204FFFFFFFF", asxDecodeUnsigned, 0, 4294967295u},
-        {"02050100000000", asxDecodeUnsigned, 3, 0},
-        {"0206000000000001", asxDecodeUnsigned, 3, 0},
-        {"020180", asxDecodeUnsigned, 0, 4294967168u}, // short values sign-extend
-        {"410105", asxDecodeUnsigned, 3, 0},           // a Counter is no unsigned INTEGER
-        {"41050080000000", asxDecodeCounter, 0, 2147483648u},
-        {"41050080000000", asxDecodeGauge, 3, 0},
-        {"41050080000000", asxDecodeTimeTicks, 3, 0},
-        {"410180", asxDecodeCounter, 0, 4294967168u},
-        {"42020100", asxDecodeGauge, 0, 256},
-        {"4300", asxDecodeTimeTicks, 0, 0},
-        {"0204FFFFFFFE", integer, 0, static_cast<uint32_t>(-2)},
-        {"020480000000", integer, 0, 0x80000000u},
-        {"02050080000000", integer, 3, 0},
-        {"040101", integer, 3, 0},
-        {"420101", integer, 3, 0},
+        {"020500FFFFFFFF", u, 0, 4294967295u},
+        {"0204FFFFFFFF", u, 0, 4294967295u},
+        {"02050100000000", u, 3, 0},
+        {"0206000000000001", u, 3, 0},
+        {"020180", u, 0, 4294967168u},
+        {"410105", u, 3, 0},
+        {"41050080000000", c, 0, 2147483648u},
+        {"41050080000000", g, 3, 0},
+        {"41050080000000", t, 3, 0},
+        {"410180", c, 0, 4294967168u},
+        {"42020100", g, 0, 256},
+        {"4300", t, 0, 0},
+        {"0204FFFFFFFE", i, 0, 4294967294u},
+        {"020480000000", i, 0, 2147483648u},
+        {"02050080000000", i, 3, 0},
+        {"040101", i, 3, 0},
+        {"420101", i, 3, 0},
         {"0500", null, 0, 0},
         {"050100", null, 3, 0},
         {"0400", null, 3, 0},
-        {"40040A000001", asxDecodeIpAddress, 0, 0x0A000001u},
-        {"40030A0001", asxDecodeIpAddress, 3, 0},
-        {"40050A00000102", asxDecodeIpAddress, 3, 0},
-        {"04040A000001", asxDecodeIpAddress, 3, 0},
+        {"40040A000001", ip, 0, 0x0A000001u},
+        {"40030A0001", ip, 3, 0},
+        {"40050A00000102", ip, 3, 0},
+        {"04040A000001", ip, 3, 0},
     };
     for (const auto &r : rows) {
-        Tree t{node(hex(r.octets))};
+        Tree n{node(hex(r.octets))};
         uint32_t v = r.result ? 12345 : 0;
-        EXPECT_EQ(r.decode(t.node, &v), r.result) << r.octets;
+        EXPECT_EQ(r.decode(n.node, &v), r.result) << r.octets;
         EXPECT_EQ(v, r.result ? 12345 : r.value) << r.octets;
     }
     uint32_t v;
@@ -384,6 +369,234 @@ TEST(AsxDecode, OctetsIdentifiersAndAddressTexts) {
     for (const char *bad : {"10.0.1", "10.0.0.256"})
         EXPECT_EQ(asxTextToIpAddress(&v, bad), -1);
     EXPECT_EQ(v, 0x0A000001u);
+}
+
+// A GetRequest (or another PDU) with version 0, an empty community and request id 1 around
+// the given binding-list content; with short lengths the list content starts at octet 20.
+Bytes req(const Bytes &list, unsigned char pdu = 0xA0) {
+    return ber::message("", pdu, 1, 0, 0, {list});
+}
+Bytes req(const char *list, unsigned char pdu = 0xA0) {
+    return req(hex(list), pdu);
+}
+// A message of version 0 and an empty community around a PDU of this tag and content.
+Bytes msg(unsigned char pdu, const char *content) {
+    return ber::tlv(0x30, cat({hex("020100 0400"), ber::tlv(pdu, hex(content))}));
+}
+// A GetRequest with one binding of the name 1.3 and this value.
+Bytes val(const Bytes &value) {
+    return req(ber::varBind("1.3", value));
+}
+
+struct Fed {
+    int status; // the last result
+    int at;     // index of the octet that gave a result other than 0, or -1
+};
+
+Fed feed(AsnNode *root, const Bytes &octets) {
+    for (size_t i = 0; i < octets.size(); i++)
+        if (int status = asnDecode(root, octets[i]); status != 0)
+            return {status, static_cast<int>(i)};
+    return {0, -1};
+}
+
+const Bytes GET_REQUEST = hex("3012 020100 0400 A00B 020101 020100 020100 3000");
+const Bytes BIG = cat({hex("048180"), Bytes(128, 0x61)}); // a value of the long length form
+const char *EVERY_KIND = "3006 06012B 020185  3008 06012B 0403616263  3005 06012B 0500"
+                         "3008 06012B 06032B0601  3009 06012B 40047F000001"
+                         "300A 06012B 410500FFFFFFFF  3006 06012B 420100"
+                         "3007 06012B 43020100  3007 06012B 44020102";
+
+// The decoder against its edge cases: the status of the whole message and the octet that
+// gave it (for status 1, -1 stands for the last octet).
+TEST(AsnDecode, EdgeCases) {
+    const struct {
+        const char *name;
+        Bytes octets;
+        int status, at;
+    } rows[] = {
+        {"get request", GET_REQUEST, 1, -1},
+        {"null binding", val(hex("0500")), 1, -1},
+        {"null with content", val(hex("050100")), 2, 27},
+        {"content below the version's bound", hex("3011"), 2, 1},
+        {"empty binding", req("3000"), 2, 20},
+        {"binding of length 0", req("3000 0500 0500"), 2, 21},
+        {"non-minimal 00 7F", msg(0xA0, "0202007F 020100 020100 3000"), 2, 12},
+        {"non-minimal FF 80", msg(0xA0, "0202FF80 020100 020100 3000"), 2, 12},
+        {"minimal 00 80", msg(0xA0, "02020080 020100 020100 3000"), 1, -1},
+        {"minimal FF 7F", msg(0xA0, "0202FF7F 020100 020100 3000"), 1, -1},
+        {"empty request-id", msg(0xA0, "0200 020100 020100 3007 3005 06012B 0500"), 2, 10},
+        {"empty TimeTicks at its end signal", val(hex("4300")), 2, 26},
+        {"empty Counter at its length", req("3007 06012B 4100 0500"), 2, 26},
+        {"TimeTicks", val(hex("430100")), 1, -1},
+        {"empty name", req("3004 0600 0500"), 1, -1},
+        {"unfinished name", req("3006 06022B86 0500"), 2, 25},
+        {"unfinished value", val(hex("06022B86")), 2, 28},
+        {"IpAddress of 3", val(hex("40030A0001")), 2, 26},
+        {"IpAddress of 4", val(hex("40040A000001")), 1, -1},
+        {"length 83", hex("3083000014"), 2, 1},
+        {"length FF", hex("30FF"), 2, 1},
+        {"length FF inside", val(hex("04FF")), 2, 26},
+        {"81 01 accepted", hex("3013 02810100 0400 A00B 020101 020100 020100 3000"), 1, -1},
+        {"82 00 0B as the last 15 octets",
+         hex("3014 020100 0400 A282000B 020101 020100 020100 3000"), 2, 8},
+        {"82 00 12 with a binding",
+         hex("301B 020100 0400 A2820012 020101 020100 020100 3007 3005 06012B 0500"), 1, -1},
+        {"long-form PDU as the last 14 octets",
+         hex("3013 020100 0400 A0810B 020101 020100 020100 3000"), 2, 8},
+        {"one octet longer than its components",
+         cat({hex("3013"), {GET_REQUEST.begin() + 2, GET_REQUEST.end()}, {0}}), 2, 8},
+        {"whole message indefinite",
+         cat({hex("3080"), {GET_REQUEST.begin() + 2, GET_REQUEST.end()}, {0, 0}}), 1, -1},
+        {"indefinite primitive", hex("3012 020100 0480"), 2, 6},
+        {"one definite segment", val(hex("2404 04026162")), 1, -1},
+        {"two definite segments", val(hex("2408 04026162 04026364")), 2, 28},
+        {"two indefinite segments", val(hex("2480 04026162 04026364 0000")), 1, -1},
+        {"indefinite, second end octet missing", val(hex("2480 04026162 0001")), 2, 32},
+        {"definite segment holding indefinite", val(hex("240C 2480 04026162 04026364 0000")), 1,
+         -1},
+        // The long length form must not bring in the last-component rule before the length is
+        // known, also inside an indefinite parent; in a definite value the rule still holds.
+        {"long first segment", val(cat({hex("2480"), BIG, hex("040163 0000")})), 1, -1},
+        {"long first segment, one only", val(cat({hex("2480"), BIG, hex("0000")})), 1, -1},
+        {"long value, indefinite binding",
+         req(cat({hex("3080 06012B"), BIG, hex("0000 3005 06012B 0500")})), 1, -1},
+        {"long first of two definite", val(cat({hex("248186"), BIG, hex("040163")})), 2, 34},
+        // An indefinite element needs room for its two end-of-contents octets where it stands.
+        {"room for one end octet", req("3006 06012B 2480 04"), 2, 26},
+        {"room for both, nothing inside", req("3007 06012B 2480 0000"), 1, -1},
+        {"content past the enclosing element", req("3007 06012B 2480 0400 0000"), 2, 28},
+        {"spare octet after the value", req("3006 06012B 0500 05"), 2, 27},
+        {"unknown PDU", req("", 0xA5), 2, 7},
+        {"missing component", hex("3080 020100 0400 0000"), 2, 7},
+        {"empty message", hex("3000"), 2, 1},
+        {"response with every kind", req(EVERY_KIND, 0xA2), 1, -1},
+        {"get-next", req(EVERY_KIND, 0xA1), 1, -1},
+        {"set", req(EVERY_KIND, 0xA3), 1, -1},
+        {"trap", msg(0xA4, "06022B06 40040A000001 020106 020101 430100 3007 3005 06012B 0500"), 1,
+         -1},
+        {"trap, address of 3", msg(0xA4, "0600 40030A0001 020106 020101 430100 3000"), 2, 12}};
+    for (const auto &r : rows) {
+        Tree t;
+        Fed f = feed(t.node, r.octets);
+        EXPECT_EQ(f.status, r.status) << r.name;
+        EXPECT_EQ(f.at, r.at < 0 ? static_cast<int>(r.octets.size()) - 1 : r.at) << r.name;
+        EXPECT_EQ(asnHeader(t.node)->status, r.status) << r.name;
+    }
+}
+
+// A decoded tree re-encodes in the definite form and its parts can be appended to a built
+// tree; an indefinite one has its end octets behind its content, so nothing may be appended.
+TEST(AsnDecode, DecodedTreesEncodeAndAppend) {
+    Tree t, indefinite;
+    ASSERT_EQ(feed(t.node, GET_REQUEST).status, 1);
+    ASSERT_EQ(feed(indefinite.node,
+                   cat({hex("3080"), {GET_REQUEST.begin() + 2, GET_REQUEST.end()}, {0, 0}}))
+                  .status,
+              1);
+    EXPECT_EQ(asnChildCount(t.node), 3);
+    EXPECT_EQ(asnKind(t.node), ASN_SEQUENCE);
+    for (AsnNode *n : {t.node, indefinite.node})
+        EXPECT_EQ(encode(n), GET_REQUEST);
+    AsnNode *pdu = asnComponent(t.node, 3);
+    Tree seq{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    ASSERT_EQ(asnAppend(seq.node, pdu), 0);
+    EXPECT_EQ(encode(seq.node), hex("300D A00B 020101 020100 020100 3000"));
+    EXPECT_EQ(asnAppend(indefinite.node, pdu), 3);
+    asnFree(pdu);
+}
+
+// The densest message of 2048 octets: 337 bindings of an empty name and a
+// NULL, 1,018 records below the root. It decodes whole, and the same tree
+// built bottom-up as the engine builds it encodes to the same octets.
+TEST(AsnDecode, DensestMessageFitsDecodedAndBuilt) {
+    Bytes list;
+    for (int i = 0; i < 337; i++)
+        list = cat({list, hex("3004 0600 0500")});
+    const Bytes m = req(list, 0xA2);
+    ASSERT_EQ(m.size(), 2048u);
+    Tree t;
+    EXPECT_EQ(feed(t.node, m).status, 1);
+    EXPECT_EQ(asnDescendants(t.node), 1018);
+
+    auto append = [](AsnNode *head, AsnNode *item) {
+        EXPECT_EQ(asnAppend(head, item), 0);
+        asnFree(item);
+    };
+    AsnNode *bindings = asnNewConstructed(0, 16, ASN_SEQUENCEOF);
+    for (int i = 0; i < 337; i++) {
+        AsnNode *vb = asnNewConstructed(0, 16, ASN_SEQUENCE);
+        append(vb, asnNewObjectId(0, 6, nullptr, 0));
+        append(vb, asnNewOctetString(0, 5, nullptr, 0));
+        append(bindings, vb);
+    }
+    AsnNode *pdu = asnNewConstructed(2, 2, ASN_SEQUENCE);
+    for (AsnNode *n :
+         {asnNewInteger(0, 2, 1), asnNewInteger(0, 2, 0), asnNewInteger(0, 2, 0), bindings})
+        append(pdu, n);
+    Tree message{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    for (AsnNode *n : {asnNewInteger(0, 2, 0), asnNewOctetString(0, 4, nullptr, 0), pdu})
+        append(message.node, n);
+    EXPECT_EQ(encode(message.node), m);
+    EXPECT_EQ(asnDescendants(message.node), 1018);
+}
+
+// The octet that finds no room is not stored; a final status stays; a prefix needs more.
+TEST(AsnDecode, OutOfRoomFinalStatusAndTruncation) {
+    Tree t;
+    AsnHeader *h = asnHeader(t.node);
+    int room = h->bytesLeft; // a community too long for the capacity, two records below the root
+    EXPECT_EQ(feed(t.node, hex("30827FF0 020100 04827F00")).status, 0);
+    int fed = 11, status = 0;
+    for (; status == 0 && fed < 40000; fed++)
+        status = asnDecode(t.node, 0x41);
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ(fed - 1, room - 2 * ASN_SLOT);
+    EXPECT_EQ(h->pos, room - 2 * ASN_SLOT);
+    EXPECT_EQ(asnDecode(t.node, 0x41), 3);
+    EXPECT_EQ(asnDecode(nullptr, 0x30), 3);
+
+    Tree done, bad, built{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    ASSERT_EQ(feed(done.node, GET_REQUEST).status, 1);
+    EXPECT_EQ(asnDecode(done.node, 0x30), 1);
+    EXPECT_EQ(asnHeader(done.node)->pos, 20);
+    ASSERT_EQ(feed(bad.node, {0x31}).status, 2);
+    EXPECT_EQ(asnDecode(bad.node, 0x30), 2);
+    EXPECT_EQ(asnHeader(bad.node)->pos, 1);
+    EXPECT_EQ(asnDecode(built.node, 0x30), 1); // reports its own status
+    for (size_t n = 1; n < GET_REQUEST.size(); n++) {
+        Tree part;
+        EXPECT_EQ(feed(part.node, Bytes(GET_REQUEST.begin(), GET_REQUEST.begin() + n)).status, 0);
+    }
+}
+
+// The codec's one trace test: level 3 adds entry traces to level 2's, level 1 has none.
+TEST(AsnDecode, TraceLevels) {
+    testing_support::EventCapture capture;
+    int saved = logLevel;
+    std::string text[4];
+    for (int level : {1, 2, 3}) {
+        logLevel = level;
+        Tree t, refused, seq{asnNewConstructed(0, 16, ASN_SEQUENCE)}, five{asnNewInteger(0, 2, 5)};
+        feed(t.node, GET_REQUEST);
+        feed(refused.node, hex("3085"));
+        asnAppend(seq.node, five.node);
+        text[level] = capture.joined();
+        capture.messages.clear();
+    }
+    logLevel = saved;
+    EXPECT_EQ(text[1], "");
+    for (const char *line :
+         {"asnLenVerify Max -1 Tot 2 Len 18 Min 20 4 ", "asnInteger1: 1\n", "asnSeq 4\n",
+          "asnLen0 5\n", "item:\n[ U 2 ] INTEGER {\n\t 05\n}\nresult:\n[ U 16 ] SEQUENCE {\n"})
+        EXPECT_NE(text[2].find(line), std::string::npos) << line;
+    EXPECT_EQ(text[2].find("asnPush\n"), std::string::npos);
+    EXPECT_NE(text[3].find("asnPush\n"), std::string::npos);
+    EXPECT_EQ(asnPrint(nullptr, 0), 0);
+    const char *kinds[] = {"??",       "INTEGER",     "OCTETSTRING", "OBJECTIDENTIFIER",
+                           "SEQUENCE", "SEQUENCE OF", "NULL",        "??"};
+    for (uint32_t k = 0; k < 8; k++)
+        EXPECT_STREQ(asnKindName(k), kinds[k]);
 }
 
 } // namespace
