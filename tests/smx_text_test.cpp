@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,16 @@ std::string got(const void *out, int n, bool asHex = false) {
     return n < 0 ? "!" : s;
 }
 
+// The space-separated rows of a table written a few to a line.
+std::vector<std::string> words(std::initializer_list<const char *> lines) {
+    std::vector<std::string> out;
+    std::string w;
+    for (const char *line : lines)
+        for (std::istringstream in(line); in >> w;)
+            out.push_back(w);
+    return out;
+}
+
 // Installs a definitions table (name, value, ...) for the object's life, then the one before.
 struct Definitions {
     std::vector<std::string> texts;
@@ -52,84 +63,43 @@ struct Definitions {
     }
 };
 
-// Texts and identifiers, rows "TEXT op HEX[ @capacity]": op ">" text to identifier (capacity
-// 200), "<" identifier to text (capacity 256 unless given), "=" both; "!" is a failure. Names:
-// two of one value, one of two values, and a long value; texts of 256 characters fit the work
-// text, 257 do not.
+// Names: two of one value, one of two values, a long value; texts of 256 characters fit the
+// work text, 257 do not.
 TEST(SmxText, TextsAndObjectIds) {
     Definitions table({"system", "1.3.6.1.2.1.1", "sysDescr", "1.3.6.1.2.1.1.1", "first", "1.3.9",
                        "second", "1.3.9", "first", "1.3.8", "big", "1.3" + repeat(".2", 124)});
-    // "wraps" at 2^32; "2B86" is a cut-off sub-identifier, used as far as read.
-    std::vector<std::string> rows = {
-        "1.3.6.1 = 2B0601",
-        "2.100 = 8134",
-        "3.1 > !",
-        "1.40 > !",
-        "0.39 > 27",
-        "2.999 > 8837",
-        "1 > 28",
-        "2 > 50",
-        " > 00",
-        "0.0 < 00",
-        "1..3 > 2803",
-        "1.3. > 2B00",
-        ". > 00",
-        "1.3.6.4294967296 > 2B0600",
-        "1.3.128 > 2B8100",
-        "1.3.6.\"ab\" > 2B06026162",
-        "1.3.\"\" > 2B00",
-        "1.3.\"\xff\" > 2B01817F",
-        "1.3.6.\"ab > !",
-        "1.3.6.\"ab\"\" > !",
-        "1.3.6.\"ab\"x > !",
-        "\"ab\".1 > !",
-        "1.\"ab\" > !",
-        "1.3a > !",
-        "1.3.6  > !",
-        "1.-3 > !",
-        "system = 2B0601020101",
-        "system. > 2B060102010100",
-        "first > 2B09",
-        "sysUpTime.0 > !",
-        "SYSTEM.1 > !",
-        "sys.1 > !",
-        "big.2.2.3 > !",
-        "2.4294967215 < 8FFFFFFF7F",
-        "1.3.6 < 2B86",
-        "1.3.6.1 < 2B0601 @7",
-        "! < 2B0601 @6",
-        "1.3 < 2B @3",
-        "! < 2B @2",
-        "! < ",
-        "! < 2B06010201010100 @9",
-        "system.10 < 2B06010201010A",
-        "first.5 < 2B0905",
-    };
-    for (const char *row :
-         {"1.3.6.1.4.1.4294967295 > 2B060104018FFFFFFF7F", "1.3.6.\"a\"\"b\".7 > 2B060361226207",
-          "sysDescr.0 = 2B06010201010100", "sysDescr.0 < 2B06010201010100 @10"})
-        rows.push_back(row);
-    rows.push_back("big.2.2 > 2B" + repeat("02", 126));
-    rows.push_back("first.11" + repeat(".1", 124) + " < 2B090B" + repeat("01", 124));
-    rows.push_back("1.3.9" + repeat(".1", 126) + " < 2B09" + repeat("01", 126) + " @300");
-    rows.push_back("1.3.11" + repeat(".1", 125) + " < 2B0B" + repeat("01", 125));
-    rows.push_back("! < 2B0B" + repeat("01", 125) + " @255");
-    rows.push_back("! < 2B" + repeat("01", 127));
+    // Rows "TEXT op HEX[@capacity]": op ">" text to identifier (capacity 200), "<" identifier
+    // to text (capacity 256 unless given), "=" both; "!" is a failure. 2^32 wraps; "2B86" is a
+    // cut-off sub-identifier, used as far as read.
+    std::vector<std::string> rows =
+        words({"1.3.6.1=2B0601 2.100=8134 3.1>! 1.40>! 0.39>27 2.999>8837 1>28 2>50 >00 0.0<00",
+               "1..3>2803 1.3.>2B00 .>00 1.3.6.4294967296>2B0600 1.3.128>2B8100",
+               "1.3.6.1.4.1.4294967295>2B060104018FFFFFFF7F 1.3.6.\"ab\">2B06026162",
+               "1.3.6.\"a\"\"b\".7>2B060361226207 1.3.\"\">2B00 1.3.\"\xff\">2B01817F 1.3.6.\"ab>!",
+               "1.3.6.\"ab\"\">! 1.3.6.\"ab\"x>! \"ab\".1>! 1.\"ab\">! 1.3a>! 1.-3>! first>2B09",
+               "sysDescr.0=2B06010201010100 system=2B0601020101 system.>2B060102010100",
+               "sysUpTime.0>! SYSTEM.1>! sys.1>! big.2.2.3>! 2.4294967215<8FFFFFFF7F 1.3.6<2B86",
+               "1.3.6.1<2B0601@7 !<2B0601@6 1.3<2B@3 !<2B@2 !< sysDescr.0<2B06010201010100@10",
+               "!<2B06010201010100@9 system.10<2B06010201010A first.5<2B0905"});
+    rows.push_back("big.2.2>2B" + repeat("02", 126));
+    rows.push_back("first.11" + repeat(".1", 124) + "<2B090B" + repeat("01", 124));
+    rows.push_back("1.3.9" + repeat(".1", 126) + "<2B09" + repeat("01", 126) + "@300");
+    rows.push_back("1.3.11" + repeat(".1", 125) + "<2B0B" + repeat("01", 125));
+    rows.push_back("!<2B0B" + repeat("01", 125) + "@255");
+    rows.push_back("!<2B" + repeat("01", 127));
     for (const std::string &row : rows) {
-        size_t at = row.find(" > ") != std::string::npos   ? row.find(" > ")
-                    : row.find(" = ") != std::string::npos ? row.find(" = ")
-                                                           : row.find(" < ");
-        std::string text = row.substr(0, at), octets = row.substr(at + 3);
+        size_t at = row.find_first_of("<=>");
+        std::string text = row.substr(0, at), octets = row.substr(at + 1);
         int capacity = 256;
-        if (size_t c = octets.find(" @"); c != std::string::npos) {
-            capacity = std::stoi(octets.substr(c + 2));
+        if (size_t c = octets.find('@'); c != std::string::npos) {
+            capacity = std::stoi(octets.substr(c + 1));
             octets.resize(c);
         }
-        if (row[at + 1] != '<') {
+        if (row[at] != '<') {
             uint8_t out[200];
             EXPECT_EQ(got(out, smxTextToObjectId(out, 200, text.c_str()), true), octets) << row;
         }
-        if (row[at + 1] != '>') {
+        if (row[at] != '>') {
             Bytes in = hex(octets);
             std::vector<char> buf(static_cast<size_t>(capacity) + 1, 'x');
             int n = smxObjectIdToText(buf.data(), capacity, in.data(), static_cast<int>(in.size()));
@@ -143,6 +113,7 @@ TEST(SmxText, TextsAndObjectIds) {
     EXPECT_EQ(smxTextToObjectId(out, 2, "1.3.6.1"), -1);
     EXPECT_EQ(smxTextToObjectId(out, 4, "1.3.6.1.128"), -1); // 81 00 needs 2 of 1 left
     EXPECT_EQ(smxTextToObjectId(out, 0, "1.3"), -1);
+    EXPECT_EQ(smxTextToObjectId(out, 8, "1.3.6 "), -1);
     EXPECT_EQ(smxNumericToObjectId(out, 3, "1.3.6.1.200"), -1);
     EXPECT_EQ(out[3], 0xAA); // nothing written past the capacity
     char buf[64];
@@ -239,27 +210,17 @@ TEST(SmxText, ScalarTexts) {
     EXPECT_EQ(smxIpAddressToText(buf, 14, wide, 4), -1);
     EXPECT_EQ(smxIpAddressToText(buf, 15, wide, 3), -1);
     EXPECT_EQ(smxIpAddressToText(buf, 15, wide, 5), -1);
-    const std::string addresses[] = {"10.0.0.1 0A000001",
-                                     "0x0a.0.0.01 0A000001",
-                                     "1..2.3 01000203",
-                                     "255.255.255.0xff FFFFFFFF",
-                                     "...1 00000001",
-                                     "1.2.3 !",
-                                     "1.2.3. !",
-                                     "1.2.3.4.5 !",
-                                     "256.1.1.1 !",
-                                     "1.1.1.256 !",
-                                     "1.2.3.4x !",
-                                     "1.2a.3.4 !",
-                                     "08.1.1.1 !",
-                                     repeat("0", 32) + "1.2.3.4 !",
-                                     repeat("0", 31) +
-                                         "1.2.3.4 01020304"}; // a part of 32 characters
+    std::vector<std::string> addresses =
+        words({"10.0.0.1=0A000001 0x0a.0.0.01=0A000001 1..2.3=01000203 ...1=00000001 1.2.3=!",
+               "255.255.255.0xff=FFFFFFFF 1.2.3.=! 1.2.3.4.5=! 256.1.1.1=! 1.1.1.256=! 1.2.3.4x=!",
+               "1.2a.3.4=! 08.1.1.1=!"});
+    addresses.push_back(repeat("0", 32) + "1.2.3.4=!");
+    addresses.push_back(repeat("0", 31) + "1.2.3.4=01020304"); // a part of 32 characters
     for (const std::string &r : addresses) {
         uint8_t out[4];
-        std::string text = r.substr(0, r.find(' '));
+        std::string text = r.substr(0, r.find('='));
         EXPECT_EQ(got(out, smxTextToIpAddress(out, 4, text.c_str()), true),
-                  r.substr(r.find(' ') + 1));
+                  r.substr(r.find('=') + 1));
     }
     uint8_t out[4];
     EXPECT_EQ(smxTextToIpAddress(out, 3, "1.2.3.4"), -1);
@@ -381,56 +342,37 @@ TEST(SmxText, NameTables) {
     EXPECT_STREQ(b, "unknown(10)");
 }
 
-// Rows "TEXT RESULT VALUE": unsigned parses (both parsers), then signed ones after "|".
+// Rows "TEXT:RESULT:VALUE", unsigned (both parsers) then signed.
 TEST(NumberText, Forms) {
-    bool isSigned = false;
-    for (const char *row : {"10 0 10",
-                            "010 0 8",
-                            "0x1f 0 31",
-                            "0x1E 0 30",
-                            "0X1F -1 0",
-                            "08 -1 0",
-                            "12a -1 12",
-                            "'' 0 0",
-                            "0 0 0",
-                            "0x 0 0",
-                            "4294967296 0 0",
-                            "4294967295 0 4294967295",
-                            "5s -1 5",
-                            "' 5' -1 0",
-                            "-5 -1 0",
-                            "0xffffffff 0 4294967295",
-                            "0x100000001 0 1",
-                            "0777 0 511",
-                            "|",
-                            "-10 0 -10",
-                            "-0x10 0 -16",
-                            "- 0 0",
-                            "42 0 42",
-                            "-1x -1 -1",
-                            "4294967295 0 -1",
-                            "-2147483648 0 -2147483648"}) {
-        std::string r = row, text = r.substr(0, r[0] == '\'' ? r.find('\'', 1) + 1 : r.find(' '));
-        if (r == "|") {
-            isSigned = true;
-            continue;
-        }
-        long result = 0, value = 0;
-        sscanf(r.c_str() + text.size(), "%ld %ld", &result, &value);
-        if (text[0] == '\'')
-            text = text.substr(1, text.size() - 2);
-        if (isSigned) {
-            int32_t v = 99;
-            EXPECT_EQ(smxTextToInteger(&v, text.c_str()), result) << row;
-            EXPECT_EQ(v, value) << row;
-            continue;
-        }
+    const auto split = [](const std::string &row, std::string &text, int &result) {
+        size_t a = row.find(':'), b = row.find(':', a + 1);
+        text = row.substr(0, a);
+        result = std::stoi(row.substr(a + 1, b - a - 1));
+        return std::stoll(row.substr(b + 1));
+    };
+    std::string text;
+    int result;
+    for (const std::string &row :
+         words({"10:0:10 010:0:8 0x1f:0:31 0x1E:0:30 0X1F:-1:0 08:-1:0 12a:-1:12 :0:0 0:0:0",
+                "0x:0:0 4294967296:0:0 4294967295:0:4294967295 5s:-1:5 -5:-1:0 0777:0:511",
+                "0xffffffff:0:4294967295 0x100000001:0:1"})) {
+        auto value = static_cast<uint32_t>(split(row, text, result));
         uint32_t v = 12345, u = 12345;
         EXPECT_EQ(smxParseNumber(&v, text.c_str()), result) << row;
         EXPECT_EQ(smxTextToUnsigned(&u, text.c_str()), result) << row;
-        EXPECT_EQ(v, static_cast<uint32_t>(value)) << row;
-        EXPECT_EQ(u, static_cast<uint32_t>(value)) << row;
+        EXPECT_EQ(v, value) << row;
+        EXPECT_EQ(u, value) << row;
     }
+    for (const std::string &row : words({"-10:0:-10 -0x10:0:-16 -:0:0 42:0:42 -1x:-1:-1",
+                                         "4294967295:0:-1 -2147483648:0:-2147483648"})) {
+        auto value = static_cast<int32_t>(split(row, text, result));
+        int32_t v = 99;
+        EXPECT_EQ(smxTextToInteger(&v, text.c_str()), result) << row;
+        EXPECT_EQ(v, value) << row;
+    }
+    uint32_t u = 12345;
+    EXPECT_EQ(smxParseNumber(&u, " 5"), -1);
+    EXPECT_EQ(u, 0u);
     int32_t i;
     uint32_t v = 7;
     EXPECT_EQ(smxTextToInteger(&i, nullptr), -1);
