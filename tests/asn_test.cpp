@@ -125,6 +125,7 @@ TEST(AsnEncode, Values) {
     uint8_t buf[3];
     EXPECT_EQ(asnEncodeType(high.node, buf, 2), 0);
     EXPECT_EQ(asnEncodeLength(high.node, buf, 2), 0);
+    EXPECT_EQ(asnEncodeType(high.node, buf, 0) + asnEncodeLength(high.node, buf, 0), 0);
 }
 
 // A PDU-shaped tree encodes in pre-order; its components are reached by index and can be

@@ -290,34 +290,24 @@ TEST(SmxText, ValueToText) {
               std::string::npos);
 }
 
+// Rows "KIND:ROOM:TEXT:RESULT:LENGTH:NUMBER:STORED" (STORED "-": no value pointer left).
 TEST(SmxText, TextToValue) {
     uint8_t storage[8];
-    const struct {
-        int32_t kind, room;
-        const char *text;
-        int result, valueLen, number;
-        const char *stored;
-    } rows[] = {
-        {SMP_KIND_INTEGER, 8, "-0x10", 0, 0, -16, nullptr},
-        {SMP_KIND_GAUGE, 0, "4294967295", 0, 0, -1, nullptr},
-        {SMP_KIND_TIME_TICKS, 0, "12x", -1, 0, 12, nullptr},
-        {SMP_KIND_OCTET_STRING, 3, "abc", 3, 3, 0, "616263"},
-        {SMP_KIND_OCTET_STRING, 3, "abcd", -1, -1, 0, ""},
-        {SMP_KIND_IP_ADDRESS, 4, "1.2.3.4", 4, 4, 0, "01020304"},
-        {SMP_KIND_IP_ADDRESS, 3, "1.2.3.4", -1, -1, 0, ""},
-        {SMP_KIND_OBJECT_ID, 8, "1.3.6.1", 3, 3, 0, "2B0601"},
-        {SMP_KIND_NULL, 5, "anything", 0, 0, 0, nullptr},
-        {SMP_KIND_NONE, 5, "1", -1, 5, 3, ""},
-        {SMP_KIND_OPAQUE, 5, "1", -1, 5, 3, ""},
-        {77, 5, "1", -1, 5, 3, ""},
-    };
-    for (const auto &r : rows) {
-        SmpBind b{0, nullptr, r.kind, r.room, storage, 3};
-        EXPECT_EQ(smxTextToValue(&b, r.text), r.result) << r.kind << r.text;
-        EXPECT_EQ(b.valueLen, r.valueLen) << r.kind << r.text;
-        EXPECT_EQ(b.number, r.number) << r.kind << r.text;
-        EXPECT_EQ(b.value, r.stored ? storage : nullptr) << r.kind << r.text;
-        EXPECT_TRUE(r.result <= 0 || !r.stored || got(storage, r.result, true) == r.stored);
+    for (const std::string &row : words(
+             {"1:8:-0x10:0:0:-16:- 6:0:4294967295:0:0:-1:- 7:0:12x:-1:0:12:- 2:3:abc:3:3:0:616263",
+              "2:3:abcd:-1:-1:0: 3:4:1.2.3.4:4:4:0:01020304 3:3:1.2.3.4:-1:-1:0:",
+              "8:8:1.3.6.1:3:3:0:2B0601 9:5:anything:0:0:0:- 0:5:1:-1:5:3: 4:5:1:-1:5:3:",
+              "77:5:1:-1:5:3:"})) {
+        std::vector<std::string> f(1);
+        for (char c : row)
+            c == ':' ? f.emplace_back() : f.back() += c;
+        SmpBind b{0, nullptr, std::stoi(f[0]), std::stoi(f[1]), storage, 3};
+        int result = smxTextToValue(&b, f[2].c_str());
+        EXPECT_EQ(result, std::stoi(f[3])) << row;
+        EXPECT_EQ(b.valueLen, std::stoi(f[4])) << row;
+        EXPECT_EQ(b.number, std::stoi(f[5])) << row;
+        EXPECT_EQ(b.value, f[6] == "-" ? nullptr : storage) << row;
+        EXPECT_TRUE(result <= 0 || got(storage, result, true) == f[6]) << row;
     }
     EXPECT_EQ(smxTextToOctetString(storage, 0, ""), 0);
     EXPECT_EQ(smxTextToValue(nullptr, "1"), -1);
