@@ -1,21 +1,34 @@
 #include "asn/asn.h"
 #include "asn/asx.h"
+#include "platform/log.h"
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 
 namespace {
 
 using ber::Bytes;
+using ber::cat;
 using ber::hex;
 
-// Owns one reference to a tree for the test's scope.
+// The space-separated rows of a table written a few to a line.
+std::vector<std::string> words(std::initializer_list<const char *> lines) {
+    std::vector<std::string> out;
+    std::string w;
+    for (const char *line : lines)
+        for (std::istringstream in(line); in >> w;)
+            out.push_back(w);
+    return out;
+}
+
+// Owns one reference to a tree for the test's scope; by default an empty decoding root.
 struct Tree {
-    AsnNode *node;
+    AsnNode *node = asnNew(0);
     ~Tree() { asnFree(node); }
 };
 
@@ -64,83 +77,55 @@ TEST(AsnBlock, CapacityBoundedBySigned16) {
     s.node->contentLen = 32000;
 }
 
+// Values, high tag numbers and classes, and the long length form; identifier and length
+// octets are refused by a buffer one octet short.
 TEST(AsnEncode, Values) {
-    const uint8_t abc[] = {'a', 'b', 'c'}, oid[] = {0x2B, 0x06, 0x81, 0x01};
+    const uint8_t oid[] = {0x2B, 0x06, 0x81, 0x01};
     const Bytes a300(300, 'a');
     const struct {
         AsnNode *tree;
-        Bytes octets;
+        const char *octets;
     } rows[] = {
-        {asnNewUnsigned(0, 2, 0), hex("020100")},
-        {asnNewUnsigned(0, 2, 128), hex("02020080")},
-        {asnNewUnsigned(0, 2, 65535), hex("020300FFFF")},
-        {asnNewUnsigned(0, 2, 4294967295u), hex("020500FFFFFFFF")},
-        {asnNewInteger(0, 2, -129), hex("0202FF7F")},
-        {asnNewInteger(0, 2, -256), hex("0202FF00")},
-        {asnNewInteger(0, 2, -257), hex("0202FEFF")},
-        {asxEncodeInteger(-2), hex("0201FE")},
-        {asxEncodeInteger(300), hex("0202012C")},
-        {asxEncodeInteger(INT32_MIN), hex("020480000000")},
-        {asxEncodeInteger(INT32_MAX), hex("02047FFFFFFF")},
-        {asxEncodeUnsigned(127), hex("02017F")},
-        {asxEncodeCounter(2147483648u), hex("41050080000000")},
-        {asxEncodeGauge(5), hex("420105")},
-        {asxEncodeTimeTicks(0), hex("430100")},
-        {asxEncodeNull(), hex("0500")},
-        {asxEncodeIpAddress(0x0A000001u), hex("40040A000001")},
-        {asxEncodeOctetString(abc, 3), hex("0403616263")},
-        {asxEncodeOpaque(abc, 2), hex("44026162")},
-        {asxEncodeObjectId("1.3.6.1.4.1.300"), hex("06072B06010401822C")},
-        {asnNewObjectId(0, 6, oid, 4), hex("06042B068101")},
-        {asnNewObjectId(0, 6, nullptr, 0), hex("0600")}, // as the decoder accepts 06 00
-        {asnNewConstructed(0, 16, ASN_SEQUENCE), hex("3000")},
-        {asnNewOctetString(0, 4, a300.data(), 300), ber::cat({hex("0482012C"), a300})},
+        {asnNewUnsigned(0, 2, 0), "020100"},
+        {asnNewUnsigned(0, 2, 128), "02020080"},
+        {asnNewUnsigned(0, 2, 4294967295u), "020500FFFFFFFF"},
+        {asnNewInteger(0, 2, -129), "0202FF7F"},
+        {asnNewInteger(0, 2, -256), "0202FF00"},
+        {asxEncodeInteger(INT32_MIN), "020480000000"},
+        {asxEncodeUnsigned(127), "02017F"},
+        {asxEncodeCounter(2147483648u), "41050080000000"},
+        {asxEncodeGauge(5), "420105"},
+        {asxEncodeTimeTicks(0), "430100"},
+        {asxEncodeNull(), "0500"},
+        {asxEncodeIpAddress(0x0A000001u), "40040A000001"},
+        {asxEncodeOctetString(a300.data(), 3), "0403616161"},
+        {asxEncodeOpaque(a300.data(), 2), "44026161"},
+        {asxEncodeObjectId("1.3.6.1.4.1.300"), "06072B06010401822C"},
+        {asnNewObjectId(0, 6, oid, 4), "06042B068101"},
+        {asnNewObjectId(0, 6, nullptr, 0), "0600"}, // as the decoder accepts 06 00
+        {asnNewInteger(3, 30, 1), "DE0101"},
+        {asnNewInteger(0, 31, 1), "1F1F0101"},
+        {asnNewInteger(1, 127, 1), "5F7F0101"},
+        {asnNewInteger(0, 128, 1), "1F81000101"},
+        {asnNewInteger(0, 200, 1), "1F81480101"},
+        {asnNewConstructed(2, 0xFFFFFFFFu, ASN_SEQUENCE), "BF8FFFFFFF7F00"},
     };
     for (const auto &r : rows) {
         Tree t{r.tree};
-        EXPECT_EQ(encode(t.node), r.octets);
+        EXPECT_EQ(encode(t.node), hex(r.octets)) << r.octets;
+    }
+    for (int n : {128, 255, 300}) { // 81 80, 81 FF, 82 01 2C
+        Tree t{asnNewOctetString(0, 4, a300.data(), n)};
+        EXPECT_EQ(encode(t.node), ber::tlv(4, Bytes(a300.begin(), a300.begin() + n)));
     }
     EXPECT_EQ(asnNewObjectId(0, 6, oid + 1, 2), nullptr); // an unfinished sub-identifier
     EXPECT_EQ(asxEncodeObjectId("1.3.x"), nullptr);
     EXPECT_EQ(asxEncodeObjectId(nullptr), nullptr);
-}
-
-TEST(AsnEncode, IdentifierAndLengthForms) {
-    const struct {
-        uint32_t tagClass, tagNumber;
-        bool constructed;
-        const char *octets;
-    } types[] = {
-        {0, 2, false, "02"},       {0, 16, true, "30"},
-        {2, 0, true, "A0"},        {1, 4, false, "44"},
-        {3, 30, false, "DE"},      {0, 31, false, "1F1F"},
-        {0, 127, false, "1F7F"},   {0, 128, false, "1F8100"},
-        {0, 200, false, "1F8148"}, {2, 0xFFFFFFFFu, true, "BF8FFFFFFF7F"},
-    };
-    const struct {
-        int len;
-        const char *octets;
-    } lengths[] = {{0, "00"},     {127, "7F"},     {128, "8180"},
-                   {255, "81FF"}, {256, "820100"}, {32767, "827FFF"}};
-    uint8_t buf[8];
-    for (const auto &c : types) {
-        AsnNode node{};
-        node.tagClass = c.tagClass;
-        node.tagNumber = c.tagNumber;
-        node.flags = c.constructed ? ASN_FLAG_CONSTRUCTED : 0;
-        int n = static_cast<int>(hex(c.octets).size());
-        EXPECT_EQ(asnEncodeType(&node, buf, 8), n) << c.octets;
-        EXPECT_EQ(Bytes(buf, buf + n), hex(c.octets));
-        EXPECT_EQ(asnEncodeType(&node, buf, n - 1), 0) << c.octets;
-    }
-    for (const auto &c : lengths) {
-        AsnNode node{};
-        node.contentLen = static_cast<int16_t>(c.len);
-        int n = static_cast<int>(hex(c.octets).size());
-        EXPECT_EQ(asnEncodeLength(&node, buf, 8), n) << c.octets;
-        EXPECT_EQ(Bytes(buf, buf + n), hex(c.octets));
-        EXPECT_EQ(asnEncodeLength(&node, buf, n - 1), 0) << c.octets;
-    }
+    Tree high{asnNewOctetString(0, 200, a300.data(), 300)};
+    uint8_t buf[3];
+    EXPECT_EQ(asnEncodeType(high.node, buf, 2), 0);
+    EXPECT_EQ(asnEncodeLength(high.node, buf, 2), 0);
+    EXPECT_EQ(asnEncodeType(high.node, buf, 0) + asnEncodeLength(high.node, buf, 0), 0);
 }
 
 // A PDU-shaped tree encodes in pre-order; its components are reached by index and can be
@@ -149,6 +134,7 @@ TEST(AsnAppend, NestedTreeAndComponents) {
     const uint8_t name[] = {0x2B, 0x06, 0x01};
     Tree bind{asnNewConstructed(0, 16, ASN_SEQUENCE)}, list{asnNewConstructed(0, 16, ASN_SEQUENCE)};
     Tree pdu{asnNewConstructed(2, 1, ASN_SEQUENCE)}, other{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    Tree rid{asnNewInteger(0, 2, 300)};
     for (AsnNode *n :
          {asnNewObjectId(0, 6, name, 3), asnNewPrimitive(0, 5, ASN_OCTETS, nullptr, 0)}) {
         EXPECT_EQ(asnAppend(bind.node, n), 0);
@@ -156,7 +142,6 @@ TEST(AsnAppend, NestedTreeAndComponents) {
     }
     ASSERT_EQ(asnAppend(list.node, bind.node), 0);
     ASSERT_EQ(asnAppend(list.node, bind.node), 0);
-    Tree rid{asnNewInteger(0, 2, 300)};
     ASSERT_EQ(asnAppend(pdu.node, rid.node), 0);
     ASSERT_EQ(asnAppend(pdu.node, list.node), 0);
     EXPECT_EQ(encode(pdu.node),
@@ -187,8 +172,7 @@ TEST(AsnAppend, NestedTreeAndComponents) {
 // head, the head as its own item (mended), a tree not complete, and no room.
 TEST(AsnAppend, RefusalsLeaveHeadUnchanged) {
     Tree head{asnNewConstructed(0, 16, ASN_SEQUENCE)}, five{asnNewInteger(0, 2, 5)};
-    Tree prim{asnNewInteger(0, 2, 7)};
-    Tree inner{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    Tree prim{asnNewInteger(0, 2, 7)}, inner{asnNewConstructed(0, 16, ASN_SEQUENCE)};
     ASSERT_EQ(asnAppend(head.node, inner.node), 0);
     AsnNode *nonRoot = asnComponent(head.node, 1);
     Bytes before = stateOf(head.node);
@@ -256,14 +240,14 @@ TEST(AsnValues, GatherAndIntegers) {
     EXPECT_EQ(asnValue(nullptr), nullptr);
     const struct {
         const char *octets;
-        int32_t value;
+        int32_t value; // only the low 32 bits remain
     } ints[] = {{"80", -128},
                 {"FF7F", -129},
                 {"0080", 128},
                 {"", 0},
                 {"0080000000", INT32_MIN},
                 {"123456789A", 0x3456789A}};
-    for (const auto &c : ints) { // only the low 32 bits remain
+    for (const auto &c : ints) {
         Bytes b = hex(c.octets);
         EXPECT_EQ(asnBytesToInt(b.data(), static_cast<int>(b.size())), c.value) << c.octets;
     }
@@ -278,53 +262,36 @@ AsnNode *node(const Bytes &enc) {
                            static_cast<int>(enc.size()) - 2);
 }
 
-using Decoder = int (*)(const AsnNode *, uint32_t *);
-const Decoder integer = [](const AsnNode *n, uint32_t *v) {
-    int32_t i = 0;
-    int r = asxDecodeInteger(n, &i);
-    *v = r == 0 ? static_cast<uint32_t>(i) : *v;
-    return r;
-};
-const Decoder null = [](const AsnNode *n, uint32_t *) { return asxDecodeNull(n); };
-
 // Each value decoder: its result, and the value it gives on success (else it leaves it).
 TEST(AsxDecode, Values) {
-    const struct {
-        const char *octets;
-        Decoder decode;
-        int result;
-        uint32_t value;
-    } rows[] = {
-        {"020500FFFFFFFF", asxDecodeUnsigned, 0, 4294967295u},
-        {"0204FFFFFFFF", asxDecodeUnsigned, 0, 4294967295u},
-        {"02050100000000", asxDecodeUnsigned, 3, 0},
-        {"0206000000000001", asxDecodeUnsigned, 3, 0},
-        {"020180", asxDecodeUnsigned, 0, 4294967168u}, // short values sign-extend
-        {"410105", asxDecodeUnsigned, 3, 0},           // a Counter is no unsigned INTEGER
-        {"41050080000000", asxDecodeCounter, 0, 2147483648u},
-        {"41050080000000", asxDecodeGauge, 3, 0},
-        {"41050080000000", asxDecodeTimeTicks, 3, 0},
-        {"410180", asxDecodeCounter, 0, 4294967168u},
-        {"42020100", asxDecodeGauge, 0, 256},
-        {"4300", asxDecodeTimeTicks, 0, 0},
-        {"0204FFFFFFFE", integer, 0, static_cast<uint32_t>(-2)},
-        {"020480000000", integer, 0, 0x80000000u},
-        {"02050080000000", integer, 3, 0},
-        {"040101", integer, 3, 0},
-        {"420101", integer, 3, 0},
-        {"0500", null, 0, 0},
-        {"050100", null, 3, 0},
-        {"0400", null, 3, 0},
-        {"40040A000001", asxDecodeIpAddress, 0, 0x0A000001u},
-        {"40030A0001", asxDecodeIpAddress, 3, 0},
-        {"40050A00000102", asxDecodeIpAddress, 3, 0},
-        {"04040A000001", asxDecodeIpAddress, 3, 0},
+    const auto decode = [](char how, const AsnNode *n, uint32_t *v) {
+        int32_t i = 0;
+        int r = how == 'u'   ? asxDecodeUnsigned(n, v)
+                : how == 'c' ? asxDecodeCounter(n, v)
+                : how == 'g' ? asxDecodeGauge(n, v)
+                : how == 't' ? asxDecodeTimeTicks(n, v)
+                : how == 'a' ? asxDecodeIpAddress(n, v)
+                : how == 'n' ? asxDecodeNull(n)
+                             : asxDecodeInteger(n, &i);
+        *v = r == 0 && how == 'i' ? static_cast<uint32_t>(i) : *v;
+        return r;
     };
-    for (const auto &r : rows) {
-        Tree t{node(hex(r.octets))};
-        uint32_t v = r.result ? 12345 : 0;
-        EXPECT_EQ(r.decode(t.node, &v), r.result) << r.octets;
-        EXPECT_EQ(v, r.result ? 12345 : r.value) << r.octets;
+    // Rows "DECODER:OCTETS:RESULT:VALUE"; a Counter is no unsigned INTEGER; short values
+    // sign-extend.
+    for (const std::string &row :
+         words({"u:020500FFFFFFFF:0:4294967295 u:0204FFFFFFFF:0:4294967295 u:02050100000000:3:0",
+                "u:0206000000000001:3:0 u:020180:0:4294967168 u:410105:3:0 i:040101:3:0",
+                "c:41050080000000:0:2147483648 g:41050080000000:3:0 t:41050080000000:3:0",
+                "c:410180:0:4294967168 g:42020100:0:256 t:4300:0:0 i:0204FFFFFFFE:0:4294967294",
+                "i:020480000000:0:2147483648 i:02050080000000:3:0 i:420101:3:0 n:0500:0:0",
+                "n:050100:3:0 n:0400:3:0 a:40040A000001:0:167772161 a:40030A0001:3:0",
+                "a:40050A00000102:3:0 a:04040A000001:3:0"})) {
+        size_t at = row.find(':', 2);
+        Tree t{node(hex(row.substr(2, at - 2)))};
+        int result = row[at + 1] - '0';
+        uint32_t v = result ? 12345 : 0;
+        EXPECT_EQ(decode(row[0], t.node, &v), result) << row;
+        EXPECT_EQ(v, result ? 12345 : std::stoul(row.substr(at + 3))) << row;
     }
     uint32_t v;
     EXPECT_EQ(asxDecodeUnsigned(nullptr, &v), 3);
@@ -384,6 +351,200 @@ TEST(AsxDecode, OctetsIdentifiersAndAddressTexts) {
     for (const char *bad : {"10.0.1", "10.0.0.256"})
         EXPECT_EQ(asxTextToIpAddress(&v, bad), -1);
     EXPECT_EQ(v, 0x0A000001u);
+}
+
+// A GetRequest (or another PDU) with version 0, an empty community and request id 1 around
+// the given binding-list content; with short lengths the list content starts at octet 20.
+Bytes req(const Bytes &list, unsigned char pdu = 0xA0) {
+    return ber::message("", pdu, 1, 0, 0, {list});
+}
+
+struct Fed {
+    int status; // the last result
+    int at;     // index of the octet that gave a result other than 0, or -1
+};
+
+Fed feed(AsnNode *root, const Bytes &octets) {
+    for (size_t i = 0; i < octets.size(); i++)
+        if (int status = asnDecode(root, octets[i]); status != 0)
+            return {status, static_cast<int>(i)};
+    return {0, -1};
+}
+
+const Bytes GET_REQUEST = hex("3012 020100 0400 A00B 020101 020100 020100 3000");
+
+// The decoder against its edge cases. Rows "HOW/OCTETS/STATUS[@AT]": the status of the whole
+// message and the octet that gave it (for status 1, the last). HOW: "=" the octets as they are,
+// "v" a GetRequest with one binding of the name 1.3 and this value, "r" a GetRequest with this
+// binding list, "rXX" a request of PDU tag XX, "mXX" a message around a PDU of tag XX and this
+// content. "BIG" is a value of the long length form, "*" a binding of every kind.
+TEST(AsnDecode, EdgeCases) {
+    const std::string
+        big = "048180" + std::string(256, '6'),
+        every =
+            "3006 06012B 020185 3008 06012B 0403616263 3005 06012B 0500 3008 06012B 06032B0601 3009"
+            "06012B 40047F000001 300A 06012B 410500FFFFFFFF 3006 06012B 420100 3007 06012B 43020100"
+            "3007 06012B 44020102";
+    for (const std::string &row :
+         words({"=/3012_020100_0400_A00B_020101_020100_020100_3000/1 v/0500/1 v/050100/2@27",
+                "=/3011/2@1 r/3000/2@20 r/3000_0500_0500/2@21 v/4300/2@26 v/430100/1",
+                "mA0/0202007F_020100_020100_3000/2@12 mA0/0202FF80_020100_020100_3000/2@12",
+                "mA0/02020080_020100_020100_3000/1 mA0/0202FF7F_020100_020100_3000/1",
+                "mA0/0200_020100_020100_3007_3005_06012B_0500/2@10 r/3007_06012B_4100_0500/2@26",
+                "r/3004_0600_0500/1 r/3006_06022B86_0500/2@25 v/06022B86/2@28 v/40030A0001/2@26",
+                "v/40040A000001/1 =/3083000014/2@1 =/30FF/2@1 v/04FF/2@26 =/3012_020100_0480/2@6",
+                "=/3013_02810100_0400_A00B_020101_020100_020100_3000/1",
+                "=/3014_020100_0400_A282000B_020101_020100_020100_3000/2@8",
+                "=/301B_020100_0400_A2820012_020101_020100_020100_3007_3005_06012B_0500/1",
+                "=/3013_020100_0400_A0810B_020101_020100_020100_3000/2@8",
+                "=/3013_020100_0400_A00B_020101_020100_020100_3000_00/2@8",
+                "=/3080_020100_0400_A00B_020101_020100_020100_3000_0000/1",
+                "v/2404_04026162/1 v/2408_04026162_04026364/2@28 v/2480_04026162_0001/2@32",
+                "v/2480_04026162_04026364_0000/1 v/240C_2480_04026162_04026364_0000/1",
+                // The long length form must not bring in the last-component rule before the length
+                // is known, also inside an indefinite parent; in a definite value the rule holds.
+                "v/2480_BIG_040163_0000/1 v/2480_BIG_0000/1 v/248186_BIG_040163/2@34",
+                "r/3080_06012B_BIG_0000_3005_06012B_0500/1",
+                // An indefinite element needs room for its two end-of-contents octets where it is.
+                "r/3006_06012B_2480_04/2@26 r/3007_06012B_2480_0000/1 r/3006_06012B_0500_05/2@27",
+                "r/3007_06012B_2480_0400_0000/2@28 rA5//2@7 =/3080_020100_0400_0000/2@7 =/3000/2@1",
+                "rA2/*/1 rA1/*/1 rA3/*/1 mA4/0600_40030A0001_020106_020101_430100_3000/2@12",
+                "mA4/06022B06_40040A000001_020106_020101_430100_3007_3005_06012B_0500/1"})) {
+        size_t a = row.find('/'), b = row.find('/', a + 1), at = row.find('@', b);
+        std::string how = row.substr(0, a), text = row.substr(a + 1, b - a - 1);
+        if (size_t p = text.find("BIG"); p != std::string::npos)
+            text.replace(p, 3, big);
+        Bytes octets = hex(text == "*" ? every : text);
+        auto tag = static_cast<unsigned char>(
+            how.size() > 1 ? std::stoul(how.substr(1), nullptr, 16) : 0xA0);
+        if (how == "v")
+            octets = req(ber::varBind("1.3", octets));
+        else if (how[0] == 'r')
+            octets = req(octets, tag);
+        else if (how[0] == 'm')
+            octets = ber::tlv(0x30, cat({hex("020100 0400"), ber::tlv(tag, octets)}));
+        Tree t;
+        Fed f = feed(t.node, octets);
+        EXPECT_EQ(f.status, row[b + 1] - '0') << row;
+        EXPECT_EQ(f.at, at == std::string::npos ? static_cast<int>(octets.size()) - 1
+                                                : std::stoi(row.substr(at + 1)))
+            << row;
+        EXPECT_EQ(asnHeader(t.node)->status, f.status) << row;
+    }
+}
+
+// A decoded tree re-encodes in the definite form and its parts can be appended to a built
+// tree; an indefinite one has its end octets behind its content, so nothing may be appended.
+TEST(AsnDecode, DecodedTreesEncodeAndAppend) {
+    Tree t, indefinite;
+    ASSERT_EQ(feed(t.node, GET_REQUEST).status, 1);
+    ASSERT_EQ(feed(indefinite.node,
+                   cat({hex("3080"), {GET_REQUEST.begin() + 2, GET_REQUEST.end()}, {0, 0}}))
+                  .status,
+              1);
+    EXPECT_EQ(asnChildCount(t.node), 3);
+    EXPECT_EQ(asnKind(t.node), ASN_SEQUENCE);
+    for (AsnNode *n : {t.node, indefinite.node})
+        EXPECT_EQ(encode(n), GET_REQUEST);
+    AsnNode *pdu = asnComponent(t.node, 3);
+    Tree seq{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    ASSERT_EQ(asnAppend(seq.node, pdu), 0);
+    EXPECT_EQ(encode(seq.node), hex("300D A00B 020101 020100 020100 3000"));
+    EXPECT_EQ(asnAppend(indefinite.node, pdu), 3);
+    asnFree(pdu);
+}
+
+// The densest message of 2048 octets: 337 bindings of an empty name and a
+// NULL, 1,018 records below the root. It decodes whole, and the same tree
+// built bottom-up as the engine builds it encodes to the same octets.
+TEST(AsnDecode, DensestMessageFitsDecodedAndBuilt) {
+    Bytes list;
+    for (int i = 0; i < 337; i++)
+        list = cat({list, hex("3004 0600 0500")});
+    const Bytes m = req(list, 0xA2);
+    ASSERT_EQ(m.size(), 2048u);
+    Tree t;
+    EXPECT_EQ(feed(t.node, m).status, 1);
+    EXPECT_EQ(asnDescendants(t.node), 1018);
+
+    auto append = [](AsnNode *head, AsnNode *item) {
+        EXPECT_EQ(asnAppend(head, item), 0);
+        asnFree(item);
+    };
+    AsnNode *bindings = asnNewConstructed(0, 16, ASN_SEQUENCEOF);
+    for (int i = 0; i < 337; i++) {
+        AsnNode *vb = asnNewConstructed(0, 16, ASN_SEQUENCE);
+        append(vb, asnNewObjectId(0, 6, nullptr, 0));
+        append(vb, asnNewOctetString(0, 5, nullptr, 0));
+        append(bindings, vb);
+    }
+    AsnNode *pdu = asnNewConstructed(2, 2, ASN_SEQUENCE);
+    for (AsnNode *n :
+         {asnNewInteger(0, 2, 1), asnNewInteger(0, 2, 0), asnNewInteger(0, 2, 0), bindings})
+        append(pdu, n);
+    Tree message{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    for (AsnNode *n : {asnNewInteger(0, 2, 0), asnNewOctetString(0, 4, nullptr, 0), pdu})
+        append(message.node, n);
+    EXPECT_EQ(encode(message.node), m);
+    EXPECT_EQ(asnDescendants(message.node), 1018);
+}
+
+// The octet that finds no room is not stored; a final status stays; a prefix needs more.
+TEST(AsnDecode, OutOfRoomFinalStatusAndTruncation) {
+    Tree t;
+    AsnHeader *h = asnHeader(t.node);
+    int room = h->bytesLeft; // a community too long for the capacity, two records below the root
+    EXPECT_EQ(feed(t.node, hex("30827FF0 020100 04827F00")).status, 0);
+    int fed = 11, status = 0;
+    for (; status == 0 && fed < 40000; fed++)
+        status = asnDecode(t.node, 0x41);
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ(fed - 1, room - 2 * ASN_SLOT);
+    EXPECT_EQ(h->pos, room - 2 * ASN_SLOT);
+    EXPECT_EQ(asnDecode(t.node, 0x41), 3);
+    EXPECT_EQ(asnDecode(nullptr, 0x30), 3);
+
+    Tree done, bad, built{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    ASSERT_EQ(feed(done.node, GET_REQUEST).status, 1);
+    EXPECT_EQ(asnDecode(done.node, 0x30), 1);
+    EXPECT_EQ(asnHeader(done.node)->pos, 20);
+    ASSERT_EQ(feed(bad.node, {0x31}).status, 2);
+    EXPECT_EQ(asnDecode(bad.node, 0x30), 2);
+    EXPECT_EQ(asnHeader(bad.node)->pos, 1);
+    EXPECT_EQ(asnDecode(built.node, 0x30), 1); // reports its own status
+    for (size_t n = 1; n < GET_REQUEST.size(); n++) {
+        Tree part;
+        EXPECT_EQ(feed(part.node, Bytes(GET_REQUEST.begin(), GET_REQUEST.begin() + n)).status, 0);
+    }
+}
+
+// The codec's one trace test: level 3 adds entry traces to level 2's, level 1 has none.
+TEST(AsnDecode, TraceLevels) {
+    testing_support::EventCapture capture;
+    int saved = logLevel;
+    std::string text[4];
+    for (int level : {1, 2, 3}) {
+        logLevel = level;
+        Tree t, refused, seq{asnNewConstructed(0, 16, ASN_SEQUENCE)}, five{asnNewInteger(0, 2, 5)};
+        feed(t.node, GET_REQUEST);
+        feed(refused.node, hex("3085"));
+        asnAppend(seq.node, five.node);
+        text[level] = capture.joined();
+        capture.messages.clear();
+    }
+    logLevel = saved;
+    EXPECT_EQ(text[1], "");
+    for (const char *line :
+         {"asnLenVerify Max -1 Tot 2 Len 18 Min 20 4 ", "asnInteger1: 1\n", "asnSeq 4\n",
+          "asnLen0 5\n", "item:\n[ U 2 ] INTEGER {\n\t 05\n}\nresult:\n[ U 16 ] SEQUENCE {\n"})
+        EXPECT_NE(text[2].find(line), std::string::npos) << line;
+    EXPECT_EQ(text[2].find("asnPush\n"), std::string::npos);
+    EXPECT_NE(text[3].find("asnPush\n"), std::string::npos);
+    EXPECT_EQ(asnPrint(nullptr, 0), 0);
+    const char *kinds[] = {"??",       "INTEGER",     "OCTETSTRING", "OBJECTIDENTIFIER",
+                           "SEQUENCE", "SEQUENCE OF", "NULL",        "??"};
+    for (uint32_t k = 0; k < 8; k++)
+        EXPECT_STREQ(asnKindName(k), kinds[k]);
 }
 
 } // namespace

@@ -1,7 +1,5 @@
-// Test-only BER crafting and reading of SNMP version 1 messages (RFC 1157),
-// written apart from the library's codec so that tests can forge datagrams
-// the codec would never build, and check the library's output by an
-// independent reading.
+// Test-only BER crafting and reading of SNMPv1 messages (RFC 1157), apart from the library's
+// codec: tests forge datagrams the codec would never build and read its output independently.
 #pragma once
 
 #include <cctype>
@@ -60,22 +58,11 @@ inline Bytes integer(int64_t v, unsigned char tag = 0x02) {
 inline Bytes octets(const std::string &s, unsigned char tag = 0x04) {
     return tlv(tag, Bytes(s.begin(), s.end()));
 }
-inline Bytes null() {
-    return tlv(0x05, {});
-}
-inline Bytes counter(int64_t v) {
-    return integer(v, 0x41);
-}
-inline Bytes gauge(int64_t v) {
-    return integer(v, 0x42);
-}
-inline Bytes ticks(int64_t v) {
-    return integer(v, 0x43);
-}
-inline Bytes ipAddress(Bytes four) {
-    return tlv(0x40, four);
-}
-
+inline const auto null = [] { return tlv(0x05, {}); };
+inline const auto counter = [](int64_t v) { return integer(v, 0x41); };
+inline const auto gauge = [](int64_t v) { return integer(v, 0x42); };
+inline const auto ticks = [](int64_t v) { return integer(v, 0x43); };
+inline const auto ipAddress = [](const Bytes &four) { return tlv(0x40, four); };
 // Content octets of a dotted object identifier (no checks: tests only).
 inline Bytes oidContent(const std::string &dotted) {
     std::vector<uint32_t> arcs;
@@ -96,16 +83,14 @@ inline Bytes oidContent(const std::string &dotted) {
     return out;
 }
 
-inline Bytes oid(const std::string &dotted) {
-    return tlv(0x06, oidContent(dotted));
-}
+inline const auto oid = [](const std::string &dotted) { return tlv(0x06, oidContent(dotted)); };
 
 inline Bytes varBind(const std::string &name, const Bytes &value) {
     return tlv(0x30, cat({oid(name), value}));
 }
 
-// A whole message: version 0, the community, and a PDU of the given tag
-// (0xA2 GetResponse) holding the request id, status, index and bindings.
+// Version 0, the community, and a PDU of this tag (0xA2 GetResponse) holding the request id,
+// status, index and bindings.
 inline Bytes message(const std::string &community, unsigned char pduTag, int64_t requestId,
                      int64_t status, int64_t index, const std::vector<Bytes> &binds) {
     Bytes list;
@@ -202,7 +187,7 @@ inline std::optional<Message> parse(const Bytes &in) {
     if (!id || !st || !ix || !list)
         return std::nullopt;
     Message m{toInt(ver->content),
-              std::string(com->content.begin(), com->content.end()),
+              {com->content.begin(), com->content.end()},
               pdu->tag,
               toInt(id->content),
               toInt(st->content),
