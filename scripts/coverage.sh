@@ -29,9 +29,10 @@ fi
 [ "$only_lines" = 1 ] && exit 0
 
 command -v gcovr >/dev/null || { echo "gcovr is missing (apt-get install gcovr)" >&2; exit 1; }
+# A fresh tree: notes of removed files or older builds would skew the figures.
+rm -rf build-cov
 cmake -S . -B build-cov -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=--coverage >/dev/null
 cmake --build build-cov -j2 >/dev/null
-find build-cov -name '*.gcda' -delete
 ctest --test-dir build-cov -j2 >/dev/null || echo "some tests failed; coverage is of what ran" >&2
 gcovr -r . build-cov --filter 'platform/' --filter 'smx/' --filter 'asn/' --filter 'smp/' \
   --filter 'agent/' --filter 'tool/' --filter 'demo/' --exclude-unreachable-branches --exclude-throw-branches --print-summary -o build-cov/coverage.txt
