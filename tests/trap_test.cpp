@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "agent/trap.h"
@@ -33,8 +34,7 @@ int fakeClock(TimeOfDay *now, TimeZoneRec *) {
     return 0;
 }
 
-// A scratch working directory with an etc/, read as the files of a program
-// named trapper.
+// A working directory with an etc/, the files of a program named trapper.
 struct TrapTest : ::testing::Test {
     testing_support::TempDir dir;
     testing_support::ScopedCwd cwd{dir.path};
@@ -66,56 +66,51 @@ struct TrapTest : ::testing::Test {
     }
 };
 
-std::string destinations(int n, int port = 1000) {
-    std::string text;
-    for (int i = 0; i < n; ++i)
-        text += "public 127.0.0.1 " + std::to_string(port + i) + "\n";
-    return text;
-}
-
 TEST_F(TrapTest, FileEntriesAndTheirErrors) {
-    const std::string full = "\tline 25 : File is too big \n"; // with the 25th line's number
+    std::string many; // 25 destinations, all the file can hold
+    for (int i = 0; i < 25; ++i)
+        many += "public 127.0.0.1 " + std::to_string(1000 + i) + "\n";
+    const std::string bad = "\tline 1 : bad arg list :  ";
     const struct {
         std::string text;
         int destinations;
         std::string errors;
     } cases[] = {
-        {"# comment\n\n  \t \npublic 127.0.0.1 162\n", 1, ""},
-        {"public\t127.0.0.1\t\t162\r\n", 1, ""},
+        {"# comment\n\n  \t \npublic\t127.0.0.1\t\t162\r\n", 1, ""},
         {" # 127.0.0.1 162\n", 1, ""}, // a blank before "#" makes it a word
-        {"Enterprise 1.3.6.1.4.1.9\n", 0, "\tline 1 : bad arg list :  Enterprise 1.3.6.1.4.1.9\n"},
         {"enterprise 3.1\n", 0, "\tline 1 : bad enterprise ObjectId 3.1\n"},
-        {"lonely\npublic 127.0.0.1 162 extra\n", 0,
-         "\tline 1 : bad arg list :  lonely\n\tline 2 : bad arg list :  public 127.0.0.1 162 "
-         "extra\n"},
+        {"lonely\n", 0, bad + "lonely\n"},
+        {"public 127.0.0.1 162 extra\n", 0, bad + "public 127.0.0.1 162 extra\n"},
         {"public nonesuch.invalid 162\n", 0, "\tline 1 : no such host name :  nonesuch.invalid\n"},
         {"public 127.0.0.1 nonesuch-service\n", 0, "\tline 1 : no such port :  nonesuch-service\n"},
-        {destinations(30), 25, full},
-        {destinations(25) + "# a comment\n", 25, full},
-        {destinations(25), 25, ""},
+        {many + "# a comment\n", 25, "\tline 25 : File is too big \n"},
+        {many, 25, ""},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(load(c.text), c.errors) << c.text;
         EXPECT_EQ(trapDestCount(), c.destinations) << c.text;
     }
+    load("enterprise 1.3.6.1.4.1.9\nenterprise 1.3.6.1.4.1.311\n"); // the last line wins
+    int length = 0;
+    const uint8_t *oid = trapEnterpriseOid(&length);
+    ASSERT_NE(oid, nullptr);
+    EXPECT_EQ(ber::oidText(Bytes(oid, oid + length)), "1.3.6.1.4.1.311");
 }
 
-TEST_F(TrapTest, WhichFileIsReadAndTheEnterprise) {
+TEST_F(TrapTest, WhichFileIsRead) {
     const struct {
-        const char *program, *setting;
+        const char *setting;
         std::string file; // holds one destination
         int result, destinations;
+        const char *program = "/usr/local/bin/trapper.bin";
     } cases[] = {
-        {"/usr/local/bin/trapper.bin", nullptr, "etc/trapper.trp", 0, 1},
-        // A directory etc/trapper.trp is no file: the bare name is read.
-        {"/usr/local/bin/trapper.bin", nullptr, "trapper.trp", 0, 1},
-        {"/usr/local/bin/trapper.bin", "mine.trp", "trapper.trp", -1, 0},
-        {"/usr/local/bin/trapper.bin", nullptr, "", 0, 0},
-        // Only "/" separates components: a Windows path is one name.
-        {"C:\\snmp\\trapper.exe", nullptr, "etc/C:\\snmp\\trapper.trp", 0, 1},
+        {nullptr, "etc/trapper.trp", 0, 1},
+        {nullptr, "trapper.trp", 0, 1}, // a directory etc/trapper.trp does not hide it
+        {"mine.trp", "trapper.trp", -1, 0},
+        {nullptr, "", 0, 0},
         // A stem longer than its buffer names no file; it is not cut to one.
-        {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", nullptr,
-         "etc/" + std::string(TRAP_STEM_MAX, 'x') + ".trp", 0, 0},
+        {nullptr, "etc/" + std::string(TRAP_STEM_MAX, 'x') + ".trp", 0, 0,
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
     };
     for (const auto &c : cases) {
         testing_support::TempDir scratch;
@@ -132,16 +127,6 @@ TEST_F(TrapTest, WhichFileIsReadAndTheEnterprise) {
         int length = -1; // the default enterprise with the file, none without
         EXPECT_EQ(trapEnterpriseOid(&length) != nullptr, c.destinations > 0) << c.file;
     }
-    programName = "/usr/local/bin/trapper.bin";
-    auto enterprise = [] {
-        int length = 0;
-        const uint8_t *oid = trapEnterpriseOid(&length);
-        return oid ? ber::oidText(Bytes(oid, oid + length)) : std::string("none");
-    };
-    load("public 127.0.0.1 162\n");
-    EXPECT_EQ(enterprise(), TRAP_DEFAULT_ENTERPRISE);
-    load("enterprise 1.3.6.1.4.1.9\nenterprise 1.3.6.1.4.1.311\n"); // the last line wins
-    EXPECT_EQ(enterprise(), "1.3.6.1.4.1.311");
 }
 
 // The Trap message sent to each destination (RFC 1157, 4.1.6).
@@ -173,79 +158,62 @@ TEST_F(TrapTest, SendCarriesEveryKindOfBinding) {
          std::to_string(rx.port) + "\n");
     fakeNow.seconds += 12; // twelve seconds after the start
 
-    const Bytes n = ber::oidContent("1.3.6.1.2.1.1.5.0");
+    const std::string name = "1.3.6.1.2.1.1.5.0";
+    const Bytes n = ber::oidContent(name);
     const int nl = static_cast<int>(n.size());
     const uint8_t ip[] = {10, 0, 0, 1}, oid[] = {0x2B, 6, 1}, host[] = {'h', 'o', 's', 't'};
     logLevel = 2; // the list's traces run too, into a capture
     EventCapture traces;
     TrapBindType *list = trapListNew(9);
-    for (int added :
-         {trapListAddInteger(list, n.data(), nl, -5), trapListAddUnsigned(list, n.data(), nl, 9),
-          trapListAddCounter(list, n.data(), nl, 7),
-          trapListAddGauge(list, n.data(), nl, 0xFFFFFFFF),
-          trapListAddTimeTicks(list, n.data(), nl, 100), trapListAddNull(list, n.data(), nl),
-          trapListAddIpAddress(list, n.data(), nl, ip),
-          trapListAddObjectId(list, n.data(), nl, oid, 3),
-          trapListAddOctetString(list, n.data(), nl, host, 4)})
-        EXPECT_EQ(added, 0);
-    EXPECT_EQ(trapListAddNull(list, n.data(), nl), -1); // full
-    EXPECT_EQ(trapListAddNull(list, nullptr, nl), -1);  // no name
+    const std::pair<int, Bytes> added[] = {
+        {trapListAddInteger(list, n.data(), nl, -5), ber::integer(-5)},
+        {trapListAddUnsigned(list, n.data(), nl, 9), ber::integer(9)},
+        {trapListAddCounter(list, n.data(), nl, 7), ber::counter(7)},
+        {trapListAddGauge(list, n.data(), nl, 0xFFFFFFFF), ber::gauge(0xFFFFFFFF)},
+        {trapListAddTimeTicks(list, n.data(), nl, 100), ber::ticks(100)},
+        {trapListAddNull(list, n.data(), nl), ber::null()},
+        {trapListAddIpAddress(list, n.data(), nl, ip), ber::ipAddress({10, 0, 0, 1})},
+        {trapListAddObjectId(list, n.data(), nl, oid, 3), ber::oid("1.3.6.1")},
+        {trapListAddOctetString(list, n.data(), nl, host, 4), ber::octets("host")},
+        {trapListAddNull(list, n.data(), nl), {}}, // full
+        {trapListAddNull(list, nullptr, nl), {}},  // no name
+    };
+    Bytes binds;
+    for (const auto &[status, value] : added) {
+        EXPECT_EQ(status, value.empty() ? -1 : 0);
+        binds = value.empty() ? binds : ber::cat({binds, ber::varBind(name, value)});
+    }
     int before = openDescriptors();
     EXPECT_EQ(trapSend(6, 42, static_cast<uint16_t>(list->count), list->items), 0);
     EXPECT_EQ(openDescriptors(), before) << "the socket is closed";
     trapListFree(list);
     logLevel = 0;
-    const std::string name = "1.3.6.1.2.1.1.5.0";
-    const Bytes binds = ber::cat(
-        {ber::varBind(name, ber::integer(-5)), ber::varBind(name, ber::integer(9)),
-         ber::varBind(name, ber::counter(7)), ber::varBind(name, ber::gauge(0xFFFFFFFF)),
-         ber::varBind(name, ber::ticks(100)), ber::varBind(name, ber::null()),
-         ber::varBind(name, ber::ipAddress({10, 0, 0, 1})), ber::varBind(name, ber::oid("1.3.6.1")),
-         ber::varBind(name, ber::octets("host"))});
-    // One time stamp for every destination.
-    for (const char *community : {"public", "second"}) {
-        std::vector<unsigned char> got;
-        int from = 0;
+    std::vector<unsigned char> got;
+    int from = 0;
+    for (const char *community : {"public", "second"}) { // one time stamp for every destination
         ASSERT_TRUE(rx.receive(got, from, 2000));
         EXPECT_EQ(got, trapMessage(community, 1200, binds, 6, 42)) << community;
     }
-}
-
-// Hundredths of a second overflow 31 bits after 248 days: the stamp is
-// computed wide and wrapped to the 32 bits of TimeTicks.
-TEST_F(TrapTest, TimeStampsDoNotOverflow) {
-    testing_support::UdpPeer rx;
-    ASSERT_GT(rx.port, 0);
-    fakeNow = {1000000000, 0};
+    // Hundredths of a second overflow 31 bits after 248 days, 32 after 497: wide, then wrapped.
+    fakeNow = {1700000000, 0};
     load("public 127.0.0.1 " + std::to_string(rx.port) + "\n");
-    const struct {
-        int32_t seconds, microseconds;
-        int64_t expected;
-    } cases[] = {
-        {300 * 86400, 0, 2592000000LL},                    // past 2^31 hundredths
-        {500 * 86400, 0, (500LL * 8640000) % (1LL << 32)}, // past 2^32: wraps
-        {0, 999999, 99},
-    };
-    for (const auto &c : cases) {
-        fakeNow = {1000000000 + c.seconds, c.microseconds};
+    for (auto [seconds, microseconds, stamp] : {std::tuple{300 * 86400, 0, 2592000000LL},
+                                                {500 * 86400, 0, 4320000000LL - (1LL << 32)},
+                                                {0, 999999, 99LL}}) {
+        fakeNow = {1700000000 + seconds, microseconds};
         EXPECT_EQ(trapSend(0, 0, 0, nullptr), 0);
-        std::vector<unsigned char> got;
-        int from = 0;
         ASSERT_TRUE(rx.receive(got, from, 2000));
-        EXPECT_EQ(got, trapMessage("public", c.expected, {})) << c.seconds;
+        EXPECT_EQ(got, trapMessage("public", stamp, {})) << seconds;
     }
 }
 
 // Debian's snmptrapd receives the Trap and prints what it carried.
 TEST_F(TrapTest, SnmptrapdReceivesTheTrap) {
     std::string snmptrapd = testing_support::findProgram("snmptrapd");
-    if (snmptrapd.empty() && access("/usr/sbin/snmptrapd", X_OK) == 0)
-        snmptrapd = "/usr/sbin/snmptrapd";
     if (snmptrapd.empty())
         GTEST_SKIP() << "snmptrapd is not installed (Debian package snmptrapd)";
     writeFile(dir.file("snmptrapd.conf"), "disableAuthorization yes\n");
     const std::string log = dir.file("traps.log");
-    // Waits at most five seconds until the log holds text.
     auto logged = [&](const char *text) {
         for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100)))
             if (testing_support::readFile(log).find(text) != std::string::npos)
@@ -275,8 +243,7 @@ TEST_F(TrapTest, SnmptrapdReceivesTheTrap) {
     const std::string seen = testing_support::readFile(log);
     char address[16];
     asxIpAddressToText(address, sizeof address, hostGetLocalAddress());
-    // The agent address is the Trap's, not the sender's; the time stamp has
-    // a resolution of one second.
+    // The agent address is the Trap's, not the sender's; the stamp is within a second.
     EXPECT_NE(seen.find(std::string("[") + address + "] (via UDP"), std::string::npos) << seen;
     EXPECT_NE(seen.find("TRAP, SNMP v1, community public"), std::string::npos) << seen;
     EXPECT_NE(seen.find(std::string(".") + TRAP_DEFAULT_ENTERPRISE +

@@ -1,0 +1,128 @@
+#include "platform/log.h"
+#include "platform/registry.h"
+#include "platform/token.h"
+#include "tests/support.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace testing_support;
+
+TEST(Registry, QueriesAgainstAHive) {
+    TempDir dir;
+    ScopedEnv env("TARNOQSNMP_REGISTRY", dir.file("registry").c_str());
+    RegKey *none = reinterpret_cast<RegKey *>(1); // no file: not found, and no key
+    EXPECT_EQ(regOpenKey("Software\\Velmora\\TarnoqSnmp\\CurrentVersion", &none), REG_NOT_FOUND);
+    EXPECT_EQ(none, nullptr);
+    testing_support::writeFile(
+        dir.file("registry"),
+        "# installation record\n[Software\\Velmora\\TarnoqSnmp\\CurrentVersion]\nVersion=2.1\r\n"
+        "\n[Software\\Velmora\\TarnoqSnmp\\2.1\\TarnoqSnmp]\nInstalled=0\nSmall=ab\nWord=abcd\n"
+        "etc=/opt/tarnoq\nEmpty=\n#etc=/commented\nLong=" +
+            std::string(2000, 'x') + "\n[Other]\nVersion=9\n");
+    const char *const version = "software\\VELMORA\\tarnoqsnmp\\currentversion"; // any case
+    const char *const component = "Software\\Velmora\\TarnoqSnmp\\2.1\\TarnoqSnmp";
+    const struct {
+        const char *key, *value;
+        int limit, status; // limit 0: read as a number
+        std::string text;
+    } cases[] = {
+        {version, "Version", 16, REG_OK, "2.1"},        // CR of a Windows line end dropped
+        {component, "Version", 32, REG_NOT_FOUND, "-"}, // values stay inside their key
+        {component, "Empty", 32, REG_OK, ""},
+        {component, "Long", 32, REG_NOT_FOUND, "-"}, // overlong lines are ignored
+        {component, "etc", 11, REG_MORE_DATA, "-"},  // the limit counts the terminator
+        {component, "etc", 12, REG_OK, "/opt/tarnoq"},
+        {component, "Installed", 0, REG_OK, "0"},
+        {component, "Small", 0, REG_OK, std::to_string('a' | 'b' << 8)}, // "ab" and NUL fit
+        {component, "Word", 0, REG_MORE_DATA, "-"},
+        {"Software\\Velmora\\TarnoqSnmp", "Version", 0, REG_NOT_FOUND, "no key"},
+        {"Software\\Velmora\\TarnoqSnmp\\CurrentVersion\\More", "x", 0, REG_NOT_FOUND, "no key"},
+    };
+    for (const auto &c : cases) {
+        RegKey *key = nullptr;
+        int opened = regOpenKey(c.key, &key);
+        char text[32] = "-";
+        uint32_t number = 0;
+        int status = opened != REG_OK ? opened
+                     : c.limit        ? regQueryString(key, c.value, text, c.limit)
+                                      : regQueryNumber(key, c.value, &number);
+        if (c.limit == 0 && status == REG_OK)
+            snprintf(text, sizeof text, "%u", number);
+        EXPECT_EQ(status, c.status) << c.value;
+        EXPECT_EQ(opened != REG_OK ? "no key" : text, c.text) << c.value;
+        if (key)
+            regCloseKey(key);
+    }
+    EXPECT_EQ(regOpenKeyCount(), 0);
+    EXPECT_EQ(regCloseKey(nullptr), REG_BAD_ARGUMENT);
+}
+
+// Each sink on its own, from the initial switches (event log only) on.
+TEST(Log, SinksAndTheirFiles) {
+    TempDir dir;
+    ScopedCwd cwd(dir.path);
+    {
+        EventCapture capture;
+        testing::internal::CaptureStdout();
+        logPrintf("hello %d\n", 42);
+        logPrintf("%s", std::string(5000, 'x').c_str()); // an overlong message is cut
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(capture.headers[0], "TarnoqSnmp log : ");
+        EXPECT_EQ(capture.joined(), "hello 42\n" + std::string(LOG_EVENT_BUFFER - 1, 'x'));
+        EXPECT_FALSE(fileExists(dir.file("TarnoqSnmp.log")));
+    }
+    logSetEventLog(0);
+    logSetConsole(1);
+    testing::internal::CaptureStdout();
+    logPrintf("to %s", "console");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "to console");
+    logSetConsole(0);
+
+    EXPECT_EQ(logSetFile(1), 1);
+    logPrintf("one %s\n", "two"); // the default file, flushed at once
+    EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "one two\n");
+    logOpenFile(""); // truncates; an empty name is the default
+    logPrintf("second\n");
+    EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "second\n");
+    logOpenFile(dir.file("named.log").c_str());
+    logPrintf("third\n");
+    EXPECT_EQ(readFile(dir.file("named.log")), "third\n");
+    logOpenFile(dir.file("missing/x.log").c_str());
+    EXPECT_EQ(logFile, nullptr);
+    logPrintf("retry\n"); // opens the default file again
+    EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "retry\n");
+
+    logSetEventLog(1);
+    logSetFile(0);
+    fclose(logFile);
+    logFile = nullptr;
+}
+
+} // namespace
+
+// A child dropped to user and group nobody, with or without supplementary
+// group 0, answers in its exit status (2: the drop failed).
+TEST(Token, RootAndGroupZeroAreAdministrators) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop privileges";
+    EXPECT_EQ(tokenIsAdministrator(), 1);
+    for (int keepGroupZero : {0, 1}) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            gid_t groups[1] = {0};
+            if (setgroups(keepGroupZero, groups) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(2);
+            _exit(tokenIsAdministrator());
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 3, keepGroupZero);
+    }
+}
