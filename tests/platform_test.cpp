@@ -17,10 +17,7 @@ using namespace testing_support;
 TEST(Registry, QueriesAgainstAHive) {
     TempDir dir;
     ScopedEnv env("TARNOQSNMP_REGISTRY", dir.file("registry").c_str());
-    RegKey *none = reinterpret_cast<RegKey *>(1); // no file: not found, and no key
-    EXPECT_EQ(regOpenKey("Software\\Velmora\\TarnoqSnmp\\CurrentVersion", &none), REG_NOT_FOUND);
-    EXPECT_EQ(none, nullptr);
-    testing_support::writeFile(
+    writeFile(
         dir.file("registry"),
         "# installation record\n[Software\\Velmora\\TarnoqSnmp\\CurrentVersion]\nVersion=2.1\r\n"
         "\n[Software\\Velmora\\TarnoqSnmp\\2.1\\TarnoqSnmp]\nInstalled=0\nSmall=ab\nWord=abcd\n"
@@ -61,7 +58,6 @@ TEST(Registry, QueriesAgainstAHive) {
             regCloseKey(key);
     }
     EXPECT_EQ(regOpenKeyCount(), 0);
-    EXPECT_EQ(regCloseKey(nullptr), REG_BAD_ARGUMENT);
 }
 
 // Each sink on its own, from the initial switches (event log only) on.
@@ -84,21 +80,16 @@ TEST(Log, SinksAndTheirFiles) {
     logPrintf("to %s", "console");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "to console");
     logSetConsole(0);
-
     EXPECT_EQ(logSetFile(1), 1);
     logPrintf("one %s\n", "two"); // the default file, flushed at once
     EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "one two\n");
     logOpenFile(""); // truncates; an empty name is the default
     logPrintf("second\n");
     EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "second\n");
-    logOpenFile(dir.file("named.log").c_str());
-    logPrintf("third\n");
-    EXPECT_EQ(readFile(dir.file("named.log")), "third\n");
     logOpenFile(dir.file("missing/x.log").c_str());
     EXPECT_EQ(logFile, nullptr);
     logPrintf("retry\n"); // opens the default file again
     EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "retry\n");
-
     logSetEventLog(1);
     logSetFile(0);
     fclose(logFile);
