@@ -1,4 +1,7 @@
 #include "platform/log.h"
+#include "platform/registry.h"
+#include "platform/token.h"
+#include "smx/cfg.h"
 #include "smx/def.h"
 #include "smx/smx.h"
 #include "tests/support.h"
@@ -7,13 +10,12 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-using testing_support::ConfigSetup;
-using testing_support::EventCapture;
-using testing_support::writeFile;
+using namespace testing_support;
 
 // "{E}" stands for the configuration directory's etc/, "{W}" for the working
 // directory, "{H}" for the start of a bad line's report.
@@ -54,7 +56,6 @@ TEST(DefFile, ReadsTablesAndReports) {
             chainTable += (i ? " d" : "d") + n + "=1." + n;
     }
     const std::string unread = "mibwalk : can't read definition file \n";
-    const std::string word(240, 'w');
     const std::string badLine = " : bad arg list in {E}/snmp.def\n";
     const FileCase cases[] = {
         {"@{E}/snmp.def\n# MIB-II\nsystem = 1.3.6.1.2.1.1\n\nsysDescr=1.3.6.1 remark\ninclude "
@@ -87,8 +88,6 @@ TEST(DefFile, ReadsTablesAndReports) {
         {"@{E}/snmp.def\nexact = 1.3" + std::string(242, ' ') + "x\nlong = 1.4 " +
              std::string(289, 'r') + "\r\nlast = 1.5\r\n",
          "", 0, "exact=1.3 long=1.4 last=1.5", "{H}2" + badLine},
-        {"@{E}/snmp.def\nx = 1.3\nINCLUDE <" + word + ">\n", "", 0, "x=1.3",
-         "{H}2 : include path too long : <" + word + ">\n"},
     };
     const char *savedProgram = programName;
     programName = "mibwalk";
@@ -194,6 +193,66 @@ TEST(DefFile, IndexedLookUpsMatchTheWalk) {
         }
     }
     defSetDefinitionFile(nullptr);
+}
+
+TEST(CfgPath, DirectoryFromTheRegistry) {
+    const std::string ok = hiveText("/opt/tarnoq", "Installed=1\n", "2.1"), fail = "failure exit\n";
+    std::string otherVersion = ok, crlf, upper;
+    otherVersion.replace(otherVersion.find("=2.1"), 4, "=9.9");
+    for (char c : ok) // Windows line ends; keys and value names in any case
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c), upper += char(toupper(c));
+    struct {
+        std::string hive;
+        int admin, result;
+        std::string path, reports;
+        int (*read)(const char *, char *) = readCfgPath;
+    } const cases[] = {
+        {ok, 1, 0, "/opt/tarnoq", ""},
+        {crlf, 1, 0, "/opt/tarnoq", ""},
+        {upper, 1, 0, "/OPT/TARNOQ", ""},
+        {hiveText("/t", "Installed=1\nL=" + std::string(2000, 'x') + "\n"), 1, 0, "/t", ""},
+        {hiveText("/opt/tarnoq", ""), 1, 1, "", fail}, // no Installed
+        {otherVersion, 1, 1, "", fail},
+        {ok.substr(ok.find("\n[")), 1, 1, "", fail}, // no version key
+        {"", 1, 1, "", fail},
+        {hiveText(std::string(259, 'd')), 1, 0, std::string(259, 'd'), ""},
+        {hiveText(std::string(260, 'd')), 1, 1, "", fail},
+        {"garbage\n", 0, 1, "", ""}, // not an administrator: no registry access, no report
+        {hiveText("/opt", "Installed=0\nyours=/home/u\n"), 1, 0, "/home/u", "", readYourPath},
+    };
+    for (const auto &c : cases) {
+        ConfigSetup s;
+        writeFile(s.config.file("registry"), c.hive);
+        tokenSetOverride(c.admin);
+        EventCapture capture;
+        char path[CFG_DIR_BUFFER] = "stale";
+        EXPECT_EQ(c.read(appName, path), c.result) << c.hive;
+        EXPECT_EQ(path, c.path) << c.hive;
+        EXPECT_EQ(capture.joined(), c.reports) << c.hive;
+        EXPECT_EQ(regOpenKeyCount(), 0) << c.hive;
+    }
+}
+
+// The order of the candidates is the readers' (definitions, communities, traps); here
+// the bounds of a candidate's path, and no root path when the directory is unknown.
+TEST(CfgSearch, BoundsAndUnknownDirectory) {
+    char path[CFG_PATH_MAX + 1];
+    for (auto [form, length, result] : {std::tuple{CFG_FORM_BARE, 255, 0},
+                                        {CFG_FORM_BARE, 256, -1},
+                                        {CFG_FORM_ETC, 251, 0},
+                                        {CFG_FORM_ETC, 252, -1}})
+        EXPECT_EQ(cfgFormPath(path, "/d", form, std::string(length, 'n').c_str()), result);
+    ConfigSetup s(false);
+    CfgSearch search;
+    std::vector<std::string> tried;
+    auto record = [](CfgSearch *se, void *c) {
+        static_cast<std::vector<std::string> *>(c)->push_back(se->path);
+        return 0;
+    };
+    const unsigned all = CFG_FORM_DIR | CFG_FORM_ETC | CFG_FORM_BARE;
+    EXPECT_EQ(cfgSearch(&search, "passwd", all, record, &tried), 0u);
+    EXPECT_EQ(tried, (std::vector<std::string>{"etc/passwd", "passwd"}));
+    EXPECT_EQ(search.directoryFound, 0);
 }
 
 } // namespace

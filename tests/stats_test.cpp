@@ -1,10 +1,13 @@
+#include "platform/log.h"
 #include "platform/shm.h"
+#include "platform/token.h"
 #include "smx/stats.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <grp.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,10 +15,7 @@
 
 namespace {
 
-using testing_support::ConfigSetup;
-using testing_support::fileExists;
-using testing_support::readFile;
-using testing_support::writeFile;
+using namespace testing_support;
 
 uint32_t setting(uint32_t value = 0) {
     authReadSetting(&value);
@@ -24,7 +24,6 @@ uint32_t setting(uint32_t value = 0) {
 
 TEST(AuthSetting, ReadFromTheFirstPlaceThatIsAFile) {
     const std::pair<const char *, uint32_t> contents[] = {
-        {"AUTHENTICATIONTRAP=disabled\n", 2},
         {"AUTHENTICATIONTRAP=disabled\nAUTHENTICATIONTRAP=enabled\n", 1}, // the last line wins
         {"  AuthenticationTrap = disabled\n", 1}, // the value is " disabled"
         {"AUTHENTICATIONTRAP=disabled\r\n", 2},   // written on Windows
@@ -50,15 +49,11 @@ TEST(AuthSetting, ReadFromTheFirstPlaceThatIsAFile) {
 
 TEST(AuthSetting, WrittenWhereItCanBe) {
     const std::string five = "# \n# AUTHENTICATIONTRAP status :\n# - enabled\n# - disabled\n";
-    ConfigSetup s;
-    writeFile(s.etc("snmp.aut"), std::string(120, '.') + "\n"); // longer than the new content
-    EXPECT_EQ(authWriteSetting(7), 0);
-    EXPECT_EQ(readFile(s.etc("snmp.aut")), five + "AUTHENTICATIONTRAP=disabled\n");
-    // The configured place cannot be opened: etc/ below the working directory.
-    remove(s.etc("snmp.aut").c_str());
+    ConfigSetup s; // the configured place cannot be opened: etc/ below the working directory
     rmdir(s.config.file("etc").c_str());
     EXPECT_EQ(authCheckWritable(), 0);
     EXPECT_FALSE(fileExists(s.work.file("etc/snmp.aut"))); // the probe leaves nothing behind
+    writeFile(s.work.file("etc/snmp.aut"), std::string(120, '.') + "\n"); // longer than the new
     EXPECT_EQ(authWriteSetting(1), 0);
     EXPECT_EQ(readFile(s.work.file("etc/snmp.aut")), five + "AUTHENTICATIONTRAP=enabled\n");
     // Nowhere to write, and never the bare name.
@@ -75,13 +70,10 @@ struct Segment {
     int id;
     uint8_t *address = nullptr;
     explicit Segment(uint32_t size, const char *signature = "SNMP SHARED MEMORY") {
-        id = shmSegmentCreate(size);
+        id = shmSegmentCreate(size); // new segments are zeroed
         void *a = id >= 0 ? shmSegmentAttach(id) : SHM_ATTACH_FAILED;
-        if (a != SHM_ATTACH_FAILED) {
-            address = static_cast<uint8_t *>(a);
-            memset(address, 0, size);
-            memcpy(address, signature, strlen(signature) + 1);
-        }
+        if (a != SHM_ATTACH_FAILED)
+            address = static_cast<uint8_t *>(memcpy(a, signature, strlen(signature) + 1));
     }
     ~Segment() {
         if (smpStats != shmLocalBlock) { // back to the local block before the segment goes
@@ -101,7 +93,8 @@ TEST(SharedStats, OnlyASegmentThatPassesEveryCheckIsUsed) {
     writeFile(s.etc("snmp.aut"), "AUTHENTICATIONTRAP=disabled\n");
     Segment small(120), large(141), unsigned_(SHM_SEGMENT_SIZE, "SNMP SHARED MEMORX");
     Segment shortSig(SHM_SEGMENT_SIZE, "SNMP SHARED"), seg(SHM_SEGMENT_SIZE);
-    ASSERT_TRUE(small.address && large.address && unsigned_.address && shortSig.address);
+    ASSERT_TRUE(small.address && large.address && unsigned_.address && shortSig.address &&
+                seg.address);
     memcpy(shortSig.address, "SNMP SHARED MEMORY!", 19); // the signature's NUL is compared
     for (const std::string &key :
          {std::to_string(small.id), std::to_string(large.id), std::to_string(unsigned_.id),
@@ -114,7 +107,6 @@ TEST(SharedStats, OnlyASegmentThatPassesEveryCheckIsUsed) {
         EXPECT_EQ(shmLocalBlock[0], 0u) << key; // the local block starts at zero
         EXPECT_EQ(smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS), 2u) << key;
     }
-    ASSERT_NE(seg.address, nullptr);
     seg.address[19] = 'X'; // the twentieth byte is not examined
     seg.block()[SMP_STAT_ENABLE_AUTHEN_TRAPS - 1] = 1;
     seg.block()[0] = 41;
@@ -156,4 +148,56 @@ TEST(SharedStats, ProcessesSharingTheBlockLoseNoIncrement) {
     EXPECT_EQ(smpStatRead(SMP_STAT_OUT_PKTS), 3u * each);
 }
 
+// Each sink on its own, from the initial switches (event log only) on.
+TEST(Log, SinksAndTheirFiles) {
+    TempDir dir;
+    ScopedCwd cwd(dir.path);
+    {
+        EventCapture capture;
+        testing::internal::CaptureStdout();
+        logPrintf("hello %d\n", 42);
+        logPrintf("%s", std::string(5000, 'x').c_str()); // an overlong message is cut
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(capture.headers[0], "TarnoqSnmp log : ");
+        EXPECT_EQ(capture.joined(), "hello 42\n" + std::string(LOG_EVENT_BUFFER - 1, 'x'));
+        EXPECT_FALSE(fileExists(dir.file("TarnoqSnmp.log")));
+    }
+    logSetEventLog(0);
+    logSetConsole(1);
+    testing::internal::CaptureStdout();
+    logPrintf("to %s", "console");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "to console");
+    logSetConsole(0);
+    EXPECT_EQ(logSetFile(1), 1);
+    logPrintf("one %s\n", "two"); // the default file, flushed at once
+    EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "one two\n");
+    logOpenFile(dir.file("missing/x.log").c_str());
+    EXPECT_EQ(logFile, nullptr);
+    logPrintf("retry\n"); // opens the default file again, truncated
+    EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "retry\n");
+    logSetEventLog(1);
+    logSetFile(0);
+    fclose(logFile);
+    logFile = nullptr;
+}
+
 } // namespace
+
+// A child as user nobody, with or without group 0, answers in its exit status.
+TEST(Token, RootAndGroupZeroAreAdministrators) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop privileges";
+    EXPECT_EQ(tokenIsAdministrator(), 1);
+    for (int keepGroupZero : {0, 1}) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            gid_t groups[1] = {0};
+            if (setgroups(keepGroupZero, groups) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(2);
+            _exit(tokenIsAdministrator());
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 3, keepGroupZero);
+    }
+}
