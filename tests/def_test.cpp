@@ -253,6 +253,11 @@ TEST(CfgSearch, BoundsAndUnknownDirectory) {
     EXPECT_EQ(cfgSearch(&search, "passwd", all, record, &tried), 0u);
     EXPECT_EQ(tried, (std::vector<std::string>{"etc/passwd", "passwd"}));
     EXPECT_EQ(search.directoryFound, 0);
+    writeFile("passwd", "");
+    FILE *f = cfgOpenFirst(&search, "passwd", all, "r");
+    EXPECT_STREQ(f ? search.path : "none", "passwd");
+    if (f)
+        fclose(f);
 }
 
 } // namespace

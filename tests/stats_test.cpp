@@ -65,7 +65,6 @@ TEST(AuthSetting, WrittenWhereItCanBe) {
     EXPECT_EQ(authFileWritable(s.work.path.c_str()), 0); // a directory does not open to append
 }
 
-// A System V segment of the test's own, removed when the test ends.
 struct Segment {
     int id;
     uint8_t *address = nullptr;
@@ -91,14 +90,13 @@ struct Segment {
 TEST(SharedStats, OnlyASegmentThatPassesEveryCheckIsUsed) {
     ConfigSetup s;
     writeFile(s.etc("snmp.aut"), "AUTHENTICATIONTRAP=disabled\n");
-    Segment small(120), large(141), unsigned_(SHM_SEGMENT_SIZE, "SNMP SHARED MEMORX");
-    Segment shortSig(SHM_SEGMENT_SIZE, "SNMP SHARED"), seg(SHM_SEGMENT_SIZE);
-    ASSERT_TRUE(small.address && large.address && unsigned_.address && shortSig.address &&
-                seg.address);
-    memcpy(shortSig.address, "SNMP SHARED MEMORY!", 19); // the signature's NUL is compared
+    Segment small(120), large(141), wrong(SHM_SEGMENT_SIZE, "SNMP SHARED MEMORX");
+    Segment cut(SHM_SEGMENT_SIZE, "SNMP SHARED"), seg(SHM_SEGMENT_SIZE);
+    ASSERT_TRUE(small.address && large.address && wrong.address && cut.address && seg.address);
+    memcpy(cut.address, "SNMP SHARED MEMORY!", 19); // the signature's NUL is compared
     for (const std::string &key :
-         {std::to_string(small.id), std::to_string(large.id), std::to_string(unsigned_.id),
-          std::to_string(shortSig.id), std::string("not a number"), std::string(),
+         {std::to_string(small.id), std::to_string(large.id), std::to_string(wrong.id),
+          std::to_string(cut.id), std::string("not a number"), std::string(),
           std::string("99999999999999999999"), std::string("-1"), std::string("2147483647")}) {
         writeFile(s.work.file("key"), key);
         shmLocalBlock[0] = 77;

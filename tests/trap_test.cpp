@@ -31,7 +31,6 @@ int fakeClock(TimeOfDay *now, TimeZoneRec *) {
     return 0;
 }
 
-// A working directory with an etc/, the files of a program named trapper.
 struct TrapTest : ::testing::Test {
     TempDir dir;
     ScopedCwd cwd{dir.path};
@@ -110,7 +109,6 @@ Bytes trapMessage(const std::string &community, int64_t stamp, const Bytes &bind
 
 TEST_F(TrapTest, SendCarriesEveryKindOfBinding) {
     UdpPeer rx;
-    ASSERT_GT(rx.port, 0);
     fakeNow = {1700000000, 250000};
     const std::string port = std::to_string(rx.port);
     load("public 127.0.0.1 " + port + "\nsecond 127.0.0.1 " + port + "\n");
