@@ -1,21 +1,21 @@
 #include "platform/log.h"
+#include "platform/registry.h"
 #include "platform/token.h"
+#include "smx/cfg.h"
 #include "smx/def.h"
 #include "smx/smx.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-using testing_support::ConfigSetup;
-using testing_support::EventCapture;
-using testing_support::writeFile;
+using namespace testing_support;
 
 // "{E}" stands for the configuration directory's etc/, "{W}" for the working
 // directory, "{H}" for the start of a bad line's report.
@@ -38,7 +38,6 @@ std::string tableText() {
 }
 
 struct FileCase {
-    const char *what;
     std::string files; // "@path\ncontent" for each file
     std::string named; // the -df setting
     int result;
@@ -47,7 +46,6 @@ struct FileCase {
 };
 
 TEST(DefFile, ReadsTablesAndReports) {
-    const std::string exact = "exact = 1.3" + std::string(242, ' ') + "x"; // 254 characters
     // A chain of distinct files deeper than the bound: the deepest is not read.
     std::string chain, chainTable;
     for (int i = 0; i < DEF_INCLUDE_DEPTH + 4; ++i) {
@@ -57,67 +55,44 @@ TEST(DefFile, ReadsTablesAndReports) {
         if (i < DEF_INCLUDE_DEPTH)
             chainTable += (i ? " d" : "d") + n + "=1." + n;
     }
-    const std::string deep = "{H}2 : includes nested too deep : {E}/d16.def\n";
     const std::string unread = "mibwalk : can't read definition file \n";
-    const std::string longName(300, 'p'), word(240, 'w');
     const std::string badLine = " : bad arg list in {E}/snmp.def\n";
     const FileCase cases[] = {
-        {"file order",
-         "@{E}/snmp.def\n# MIB-II\nsystem = 1.3.6.1.2.1.1\n\nsysDescr=1.3.6.1 remark\n", "", 0,
-         "system=1.3.6.1.2.1.1 sysDescr=1.3.6.1", ""},
-        {"include stands at its line",
-         "@{E}/snmp.def\na = 1.1\ninclude <mib.def>\nc = 1.3\n@{E}/mib.def\nb1 = 1.2.1\nb2 = 1.2\n",
-         "", 0, "a=1.1 b1=1.2.1 b2=1.2 c=1.3", ""},
-        {"quoted include from the working directory",
-         "@{E}/snmp.def\na = 1.1\nInClUdE \"quoted.def\"\n@{W}/quoted.def\nq = 1.9\n", "", 0,
-         "a=1.1 q=1.9", ""},
+        {"@{E}/snmp.def\n# MIB-II\nsystem = 1.3.6.1.2.1.1\n\nsysDescr=1.3.6.1 remark\ninclude "
+         "<mib.def>\nc = 1.3\n@{E}/mib.def\nb1 = 1.2.1\nb2 = 1.2\n",
+         "", 0, "system=1.3.6.1.2.1.1 sysDescr=1.3.6.1 b1=1.2.1 b2=1.2 c=1.3", ""},
         // Counting pass: include problems; storing pass: the invalid form again and bad lines.
-        {"each report in its pass",
-         "@{E}/snmp.def\nok = 1.3\nINCLUDE <missing.def>\nINCLUDE mib.def\nname 1.3.6\n"
+        {"@{E}/snmp.def\nok = 1.3\nINCLUDE <missing.def>\nINCLUDE mib.def\nname 1.3.6\n"
          "name =\n   # after blanks\nword\nOTHER arg\n",
          "", 0, "ok=1.3",
          "{H}2 : can't access {E}/missing.def\n{H}3 : invalid include file :  mib.def\n"
          "{H}3 : invalid include file :  mib.def\n{H}4" +
              badLine + "{H}5" + badLine + "{H}6" + badLine + "{H}7" + badLine + "{H}8" + badLine},
-        {"included file's own lines",
-         "@{E}/snmp.def\n\n\n\nINCLUDE <mib.def>\n@{E}/mib.def\nx = 1.3\nbroken\n", "", 0, "x=1.3",
+        {"@{E}/snmp.def\n\n\n\nINCLUDE <mib.def>\n@{E}/mib.def\nx = 1.3\nbroken\n", "", 0, "x=1.3",
          "{H}2 : bad arg list in {E}/mib.def\n"},
-        {"no definitions", "@{E}/snmp.def\n# nothing here\n", "", -2, "",
-         "mibwalk : declared definition number =  0\n"},
-        {"bare name", "@{W}/snmp.def\nbare = 1.1\n", "", 0, "bare=1.1", ""},
-        {"etc/ before the bare name", "@{W}/snmp.def\nbare = 1.1\n@{W}/etc/snmp.def\nrel = 1.2\n",
-         "", 0, "rel=1.2", ""},
-        {"configured directory first", "@{W}/etc/snmp.def\nrel = 1.2\n@{E}/snmp.def\ncf = 1.3\n",
-         "", 0, "cf=1.3", ""},
-        {"unknown directory: etc/ here", "@{W}/etc/snmp.def\nrel = 1.2\n@{E}/snmp.def\ncf = 1.3\n",
-         "", 0, "rel=1.2", "failure exit\n", false},
-        {"no file", "", "", -1, "", "error: open: File Name: snmp.def\n" + unread},
-        {"named file is the only place", "@{E}/snmp.def\ncf = 1.3\n@{W}/snmp.def\nbare = 1.1\n",
-         "{W}/missing.def", -1, "", unread},
+        {"@{W}/etc/snmp.def\nrel = 1.2\n@{E}/snmp.def\ncf = 1.3\n", "", 0, "rel=1.2",
+         "failure exit\n", false},
+        {"", "", -1, "", "error: open: File Name: snmp.def\n" + unread},
+        {"@{E}/snmp.def\ncf = 1.3\n@{W}/snmp.def\nbare = 1.1\n", "{W}/missing.def", -1, "", unread},
         // A directory opens on Linux and reads nothing: it is no definitions file.
-        {"named directory", "@{E}/snmp.def\ncf = 1.3\n", "/etc", -1, "", unread},
-        {"included directory", "@{W}/mine.def\nINCLUDE \"/tmp\"\nmine = 1.4\n", "mine.def", 0,
-         "mine=1.4", "{H}1 : can't access /tmp\n"},
-        {"include cycles",
-         "@{E}/snmp.def\ntop = 1.1\nINCLUDE <snmp.def>\nINCLUDE <a.def>\nend = 1.9\n"
+        {"@{E}/snmp.def\ncf = 1.3\n", "/etc", -1, "", unread},
+        {"@{W}/mine.def\nINCLUDE \"/tmp\"\nmine = 1.4\n", "mine.def", 0, "mine=1.4",
+         "{H}1 : can't access /tmp\n"},
+        {"@{E}/snmp.def\ntop = 1.1\nINCLUDE <snmp.def>\nINCLUDE <a.def>\nend = 1.9\n"
          "@{E}/a.def\na = 1.2\nINCLUDE <b.def>\n@{E}/b.def\nb = 1.3\nINCLUDE \"{E}/a.def\"\n",
          "", 0, "top=1.1 a=1.2 b=1.3 end=1.9",
          "{H}2 : include cycle, not read again : {E}/snmp.def\n"
          "{H}2 : include cycle, not read again : {E}/a.def\n"},
-        {"include depth", chain, "", 0, chainTable, deep},
-        // 254 characters: the line feed ends that line; 300: the rest is a bad line of its own.
-        {"long lines",
-         "@{E}/snmp.def\n" + exact + "\nlong = 1.4 " + std::string(289, 'r') + "\r\nlast = 1.5\r\n",
+        {chain, "", 0, chainTable, "{H}2 : includes nested too deep : {E}/d16.def\n"},
+        // 254 characters and a line feed: one line; 300: the rest is a bad line of its own.
+        {"@{E}/snmp.def\nexact = 1.3" + std::string(242, ' ') + "x\nlong = 1.4 " +
+             std::string(289, 'r') + "\r\nlast = 1.5\r\n",
          "", 0, "exact=1.3 long=1.4 last=1.5", "{H}2" + badLine},
-        {"named path too long", "", longName, -1, "",
-         "mibwalk : definition file path too long : " + longName + "\n" + unread},
-        {"include path too long", "@{E}/snmp.def\nx = 1.3\nINCLUDE <" + word + ">\n", "", 0,
-         "x=1.3", "{H}2 : include path too long : <" + word + ">\n"},
     };
     const char *savedProgram = programName;
     programName = "mibwalk";
     for (const FileCase &c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.files);
         ConfigSetup s(c.known);
         const std::string files = expand(c.files, s);
         for (size_t at = files.find('@'); at != std::string::npos;) {
@@ -137,33 +112,6 @@ TEST(DefFile, ReadsTablesAndReports) {
     programName = savedProgram;
 }
 
-// The repository's own file loads without a report and names what MIB-II names.
-TEST(DefFile, RepositoryDefinitionsLoadCleanly) {
-    testing_support::TempDir hiveDir;
-    testing_support::ScopedEnv registry("TARNOQSNMP_REGISTRY", hiveDir.file("none").c_str());
-    tokenSetOverride(0); // no registry lookup: "etc/snmp.def" from the repository root
-    testing_support::ScopedCwd cwd(SOURCE_DIR);
-    defSetDefinitionFile(nullptr);
-    EventCapture capture;
-    EXPECT_EQ(defReadFile(), 0);
-    tokenSetOverride(-1);
-    EXPECT_EQ(capture.joined(), "");
-    EXPECT_GT(defCount, 200);
-    const char *const names[][2] = {{"sysDescr.0", "1.3.6.1.2.1.1.1.0"},
-                                    {"ifInOctets.1", "1.3.6.1.2.1.2.2.1.10.1"},
-                                    {"snmpEnableAuthenTraps", "1.3.6.1.2.1.11.30"}};
-    for (const auto &n : names) {
-        uint8_t oid[64];
-        char text[128];
-        int length = smxTextToObjectId(oid, sizeof oid, n[0]);
-        EXPECT_GT(smxObjectIdToText(text, 127, oid, length), 0) << n[0];
-        EXPECT_STREQ(text, n[0]);
-        uint8_t byNumber[64];
-        EXPECT_EQ(smxTextToObjectId(byNumber, sizeof byNumber, n[1]), length) << n[0];
-        EXPECT_EQ(memcmp(oid, byNumber, static_cast<size_t>(length)), 0) << n[0];
-    }
-}
-
 // The look-up as a walk of the table in file order, as it was before the index.
 std::string modelName(const std::vector<std::pair<std::string, std::string>> &table,
                       const std::string &text) {
@@ -181,8 +129,7 @@ TEST(DefFile, IndexedLookUpsMatchTheWalk) {
     ConfigSetup s;
     std::mt19937 random(1);
     auto pick = [&](std::vector<std::string> from) { return from[random() % from.size()]; };
-    // Arcs that make values end mid-arc of others (2, 20) and texts not in
-    // standard form (06); standard ones leave 06 out.
+    // Values that end mid-arc of others (2, 20); texts not in standard form (06).
     auto arcs = [&](const std::string &start, int count, bool standard = false) {
         std::string text = start;
         for (int i = 0; i < count; ++i)
@@ -211,23 +158,19 @@ TEST(DefFile, IndexedLookUpsMatchTheWalk) {
         EventCapture capture;
         EXPECT_EQ(defReadFile(), size > 0 ? 0 : -2);
         ASSERT_EQ(tableText(), read);
-        for (int round = 0; round < 3; ++round) {
-            if (round == 2 && size > 0) { // a changed entry after the read
+        for (int round = 0; round < 2; ++round) {
+            if (round == 1 && size > 0) { // a changed entry after the read
                 int at = static_cast<int>(random() % table.size());
                 table[at].second = arcs("1.3", 2);
                 ASSERT_EQ(defStoreEntry(at, table[at].second.c_str(), table[at].first.c_str()), 0);
                 EXPECT_EQ(defStoreEntry(size, "1.3", "closing"), -1); // the closing record stays
             }
-            DefEntry *saved = defTable;
-            if (round == 1) // no table
-                defTable = nullptr;
-            const auto &model = round == 1 ? decltype(table){} : table;
             for (int n = 0; n < 300; ++n) {
                 std::string text = size > 0 && n % 3 == 0
                                        ? table[random() % table.size()].second
                                        : arcs("1", static_cast<int>(random() % 4));
                 text = arcs(text, static_cast<int>(random() % 4));
-                std::string expected = modelName(model, text);
+                std::string expected = modelName(table, text);
                 int capacity = static_cast<int>(random() % 40);
                 char buf[400];
                 EXPECT_EQ(defNumericToName(buf, capacity, text.c_str()),
@@ -245,12 +188,76 @@ TEST(DefFile, IndexedLookUpsMatchTheWalk) {
                 int length = smxNumericToObjectId(oid, sizeof oid, standard.c_str());
                 EXPECT_GT(length, 0) << standard;
                 EXPECT_GE(smxObjectIdToText(buf, 399, oid, length), 0);
-                EXPECT_EQ(buf, standard.size() > 256 ? standard : modelName(model, standard));
+                EXPECT_EQ(buf, standard.size() > 256 ? standard : modelName(table, standard));
             }
-            defTable = saved;
         }
     }
     defSetDefinitionFile(nullptr);
+}
+
+TEST(CfgPath, DirectoryFromTheRegistry) {
+    const std::string ok = hiveText("/opt/tarnoq", "Installed=1\n", "2.1"), fail = "failure exit\n";
+    std::string otherVersion = ok, crlf, upper;
+    otherVersion.replace(otherVersion.find("=2.1"), 4, "=9.9");
+    for (char c : ok) // Windows line ends; keys and value names in any case
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c), upper += char(toupper(c));
+    struct {
+        std::string hive;
+        int admin, result;
+        std::string path, reports;
+        int (*read)(const char *, char *) = readCfgPath;
+    } const cases[] = {
+        {ok, 1, 0, "/opt/tarnoq", ""},
+        {crlf, 1, 0, "/opt/tarnoq", ""},
+        {upper, 1, 0, "/OPT/TARNOQ", ""},
+        {hiveText("/t", "Installed=1\nL=" + std::string(2000, 'x') + "\n"), 1, 0, "/t", ""},
+        {hiveText("/opt/tarnoq", ""), 1, 1, "", fail}, // no Installed
+        {otherVersion, 1, 1, "", fail},
+        {ok.substr(ok.find("\n[")), 1, 1, "", fail}, // no version key
+        {"", 1, 1, "", fail},
+        {hiveText(std::string(259, 'd')), 1, 0, std::string(259, 'd'), ""},
+        {hiveText(std::string(260, 'd')), 1, 1, "", fail},
+        {"garbage\n", 0, 1, "", ""}, // not an administrator: no registry access, no report
+        {hiveText("/opt", "Installed=0\nyours=/home/u\n"), 1, 0, "/home/u", "", readYourPath},
+    };
+    for (const auto &c : cases) {
+        ConfigSetup s;
+        writeFile(s.config.file("registry"), c.hive);
+        tokenSetOverride(c.admin);
+        EventCapture capture;
+        char path[CFG_DIR_BUFFER] = "stale";
+        EXPECT_EQ(c.read(appName, path), c.result) << c.hive;
+        EXPECT_EQ(path, c.path) << c.hive;
+        EXPECT_EQ(capture.joined(), c.reports) << c.hive;
+        EXPECT_EQ(regOpenKeyCount(), 0) << c.hive;
+    }
+}
+
+// The order of the candidates is the readers' (definitions, communities, traps); here
+// the bounds of a candidate's path, and no root path when the directory is unknown.
+TEST(CfgSearch, BoundsAndUnknownDirectory) {
+    char path[CFG_PATH_MAX + 1];
+    for (auto [form, length, result] : {std::tuple{CFG_FORM_BARE, 255, 0},
+                                        {CFG_FORM_BARE, 256, -1},
+                                        {CFG_FORM_ETC, 251, 0},
+                                        {CFG_FORM_ETC, 252, -1}})
+        EXPECT_EQ(cfgFormPath(path, "/d", form, std::string(length, 'n').c_str()), result);
+    ConfigSetup s(false);
+    CfgSearch search;
+    std::vector<std::string> tried;
+    auto record = [](CfgSearch *se, void *c) {
+        static_cast<std::vector<std::string> *>(c)->push_back(se->path);
+        return 0;
+    };
+    const unsigned all = CFG_FORM_DIR | CFG_FORM_ETC | CFG_FORM_BARE;
+    EXPECT_EQ(cfgSearch(&search, "passwd", all, record, &tried), 0u);
+    EXPECT_EQ(tried, (std::vector<std::string>{"etc/passwd", "passwd"}));
+    EXPECT_EQ(search.directoryFound, 0);
+    writeFile("passwd", "");
+    FILE *f = cfgOpenFirst(&search, "passwd", all, "r");
+    EXPECT_STREQ(f ? search.path : "none", "passwd");
+    if (f)
+        fclose(f);
 }
 
 } // namespace

@@ -1,10 +1,13 @@
+#include "platform/log.h"
 #include "platform/shm.h"
+#include "platform/token.h"
 #include "smx/stats.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <grp.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,27 +15,19 @@
 
 namespace {
 
-using testing_support::ConfigSetup;
-using testing_support::fileExists;
-using testing_support::readFile;
-using testing_support::writeFile;
+using namespace testing_support;
 
-uint32_t setting() {
-    uint32_t value = 0;
+uint32_t setting(uint32_t value = 0) {
     authReadSetting(&value);
     return value;
 }
 
 TEST(AuthSetting, ReadFromTheFirstPlaceThatIsAFile) {
     const std::pair<const char *, uint32_t> contents[] = {
-        {"AUTHENTICATIONTRAP=disabled\n", 2},
         {"AUTHENTICATIONTRAP=disabled\nAUTHENTICATIONTRAP=enabled\n", 1}, // the last line wins
         {"  AuthenticationTrap = disabled\n", 1}, // the value is " disabled"
-        {"AUTHENTICATIONTRAP=disabled\nAUTHENTICATIONTRAP= enabled\n", 2},
-        {"AUTHENTICATIONTRAP=disabled \n", 1},
-        {"AUTHENTICATIONTRAP=disabled\r\n", 2}, // written on Windows
-        {"# AUTHENTICATIONTRAP=disabled\n", 1},
-        {"OTHER=disabled\nAUTHENTICATIONTRAP\n", 1},
+        {"AUTHENTICATIONTRAP=disabled\r\n", 2},   // written on Windows
+        {"# AUTHENTICATIONTRAP=disabled\nAUTHENTICATIONTRAP\n", 1},
     };
     for (const auto &[content, expected] : contents) {
         ConfigSetup s;
@@ -54,22 +49,13 @@ TEST(AuthSetting, ReadFromTheFirstPlaceThatIsAFile) {
 
 TEST(AuthSetting, WrittenWhereItCanBe) {
     const std::string five = "# \n# AUTHENTICATIONTRAP status :\n# - enabled\n# - disabled\n";
-    ConfigSetup s;
-    writeFile(s.etc("snmp.aut"), std::string(120, '.') + "\n"); // longer than the new content
-    EXPECT_EQ(authCheckWritable(), 0);
-    EXPECT_EQ(authWriteSetting(1), 0);
-    EXPECT_EQ(readFile(s.etc("snmp.aut")), five + "AUTHENTICATIONTRAP=enabled\n");
-    EXPECT_EQ(authWriteSetting(7), 0);
-    EXPECT_EQ(readFile(s.etc("snmp.aut")), five + "AUTHENTICATIONTRAP=disabled\n");
-    EXPECT_EQ(setting(), 2u);
-    EXPECT_FALSE(fileExists(s.work.file("etc/snmp.aut")));
-    // The configured place cannot be opened: etc/ below the working directory.
-    remove(s.etc("snmp.aut").c_str());
+    ConfigSetup s; // the configured place cannot be opened: etc/ below the working directory
     rmdir(s.config.file("etc").c_str());
     EXPECT_EQ(authCheckWritable(), 0);
     EXPECT_FALSE(fileExists(s.work.file("etc/snmp.aut"))); // the probe leaves nothing behind
-    EXPECT_EQ(authWriteSetting(2), 0);
-    EXPECT_EQ(readFile(s.work.file("etc/snmp.aut")), five + "AUTHENTICATIONTRAP=disabled\n");
+    writeFile(s.work.file("etc/snmp.aut"), std::string(120, '.') + "\n"); // longer than the new
+    EXPECT_EQ(authWriteSetting(1), 0);
+    EXPECT_EQ(readFile(s.work.file("etc/snmp.aut")), five + "AUTHENTICATIONTRAP=enabled\n");
     // Nowhere to write, and never the bare name.
     remove(s.work.file("etc/snmp.aut").c_str());
     rmdir(s.work.file("etc").c_str());
@@ -79,22 +65,17 @@ TEST(AuthSetting, WrittenWhereItCanBe) {
     EXPECT_EQ(authFileWritable(s.work.path.c_str()), 0); // a directory does not open to append
 }
 
-// A System V segment of the test's own, removed when the test ends.
 struct Segment {
     int id;
     uint8_t *address = nullptr;
     explicit Segment(uint32_t size, const char *signature = "SNMP SHARED MEMORY") {
-        id = shmSegmentCreate(size);
+        id = shmSegmentCreate(size); // new segments are zeroed
         void *a = id >= 0 ? shmSegmentAttach(id) : SHM_ATTACH_FAILED;
-        if (a != SHM_ATTACH_FAILED) {
-            address = static_cast<uint8_t *>(a);
-            memset(address, 0, size);
-            memcpy(address, signature, strlen(signature) + 1);
-        }
+        if (a != SHM_ATTACH_FAILED)
+            address = static_cast<uint8_t *>(memcpy(a, signature, strlen(signature) + 1));
     }
     ~Segment() {
-        // Leave the statistics in the local block before the segment goes.
-        if (smpStats != shmLocalBlock) {
+        if (smpStats != shmLocalBlock) { // back to the local block before the segment goes
             void *attached = reinterpret_cast<uint8_t *>(smpStats) - SHM_BLOCK_OFFSET;
             smpStats = shmLocalBlock;
             shmSegmentDetach(attached);
@@ -106,20 +87,32 @@ struct Segment {
     uint32_t *block() const { return reinterpret_cast<uint32_t *>(address + SHM_BLOCK_OFFSET); }
 };
 
-TEST(SharedStats, SegmentThatPassesEveryCheckIsUsed) {
+TEST(SharedStats, OnlyASegmentThatPassesEveryCheckIsUsed) {
     ConfigSetup s;
     writeFile(s.etc("snmp.aut"), "AUTHENTICATIONTRAP=disabled\n");
-    Segment seg(SHM_SEGMENT_SIZE), other(SHM_SEGMENT_SIZE);
-    ASSERT_TRUE(seg.address && other.address);
+    Segment small(120), large(141), wrong(SHM_SEGMENT_SIZE, "SNMP SHARED MEMORX");
+    Segment cut(SHM_SEGMENT_SIZE, "SNMP SHARED"), seg(SHM_SEGMENT_SIZE);
+    ASSERT_TRUE(small.address && large.address && wrong.address && cut.address && seg.address);
+    memcpy(cut.address, "SNMP SHARED MEMORY!", 19); // the signature's NUL is compared
+    for (const std::string &key :
+         {std::to_string(small.id), std::to_string(large.id), std::to_string(wrong.id),
+          std::to_string(cut.id), std::string("not a number"), std::string(),
+          std::string("99999999999999999999"), std::string("-1"), std::string("2147483647")}) {
+        writeFile(s.work.file("key"), key);
+        shmLocalBlock[0] = 77;
+        shminit(s.work.file("key").c_str());
+        EXPECT_EQ(smpStats, shmLocalBlock) << key;
+        EXPECT_EQ(shmLocalBlock[0], 0u) << key; // the local block starts at zero
+        EXPECT_EQ(smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS), 2u) << key;
+    }
     seg.address[19] = 'X'; // the twentieth byte is not examined
     seg.block()[SMP_STAT_ENABLE_AUTHEN_TRAPS - 1] = 1;
     seg.block()[0] = 41;
-    writeFile(s.work.file("key"), "  " + std::to_string(seg.id) + " trailing words\n");
-    shminit(s.work.file("key").c_str());
+    writeFile(s.etc("snmp.shm"), "  " + std::to_string(seg.id) + " trailing words\n");
+    shminit(nullptr); // the default key file is in the configuration directory
     ASSERT_NE(smpStats, shmLocalBlock);
     smpStatRaise(SMP_STAT_IN_PKTS);
-    EXPECT_EQ(seg.block()[0], 42u); // seen through another attach
-    EXPECT_EQ(smpStatRead(SMP_STAT_IN_PKTS), 42u);
+    EXPECT_EQ(seg.block()[0], 42u);                           // seen through another attach
     EXPECT_EQ(smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS), 1u); // the file is not read
     // Word numbers outside the block are ignored: the signature and the word past stay.
     smpStatRaise(0);
@@ -128,43 +121,6 @@ TEST(SharedStats, SegmentThatPassesEveryCheckIsUsed) {
     EXPECT_EQ(smpStatRead(31) + smpStatRead(0), 0u);
     EXPECT_STREQ(reinterpret_cast<char *>(seg.address), "SNMP SHARED MEMORY");
     EXPECT_EQ(seg.block()[30], 0u); // still in the attached page
-    // The default key file is in the configuration directory.
-    writeFile(s.etc("snmp.shm"), std::to_string(other.id));
-    shminit(nullptr);
-    other.block()[4] = 9;
-    EXPECT_EQ(smpStatRead(5), 9u);
-}
-
-TEST(SharedStats, FallsBackToTheLocalBlock) {
-    ConfigSetup s;
-    writeFile(s.etc("snmp.aut"), "AUTHENTICATIONTRAP=disabled\n");
-    Segment small(120), large(141), unsigned_(SHM_SEGMENT_SIZE, "SNMP SHARED MEMORX");
-    Segment shortSig(SHM_SEGMENT_SIZE, "SNMP SHARED");
-    ASSERT_TRUE(small.address && large.address && unsigned_.address && shortSig.address);
-    memcpy(shortSig.address, "SNMP SHARED MEMORY!", 19); // the signature's NUL is compared
-    const std::string keys[] = {
-        std::to_string(small.id),
-        std::to_string(large.id),
-        std::to_string(unsigned_.id),
-        std::to_string(shortSig.id),
-        "not a number",
-        "",
-        "99999999999999999999",
-        "-1",
-        "2147483647",
-    };
-    for (const auto &key : keys) {
-        writeFile(s.work.file("key"), key);
-        shmLocalBlock[0] = 77;
-        shminit(s.work.file("key").c_str());
-        EXPECT_EQ(smpStats, shmLocalBlock) << key;
-        EXPECT_EQ(shmLocalBlock[0], 0u) << key; // the local block starts at zero
-        EXPECT_EQ(smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS), 2u) << key;
-    }
-    ConfigSetup unknown(false); // no key file where an empty directory would point
-    shminit(nullptr);
-    EXPECT_EQ(smpStats, shmLocalBlock);
-    EXPECT_EQ(smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS), 1u);
 }
 
 TEST(SharedStats, ProcessesSharingTheBlockLoseNoIncrement) {
@@ -177,8 +133,7 @@ TEST(SharedStats, ProcessesSharingTheBlockLoseNoIncrement) {
     constexpr int each = 200000;
     pid_t children[2];
     for (pid_t &child : children) {
-        child = fork();
-        if (child == 0) {
+        if ((child = fork()) == 0) {
             for (int i = 0; i < each; ++i)
                 smpStatRaise(SMP_STAT_OUT_PKTS);
             _exit(0);
@@ -191,4 +146,56 @@ TEST(SharedStats, ProcessesSharingTheBlockLoseNoIncrement) {
     EXPECT_EQ(smpStatRead(SMP_STAT_OUT_PKTS), 3u * each);
 }
 
+// Each sink on its own, from the initial switches (event log only) on.
+TEST(Log, SinksAndTheirFiles) {
+    TempDir dir;
+    ScopedCwd cwd(dir.path);
+    {
+        EventCapture capture;
+        testing::internal::CaptureStdout();
+        logPrintf("hello %d\n", 42);
+        logPrintf("%s", std::string(5000, 'x').c_str()); // an overlong message is cut
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(capture.headers[0], "TarnoqSnmp log : ");
+        EXPECT_EQ(capture.joined(), "hello 42\n" + std::string(LOG_EVENT_BUFFER - 1, 'x'));
+        EXPECT_FALSE(fileExists(dir.file("TarnoqSnmp.log")));
+    }
+    logSetEventLog(0);
+    logSetConsole(1);
+    testing::internal::CaptureStdout();
+    logPrintf("to %s", "console");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "to console");
+    logSetConsole(0);
+    EXPECT_EQ(logSetFile(1), 1);
+    logPrintf("one %s\n", "two"); // the default file, flushed at once
+    EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "one two\n");
+    logOpenFile(dir.file("missing/x.log").c_str());
+    EXPECT_EQ(logFile, nullptr);
+    logPrintf("retry\n"); // opens the default file again, truncated
+    EXPECT_EQ(readFile(dir.file("TarnoqSnmp.log")), "retry\n");
+    logSetEventLog(1);
+    logSetFile(0);
+    fclose(logFile);
+    logFile = nullptr;
+}
+
 } // namespace
+
+// A child as user nobody, with or without group 0, answers in its exit status.
+TEST(Token, RootAndGroupZeroAreAdministrators) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop privileges";
+    EXPECT_EQ(tokenIsAdministrator(), 1);
+    for (int keepGroupZero : {0, 1}) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            gid_t groups[1] = {0};
+            if (setgroups(keepGroupZero, groups) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(2);
+            _exit(tokenIsAdministrator());
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 3, keepGroupZero);
+    }
+}

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <map>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "agent/trap.h"
@@ -23,26 +23,21 @@
 namespace {
 
 using ber::Bytes;
-using testing_support::EventCapture;
-using testing_support::writeFile;
+using namespace testing_support;
 
-// The clock of the time stamps: a settable now.
 TimeOfDay fakeNow{1000000000, 0};
 int fakeClock(TimeOfDay *now, TimeZoneRec *) {
     *now = fakeNow;
     return 0;
 }
 
-// A scratch working directory with an etc/, read as the files of a program
-// named trapper.
 struct TrapTest : ::testing::Test {
-    testing_support::TempDir dir;
-    testing_support::ScopedCwd cwd{dir.path};
+    TempDir dir;
+    ScopedCwd cwd{dir.path};
     const char *savedName = programName;
     void SetUp() override {
         mkdir(dir.file("etc").c_str(), 0700);
         programName = "/usr/local/bin/trapper.bin";
-        trapSetFileName(nullptr);
         trapSetClock(fakeClock);
         apsInit();
         apsTrivialInit();
@@ -66,217 +61,143 @@ struct TrapTest : ::testing::Test {
     }
 };
 
-std::string destinations(int n, int port = 1000) {
-    std::string text;
-    for (int i = 0; i < n; ++i)
-        text += "public 127.0.0.1 " + std::to_string(port + i) + "\n";
-    return text;
-}
-
-TEST_F(TrapTest, FileEntriesAndTheirErrors) {
-    const std::string full = "\tline 25 : File is too big \n"; // with the 25th line's number
-    const struct {
-        std::string text;
-        int destinations;
-        std::string errors;
-    } cases[] = {
-        {"# comment\n\n  \t \npublic 127.0.0.1 162\n", 1, ""},
-        {"public\t127.0.0.1\t\t162\r\n", 1, ""},
-        {" # 127.0.0.1 162\n", 1, ""}, // a blank before "#" makes it a word
-        {"Enterprise 1.3.6.1.4.1.9\n", 0, "\tline 1 : bad arg list :  Enterprise 1.3.6.1.4.1.9\n"},
+TEST_F(TrapTest, FileEntriesAndWhichFileIsRead) {
+    std::string many; // 25 destinations, all the file can hold
+    for (int i = 0; i < 25; ++i)
+        many += "public 127.0.0.1 " + std::to_string(1000 + i) + "\n";
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"# comment\n\n  \t \npublic\t127.0.0.1\t\t162\r\n", 1, ""},
         {"enterprise 3.1\n", 0, "\tline 1 : bad enterprise ObjectId 3.1\n"},
-        {"lonely\npublic 127.0.0.1 162 extra\n", 0,
-         "\tline 1 : bad arg list :  lonely\n\tline 2 : bad arg list :  public 127.0.0.1 162 "
-         "extra\n"},
-        {"public nonesuch.invalid 162\n", 0, "\tline 1 : no such host name :  nonesuch.invalid\n"},
-        {"public 127.0.0.1 nonesuch-service\n", 0, "\tline 1 : no such port :  nonesuch-service\n"},
-        {destinations(30), 25, full},
-        {destinations(25) + "# a comment\n", 25, full},
-        {destinations(25), 25, ""},
+        {"public 127.0.0.1 162 extra\n", 0,
+         "\tline 1 : bad arg list :  public 127.0.0.1 162 extra\n"},
+        {many + "# a comment\n", 25, "\tline 25 : File is too big \n"},
+        {many, 25, ""},
     };
-    for (const auto &c : cases) {
-        EXPECT_EQ(load(c.text), c.errors) << c.text;
-        EXPECT_EQ(trapDestCount(), c.destinations) << c.text;
+    for (const auto &[text, count, errors] : cases) {
+        EXPECT_EQ(load(text), errors) << text;
+        EXPECT_EQ(trapDestCount(), count) << text;
     }
-}
-
-TEST_F(TrapTest, WhichFileIsReadAndTheEnterprise) {
-    const struct {
-        const char *program, *setting;
-        std::string file; // holds one destination
-        int result, destinations;
-    } cases[] = {
-        {"/usr/local/bin/trapper.bin", nullptr, "etc/trapper.trp", 0, 1},
-        // A directory etc/trapper.trp is no file: the bare name is read.
-        {"/usr/local/bin/trapper.bin", nullptr, "trapper.trp", 0, 1},
-        {"/usr/local/bin/trapper.bin", "mine.trp", "trapper.trp", -1, 0},
-        {"/usr/local/bin/trapper.bin", nullptr, "", 0, 0},
-        // Only "/" separates components: a Windows path is one name.
-        {"C:\\snmp\\trapper.exe", nullptr, "etc/C:\\snmp\\trapper.trp", 0, 1},
-        // A stem longer than its buffer names no file; it is not cut to one.
-        {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", nullptr,
-         "etc/" + std::string(TRAP_STEM_MAX, 'x') + ".trp", 0, 0},
+    remove("etc/trapper.trp"); // which file is read
+    auto read = [](const char *setting, int result, int count) {
+        trapSetFileName(setting);
+        EXPECT_EQ(trapInit(), result);
+        EXPECT_EQ(trapDestCount(), count);
+        int length = 0; // the default enterprise with the file, none without
+        EXPECT_EQ(trapEnterpriseOid(&length) != nullptr, count > 0);
     };
-    for (const auto &c : cases) {
-        testing_support::TempDir scratch;
-        testing_support::ScopedCwd here(scratch.path);
-        mkdir("etc", 0700);
-        if (c.file == "trapper.trp")
-            mkdir("etc/trapper.trp", 0700);
-        if (!c.file.empty())
-            writeFile(c.file, "public 127.0.0.1 162\n");
-        programName = c.program;
-        trapSetFileName(c.setting);
-        EXPECT_EQ(trapInit(), c.result) << c.file;
-        EXPECT_EQ(trapDestCount(), c.destinations) << c.file;
-        int length = -1; // the default enterprise with the file, none without
-        EXPECT_EQ(trapEnterpriseOid(&length) != nullptr, c.destinations > 0) << c.file;
-    }
-    programName = "/usr/local/bin/trapper.bin";
-    auto enterprise = [] {
-        int length = 0;
-        const uint8_t *oid = trapEnterpriseOid(&length);
-        return oid ? ber::oidText(Bytes(oid, oid + length)) : std::string("none");
-    };
-    load("public 127.0.0.1 162\n");
-    EXPECT_EQ(enterprise(), TRAP_DEFAULT_ENTERPRISE);
-    load("enterprise 1.3.6.1.4.1.9\nenterprise 1.3.6.1.4.1.311\n"); // the last line wins
-    EXPECT_EQ(enterprise(), "1.3.6.1.4.1.311");
+    read(nullptr, 0, 0);
+    mkdir("etc/trapper.trp", 0700); // a directory does not hide the bare name
+    writeFile("trapper.trp", "public 127.0.0.1 162\n");
+    read(nullptr, 0, 1);
+    read("mine.trp", -1, 0);
+    // A stem longer than its buffer names no file; it is not cut to one.
+    programName = "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx";
+    writeFile("etc/" + std::string(TRAP_STEM_MAX, 'x') + ".trp", "public 127.0.0.1 162\n");
+    read(nullptr, 0, 0);
 }
 
 // The Trap message sent to each destination (RFC 1157, 4.1.6).
 Bytes trapMessage(const std::string &community, int64_t stamp, const Bytes &binds, int generic = 0,
-                  int specific = 0) {
+                  int specific = 0, const char *enterprise = TRAP_DEFAULT_ENTERPRISE) {
     uint8_t agent[4];
     asxIpAddressToByte(agent, sizeof agent, hostGetLocalAddress());
-    Bytes pdu = ber::cat({ber::oid(TRAP_DEFAULT_ENTERPRISE),
-                          ber::tlv(0x40, Bytes(agent, agent + 4)), ber::integer(generic),
-                          ber::integer(specific), ber::ticks(stamp), ber::tlv(0x30, binds)});
+    Bytes pdu = ber::cat({ber::oid(enterprise), ber::tlv(0x40, Bytes(agent, agent + 4)),
+                          ber::integer(generic), ber::integer(specific), ber::ticks(stamp),
+                          ber::tlv(0x30, binds)});
     return ber::tlv(0x30, ber::cat({ber::integer(0), ber::octets(community), ber::tlv(0xA4, pdu)}));
 }
 
-int openDescriptors() {
-    int n = 0;
-    if (DIR *d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
-        closedir(d);
-    }
-    return n;
-}
-
 TEST_F(TrapTest, SendCarriesEveryKindOfBinding) {
-    testing_support::UdpPeer rx;
-    ASSERT_GT(rx.port, 0);
+    UdpPeer rx;
     fakeNow = {1700000000, 250000};
-    load("public 127.0.0.1 " + std::to_string(rx.port) + "\nsecond 127.0.0.1 " +
-         std::to_string(rx.port) + "\n");
+    const std::string port = std::to_string(rx.port);
+    load("public 127.0.0.1 " + port + "\nsecond 127.0.0.1 " + port + "\n");
     fakeNow.seconds += 12; // twelve seconds after the start
-
-    const Bytes n = ber::oidContent("1.3.6.1.2.1.1.5.0");
+    const std::string name = "1.3.6.1.2.1.1.5.0";
+    const Bytes n = ber::oidContent(name);
     const int nl = static_cast<int>(n.size());
     const uint8_t ip[] = {10, 0, 0, 1}, oid[] = {0x2B, 6, 1}, host[] = {'h', 'o', 's', 't'};
     logLevel = 2; // the list's traces run too, into a capture
     EventCapture traces;
     TrapBindType *list = trapListNew(9);
-    for (int added :
-         {trapListAddInteger(list, n.data(), nl, -5), trapListAddUnsigned(list, n.data(), nl, 9),
-          trapListAddCounter(list, n.data(), nl, 7),
-          trapListAddGauge(list, n.data(), nl, 0xFFFFFFFF),
-          trapListAddTimeTicks(list, n.data(), nl, 100), trapListAddNull(list, n.data(), nl),
-          trapListAddIpAddress(list, n.data(), nl, ip),
-          trapListAddObjectId(list, n.data(), nl, oid, 3),
-          trapListAddOctetString(list, n.data(), nl, host, 4)})
-        EXPECT_EQ(added, 0);
-    EXPECT_EQ(trapListAddNull(list, n.data(), nl), -1); // full
-    EXPECT_EQ(trapListAddNull(list, nullptr, nl), -1);  // no name
-    int before = openDescriptors();
+    const std::pair<int, Bytes> added[] = {
+        {trapListAddInteger(list, n.data(), nl, -5), ber::integer(-5)},
+        {trapListAddUnsigned(list, n.data(), nl, 9), ber::integer(9)},
+        {trapListAddCounter(list, n.data(), nl, 7), ber::counter(7)},
+        {trapListAddGauge(list, n.data(), nl, 0xFFFFFFFF), ber::gauge(0xFFFFFFFF)},
+        {trapListAddTimeTicks(list, n.data(), nl, 100), ber::ticks(100)},
+        {trapListAddNull(list, n.data(), nl), ber::null()},
+        {trapListAddIpAddress(list, n.data(), nl, ip), ber::ipAddress({10, 0, 0, 1})},
+        {trapListAddObjectId(list, n.data(), nl, oid, 3), ber::oid("1.3.6.1")},
+        {trapListAddOctetString(list, n.data(), nl, host, 4), ber::octets("host")},
+        {trapListAddNull(list, n.data(), nl), {}}, // full
+        {trapListAddNull(list, nullptr, nl), {}},  // no name
+    };
+    Bytes binds;
+    for (const auto &[status, value] : added) {
+        EXPECT_EQ(status, value.empty() ? -1 : 0);
+        binds = value.empty() ? binds : ber::cat({binds, ber::varBind(name, value)});
+    }
+    auto open = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    auto before = open();
     EXPECT_EQ(trapSend(6, 42, static_cast<uint16_t>(list->count), list->items), 0);
-    EXPECT_EQ(openDescriptors(), before) << "the socket is closed";
+    EXPECT_EQ(open(), before) << "the socket is closed";
     trapListFree(list);
     logLevel = 0;
-    const std::string name = "1.3.6.1.2.1.1.5.0";
-    const Bytes binds = ber::cat(
-        {ber::varBind(name, ber::integer(-5)), ber::varBind(name, ber::integer(9)),
-         ber::varBind(name, ber::counter(7)), ber::varBind(name, ber::gauge(0xFFFFFFFF)),
-         ber::varBind(name, ber::ticks(100)), ber::varBind(name, ber::null()),
-         ber::varBind(name, ber::ipAddress({10, 0, 0, 1})), ber::varBind(name, ber::oid("1.3.6.1")),
-         ber::varBind(name, ber::octets("host"))});
-    // One time stamp for every destination.
-    for (const char *community : {"public", "second"}) {
-        std::vector<unsigned char> got;
-        int from = 0;
+    std::vector<unsigned char> got;
+    int from = 0;
+    for (const char *community : {"public", "second"}) { // one time stamp for every destination
         ASSERT_TRUE(rx.receive(got, from, 2000));
         EXPECT_EQ(got, trapMessage(community, 1200, binds, 6, 42)) << community;
     }
-}
-
-// Hundredths of a second overflow 31 bits after 248 days: the stamp is
-// computed wide and wrapped to the 32 bits of TimeTicks.
-TEST_F(TrapTest, TimeStampsDoNotOverflow) {
-    testing_support::UdpPeer rx;
-    ASSERT_GT(rx.port, 0);
-    fakeNow = {1000000000, 0};
-    load("public 127.0.0.1 " + std::to_string(rx.port) + "\n");
-    const struct {
-        int32_t seconds, microseconds;
-        int64_t expected;
-    } cases[] = {
-        {300 * 86400, 0, 2592000000LL},                    // past 2^31 hundredths
-        {500 * 86400, 0, (500LL * 8640000) % (1LL << 32)}, // past 2^32: wraps
-        {0, 999999, 99},
-    };
-    for (const auto &c : cases) {
-        fakeNow = {1000000000 + c.seconds, c.microseconds};
+    // Hundredths of a second overflow 31 bits after 248 days, 32 after 497: wide, then wrapped.
+    fakeNow = {1700000000, 0}; // and the last enterprise line wins
+    load("enterprise 1.3.6.1.4.1.9\nenterprise 1.3.6.1.4.1.311\npublic 127.0.0.1 " + port + "\n");
+    for (auto [seconds, microseconds, stamp] : {std::tuple{300 * 86400, 0, 2592000000LL},
+                                                {500 * 86400, 0, 4320000000LL - (1LL << 32)},
+                                                {0, 999999, 99LL}}) {
+        fakeNow = {1700000000 + seconds, microseconds};
         EXPECT_EQ(trapSend(0, 0, 0, nullptr), 0);
-        std::vector<unsigned char> got;
-        int from = 0;
         ASSERT_TRUE(rx.receive(got, from, 2000));
-        EXPECT_EQ(got, trapMessage("public", c.expected, {})) << c.seconds;
+        EXPECT_EQ(got, trapMessage("public", stamp, {}, 0, 0, "1.3.6.1.4.1.311")) << seconds;
     }
 }
 
-// Debian's snmptrapd receives the Trap and prints what it carried.
 TEST_F(TrapTest, SnmptrapdReceivesTheTrap) {
-    std::string snmptrapd = testing_support::findProgram("snmptrapd");
-    if (snmptrapd.empty() && access("/usr/sbin/snmptrapd", X_OK) == 0)
-        snmptrapd = "/usr/sbin/snmptrapd";
+    const std::string snmptrapd = findProgram("snmptrapd"), log = dir.file("traps.log");
     if (snmptrapd.empty())
         GTEST_SKIP() << "snmptrapd is not installed (Debian package snmptrapd)";
     writeFile(dir.file("snmptrapd.conf"), "disableAuthorization yes\n");
-    const std::string log = dir.file("traps.log");
-    // Waits at most five seconds until the log holds text.
     auto logged = [&](const char *text) {
         for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100)))
-            if (testing_support::readFile(log).find(text) != std::string::npos)
+            if (readFile(log).find(text) != std::string::npos)
                 return true;
         return false;
     };
-    std::unique_ptr<testing_support::BackgroundProcess> daemon;
-    int port = 0;
-    // A port that was free a moment ago; another try if it was taken meanwhile.
+    std::unique_ptr<BackgroundProcess> daemon;
+    int port = 0; // a port that was free a moment ago; another try if it was taken meanwhile
     for (int attempt = 0; attempt < 5 && !daemon; ++attempt) {
-        port = testing_support::freeUdpPort();
-        daemon = std::make_unique<testing_support::BackgroundProcess>(
+        port = freeUdpPort();
+        daemon = std::make_unique<BackgroundProcess>(
             std::vector<std::string>{snmptrapd, "-f", "-n", "-On", "-C", "-c",
                                      dir.file("snmptrapd.conf"), "-Lf", log,
                                      "udp:127.0.0.1:" + std::to_string(port)},
-            dir.path,
-            std::map<std::string, std::string>{{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}});
+            dir.path, Env{{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}});
         if (!logged("NET-SNMP version") || !daemon->running())
             daemon.reset();
     }
-    ASSERT_TRUE(daemon) << "snmptrapd did not start: " << testing_support::readFile(log);
+    ASSERT_TRUE(daemon) << "snmptrapd did not start: " << readFile(log);
     trapSetClock(nullptr);
     load("public 127.0.0.1 " + std::to_string(port) + "\n");
     EXPECT_EQ(trapSend(0, 0, 0, nullptr), 0); // coldStart
     logged("Uptime:");
     daemon->stop();
-    const std::string seen = testing_support::readFile(log);
+    const std::string seen = readFile(log);
     char address[16];
     asxIpAddressToText(address, sizeof address, hostGetLocalAddress());
-    // The agent address is the Trap's, not the sender's; the time stamp has
-    // a resolution of one second.
+    // The agent address is the Trap's, not the sender's; the stamp is within a second.
     EXPECT_NE(seen.find(std::string("[") + address + "] (via UDP"), std::string::npos) << seen;
     EXPECT_NE(seen.find("TRAP, SNMP v1, community public"), std::string::npos) << seen;
     EXPECT_NE(seen.find(std::string(".") + TRAP_DEFAULT_ENTERPRISE +
