@@ -4,6 +4,8 @@
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 
+using testing_support::words;
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,16 +17,6 @@ namespace {
 using ber::Bytes;
 using ber::cat;
 using ber::hex;
-
-// The space-separated rows of a table written a few to a line.
-std::vector<std::string> words(std::initializer_list<const char *> lines) {
-    std::vector<std::string> out;
-    std::string w;
-    for (const char *line : lines)
-        for (std::istringstream in(line); in >> w;)
-            out.push_back(w);
-    return out;
-}
 
 // Owns one reference to a tree for the test's scope; by default an empty decoding root.
 struct Tree {

@@ -49,9 +49,9 @@ Bytes message(const Bytes &pdu) {
 
 // Bindings from a text "kName[=value] ...": kind n null, s text, i integer;
 // a name from "." on lies below the entry.
-std::vector<Bytes> binds(const std::string &spec, const std::string &longName = "") {
+std::vector<Bytes> binds(const std::string &text, const std::string &longName = "") {
     std::vector<Bytes> out;
-    std::istringstream in(spec);
+    std::istringstream in(text);
     for (std::string t; in >> t;) {
         size_t eq = t.find('=');
         std::string name = t.substr(1, eq - 1), value = eq == t.npos ? "" : t.substr(eq + 1);

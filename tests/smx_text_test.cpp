@@ -5,6 +5,8 @@
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 
+using testing_support::words;
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -31,16 +33,6 @@ std::string got(const void *out, int n, bool asHex = false) {
         s += asHex ? "0123456789ABCDEF"[p[i] >> 4] + std::string(1, "0123456789ABCDEF"[p[i] & 15])
                    : std::string(1, static_cast<char>(p[i]));
     return n < 0 ? "!" : s;
-}
-
-// The space-separated rows of a table written a few to a line.
-std::vector<std::string> words(std::initializer_list<const char *> lines) {
-    std::vector<std::string> out;
-    std::string w;
-    for (const char *line : lines)
-        for (std::istringstream in(line); in >> w;)
-            out.push_back(w);
-    return out;
 }
 
 // Installs a definitions table (name, value, ...) for the object's life, then the one before.

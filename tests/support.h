@@ -2,11 +2,23 @@
 // set-up, child processes, UDP peers and a capture of the event-log sink.
 #pragma once
 
+#include <initializer_list>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace testing_support {
+
+// The space-separated rows of a table written a few to a line.
+inline std::vector<std::string> words(std::initializer_list<const char *> lines) {
+    std::vector<std::string> out;
+    std::string w;
+    for (const char *line : lines)
+        for (std::istringstream in(line); in >> w;)
+            out.push_back(w);
+    return out;
+}
 
 // Each helper undoes something when it dies: a copy would undo it twice.
 struct NoCopy {
