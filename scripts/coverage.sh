@@ -35,4 +35,4 @@ cmake -S . -B build-cov -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=--coverage >/
 cmake --build build-cov -j2 >/dev/null
 ctest --test-dir build-cov -j2 >/dev/null || echo "some tests failed; coverage is of what ran" >&2
 gcovr -r . build-cov --filter 'platform/' --filter 'smx/' --filter 'asn/' --filter 'smp/' \
-  --filter 'agent/' --filter 'tool/' --filter 'demo/' --exclude-unreachable-branches --exclude-throw-branches --print-summary -o build-cov/coverage.txt
+  --filter 'agent/' --filter 'tool/' --filter 'demo/' --exclude 'build-cov/' --exclude-unreachable-branches --exclude-throw-branches --print-summary -o build-cov/coverage.txt
