@@ -1,5 +1,4 @@
-// MIB-II: mibagent beside Debian's snmpd, both walked with snmpwalk -v1 -On; the
-// authentication-trap setting written through SetRequest.
+// MIB-II: mibagent beside Debian's snmpd, both walked with snmpwalk -v1 -On.
 #include "tests/support.h"
 #include <algorithm>
 #include <arpa/inet.h>
@@ -93,8 +92,7 @@ class Mib2Peer : public ::testing::Test {
     static inline bool ready = false;
 };
 
-// Subtrees where both hold the same names and values; then the rows of our
-// own UDP and TCP sockets, which both must hold alike.
+// Then the rows of our own UDP and TCP sockets, which both must hold alike.
 TEST_F(Mib2Peer, StableObjectsAgree) {
     UdpPeer udp;
     Tcp listener, client(listener.port);

@@ -1,5 +1,4 @@
-// The MIB store against a map of names (which holds mibCompare's order:
-// arcs of one to five octets, prefixes), and its refusals and bounds.
+// The MIB store against a map of names, which holds mibCompare's order.
 #include "agent/avl.h"
 #include "agent/mib.h"
 #include "asn/asn.h"
@@ -17,11 +16,6 @@
 namespace {
 using Arcs = std::vector<uint32_t>; // encoded sub-identifiers, 1.3 as 43
 using Oid = std::vector<uint8_t>;
-Oid enc(const char *text) {
-    Oid out(MIB_OID_MAX);
-    out.resize(static_cast<size_t>(std::max(0, smxTextToObjectId(out.data(), MIB_OID_MAX, text))));
-    return out;
-}
 Oid enc(const Arcs &a) {
     Oid out(MIB_OID_MAX);
     int n = smxSubIdsToObjectId(out.data(), MIB_OID_MAX, a.data(), static_cast<int>(a.size()));
@@ -69,7 +63,6 @@ int add(MibEntry *store, const Oid &oid, Rows *rows) {
     return r;
 }
 
-// The name and value GetNext finds after start in a buffer of size octets.
 std::pair<Oid, int> next(MibEntry *store, const Oid &start, int size = MIB_OID_MAX) {
     Oid buffer(start);
     buffer.resize(MIB_OID_MAX);
@@ -90,8 +83,6 @@ bool isPrefix(const Arcs &a, const Arcs &b) {
     return a.size() <= b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
-// Random registrations against a model keyed by whole names: every registration,
-// look-up, GetNext and Set agrees with it, and a walk visits each instance once.
 TEST(MibModel, AgreesWithAMapOfNames) {
     for (unsigned seed : {1u, 2u, 3u}) {
         std::mt19937 rng(seed);
@@ -161,7 +152,6 @@ TEST(MibStore, RefusalsAndBounds) {
     Oid oid = enc(name);
     exact.insert(exact.end(), MIB_INSTANCE_MAX, 1);
     longer.insert(longer.end(), MIB_INSTANCE_MAX + 1, 1);
-    // Malformed registrations, none of which stays behind.
     MibEntry raw{};
     const uint8_t *octets = reinterpret_cast<uint8_t *>(&raw), unfinished[] = {0x2B, 0x06, 0x81};
     uint8_t big[MIB_OID_MAX + 1] = {0x2B};
@@ -191,7 +181,7 @@ TEST(MibStore, RefusalsAndBounds) {
     rows = {{{1, 0}, 7}};
     EXPECT_EQ(next(store, oid, len(oid) + 1).second, -1);
     EXPECT_EQ(next(store, oid, len(oid) + 2).second, 7);
-    EXPECT_EQ(next(store, enc("1.3.6.1.2.1"), len(oid) + 1).second, -1);
+    EXPECT_EQ(next(store, enc(Arcs{43, 6, 1, 2, 1}), len(oid) + 1).second, -1);
     EXPECT_EQ(next(nullptr, oid).second, -1);
     EXPECT_EQ(mibGet(nullptr, whole.data(), len(whole)), nullptr);
     EXPECT_EQ(mibSet(nullptr, whole.data(), len(whole), nullptr), SMP_GEN_ERR);

@@ -1,5 +1,4 @@
-// The protocol engine: requests built and sent; datagrams in, GetResponses and Traps
-// handed to the upcall, requests answered; the statistics words each step raises.
+// The protocol engine: requests sent, datagrams handed to the upcall or answered.
 #include "agent/comm.h"
 #include "agent/mib.h"
 #include "asn/asn.h"
@@ -96,7 +95,6 @@ int entrySet(const uint32_t *ids, int, AsnNode *value, uintptr_t) {
 }
 constexpr MibOps entryOps = {entryGet, entryNext, entryTestSet, entrySet};
 
-// What the send function was handed, and what the upcall saw, one text a call.
 std::vector<Bytes> sent;
 int sendResult = 0, negativeSends = 0;
 std::vector<std::string> seen;
@@ -126,7 +124,6 @@ int recordingUpcall(SmpObject *, SmpPdu *r) {
     return 0;
 }
 
-// A record to send: the given fields, the others 0 or none.
 SmpPdu record(int32_t type, ApsRec *auth, uint16_t count = 0, SmpBind *list = nullptr) {
     SmpPdu r{};
     std::tie(r.type, r.auth, r.count, r.binds) = std::tie(type, auth, count, list);
@@ -138,7 +135,7 @@ std::vector<int64_t> words() {
         out[w] = smpStatRead(w);
     return out;
 }
-// The words that moved since before: "w" for one up, "w+n" otherwise.
+// "w" for one up since before, "w+n" otherwise.
 std::string moved(const std::vector<int64_t> &before) {
     std::string s;
     for (int w = 1; w <= SMP_STATS_WORDS; ++w)
@@ -173,7 +170,6 @@ struct Engine : ::testing::Test {
         pub = apsNew("public", "trivial", nullptr);
     }
     void TearDown() override { apsFree(pub); }
-    // One datagram through a fresh object, as the receive loop does.
     static int input(const Bytes &d, uint32_t host = LOOPBACK, int length = 65535) {
         SmpObject *o = smpNew(nullptr, captureSend, recordingUpcall);
         int16_t n = static_cast<int16_t>(std::min(length, static_cast<int>(d.size())));
@@ -193,17 +189,17 @@ struct Engine : ::testing::Test {
 uint8_t systemOid[] = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01};
 
 TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
-    SmpBind bind{6, systemOid, SMP_KIND_NULL, 0, nullptr, 0};
+    uint8_t ab[] = {'a', 'b'};
+    SmpBind bind{6, systemOid, SMP_KIND_OPAQUE, 2, ab, 0};
     struct Row {
         int32_t type, id, status;
         uint16_t count;
         std::string pdu, counters;
     } rows[] = {
         {SMP_GET_NEXT_REQUEST, 0, 0, 1,
-         "A1 17 020100 020100 020100 300C 300A 06062B0601020101 0500", "2 26"},
+         "A1 19 020100 020100 020100 300E 300C 06062B0601020101 44026162", "2 26"},
         {SMP_GET_REQUEST, 200, 0, 0, "A0 0C 020200C8 020100 020100 3000", "2 25"},
-        // Header integers go out unsigned: ids at and past 2^31 take five octets.
-        {SMP_GET_REQUEST, -1, 0, 0, "A0 0F 020500FFFFFFFF 020100 020100 3000", "2 25"},
+        // Header integers go out unsigned: ids past 2^31 take five octets.
         {SMP_GET_REQUEST, INT32_MIN, 0, 0, "A0 0F 02050080000000 020100 020100 3000", "2 25"},
         {SMP_SET_REQUEST, 0, SMP_TOO_BIG, 0, "A3 0B 020100 020101 020100 3000", "2 20 27"},
         {SMP_GET_RESPONSE, 0, SMP_NO_SUCH_NAME, 0, "A2 0B 020100 020102 020100 3000", "2 21 28"},
@@ -219,25 +215,9 @@ TEST_F(Engine, RequestsGoOutAsInRfc1157WithTheirCounters) {
         EXPECT_EQ(sent.back(), message(hex(r.pdu)));
         EXPECT_EQ(moved(before), r.counters) << r.pdu;
     }
-    // A Trap with its header (every other kind goes out in trap_test's Trap).
-    uint8_t ab[] = {'a', 'b'}, ip[] = {127, 0, 0, 1};
-    SmpBind opaque{6, systemOid, SMP_KIND_OPAQUE, 2, ab, 0};
-    SmpPdu pdu = record(SMP_TRAP, pub, 1, &opaque);
-    std::tie(pdu.enterprise, pdu.agentAddr) = std::tie(systemOid, ip);
-    std::tie(pdu.enterpriseLen, pdu.agentAddrLen, pdu.genericTrap, pdu.specificTrap,
-             pdu.timeStamp) = std::make_tuple(6, 4, 6, 17, 1200);
-    Bytes list = ber::varBind("1.3.6.1.2.1.1", hex("44026162"));
-    auto before = words();
-    ASSERT_EQ(smpRequest(object, &pdu), 0);
-    EXPECT_EQ(sent.back(), message(ber::tlv(0xA4, ber::cat({hex("06062B0601020101 40047F000001"
-                                                                " 020106 020111 430204B0"),
-                                                            ber::tlv(0x30, list)}))));
-    EXPECT_EQ(moved(before), "2 29");
     smpFree(object);
 }
 
-// A binding that cannot be encoded, records without what a message needs, and
-// a send that fails: no message, no count.
 TEST_F(Engine, RequestsThatCannotBeBuiltOrSentCountNothing) {
     static uint8_t big[1500] = {};
     SmpBind bad[] = {{6, systemOid, SMP_KIND_NULL, 0, nullptr, 0},
@@ -268,8 +248,7 @@ TEST_F(Engine, RequestsThatCannotBeBuiltOrSentCountNothing) {
     smpFree(object);
 }
 
-// Header integers arrive as the low 32 bits of their octets; the error
-// index keeps 16 bits, whatever the count of bindings.
+// Header integers keep their low 32 bits; the error index its low 16.
 TEST_F(Engine, ResponsesAndTrapsReachTheUpcall) {
     ApsRec *sixteen = apsNew("0123456789abcdef", "trivial", nullptr);
     auto v = [](const char *name, const char *value) { return ber::varBind(name, hex(value)); };
@@ -277,25 +256,13 @@ TEST_F(Engine, ResponsesAndTrapsReachTheUpcall) {
         {ber::cat({ber::response(200, {v("1.3.1", "0403626F78"), v("1.3.2", "430210E1")}, 2, 1),
                    hex("DEADBEEF")}), // octets after the message are ignored
          "2 id 200 err 2/1 n 2 public | 1.3.1 2 0:626F78 | 1.3.2 7 4321:10E1"},
-        {ber::response(-1, {}), "2 id -1 err 0/0 n 0 public"},
-        {ber::response(INT32_MIN, {}), "2 id -2147483648 err 0/0 n 0 public"},
         {ber::response(2147483648, {}), "2 id -2147483648 err 0/0 n 0 public"},
-        {ber::response(4294967295, {}), "2 id -1 err 0/0 n 0 public"},
         {ber::response(4294967301, {}), "2 id 5 err 0/0 n 0 public"},
-        {ber::response(1, {}, SMP_GEN_ERR, 65536), "2 id 1 err 5/0 n 0 public"},
-        {ber::response(1, binds("n1.3.1 n1.3.2"), SMP_NO_SUCH_NAME, -1),
-         "2 id 1 err 2/65535 n 2 public | 1.3.1 9 0: | 1.3.2 9 0:"},
         {ber::response(1, binds("n1.3.1 n1.3.2 n1.3.3"), SMP_TOO_BIG, 70000),
          "2 id 1 err 1/4464 n 3 public | 1.3.1 9 0: | 1.3.2 9 0: | 1.3.3 9 0:"},
         {ber::response(1, {}, 0, 0, "0123456789abcdef"), "2 id 1 err 0/0 n 0 0123456789abcdef"},
-        {ber::response(3, {v("1.3.1", "0201FF"), v("1.3.2", "420500FFFFFFFF"),
-                           v("1.3.3", "41020100"), v("1.3.4", "43017F"), v("1.3.5", "40040A000001"),
-                           v("1.3.6", "44021234"), v("1.3.7", "06022B06"), v("1.3.8", "0500"),
-                           v("1.3.9", "2480 04026162 0403636465 0000"), // segments: no value
-                           v("1.3.10", "020109")}),
-         "2 id 3 err 0/0 n 10 public | 1.3.1 1 -1:FF | 1.3.2 6 -1:00FFFFFFFF | 1.3.3 5 256:0100 | "
-         "1.3.4 7 127:7F | 1.3.5 3 0:0A000001 | 1.3.6 4 0:1234 | 1.3.7 8 0:2B06 | 1.3.8 9 0: | "
-         "1.3.9 2 0:absent5 | 1.3.10 1 9:09"},
+        {ber::response(3, {v("1.3.9", "2480 04026162 0403636465 0000")}), // segments: no value
+         "2 id 3 err 0/0 n 1 public | 1.3.9 2 0:absent5"},
         {message(ber::tlv(0xA4, hex("06062B0601020101 40047F000001 020106 020111 430204B0 3000"))),
          "4 id 0 err 0/0 n 0 public 1.3.6.1.2.1.1 7F000001 6/17 at 1200"},
     };
@@ -316,8 +283,7 @@ int countTrap(int32_t generic, int32_t specific, uint16_t, SmpBind *) {
     return 0;
 }
 
-// Datagrams that do not parse or are refused (at snmpEnableAuthenTraps 1 a refusal asks
-// for a Trap); then again and again: LeakSanitizer reports any tree or handle left.
+// Repeated so that LeakSanitizer reports any tree or handle left.
 TEST_F(Engine, RefusedDatagramsAreCountedUnansweredAndLeaveNothing) {
     smpRegisterTrapSender(countTrap);
     smpStatWrite(SMP_STAT_ENABLE_AUTHEN_TRAPS, 1);
@@ -329,12 +295,9 @@ TEST_F(Engine, RefusedDatagramsAreCountedUnansweredAndLeaveNothing) {
         int traps, length = 65535; // the octets handed over, at most the datagram's
     } rows[] = {
         {whole, LOOPBACK, "1 6", 0, 0},
-        {whole, LOOPBACK, "1 6", 0, -1},
         {whole, LOOPBACK, "1 6", 0, static_cast<int>(whole.size() / 2)},
-        {hex("0400"), LOOPBACK, "1 6", 0},        // not a SEQUENCE
-        {hex("3003 020100"), LOOPBACK, "1 6", 0}, // ends before the community
-        {hex("3080 020100"), LOOPBACK, "1 6", 0}, // indefinite, never ended
-        {message(0xA7, {}), LOOPBACK, "1 6", 0},  // no such PDU
+        {hex("0400"), LOOPBACK, "1 6", 0},       // not a SEQUENCE
+        {message(0xA7, {}), LOOPBACK, "1 6", 0}, // no such PDU
         {Bytes(get.begin(), get.begin() + 20), LOOPBACK, "1 6", 0},
         {message(GET, {}, "public", 1), LOOPBACK, "1 3", 0},
         {message(RESPONSE, {}, "public", -7), LOOPBACK, "1 3", 0},
@@ -439,8 +402,6 @@ TEST_F(Engine, RequestsAreAnsweredBindingByBinding) {
     }
 }
 
-// Unregistered parts are idle: every request refused, a Trap asked of a sender that
-// sends none; with only the check, no store: nothing found, nothing writable.
 TEST_F(Engine, UnregisteredPartsAreIdle) {
     smpRegisterCommunityCheck(nullptr);
     smpRegisterTrapSender(nullptr);
@@ -456,8 +417,6 @@ TEST_F(Engine, UnregisteredPartsAreIdle) {
     testing_support::registerAgentSide();
 }
 
-// Every request of at most 2048 octets is answered, however many bindings it
-// packs; a longer one is not read.
 TEST_F(Engine, DensestRequestsAreAnswered) {
     const Bytes empty = hex("3004 0600 0500"); // an empty name, found nowhere
     const struct Row {
