@@ -1,6 +1,4 @@
-// The demo agent mibagent, driven by mibwalk and by net-snmp's snmpget,
-// snmpset and snmptrapd. Each case runs the agent in a scratch working
-// directory holding its own etc/.
+// mibagent in a scratch working directory, driven by mibwalk, snmpget and snmpset.
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 #include "tests/walk_output.h"
@@ -18,15 +16,10 @@ using namespace walkout;
 
 namespace {
 
-#ifdef MIBAGENT_PATH
-const std::string mibagent = MIBAGENT_PATH;
+#if defined(MIBAGENT_PATH) && defined(MIBWALK_PATH)
+const std::string mibagent = MIBAGENT_PATH, mibwalk = MIBWALK_PATH;
 #else
-const std::string mibagent;
-#endif
-#ifdef MIBWALK_PATH
-const std::string mibwalk = MIBWALK_PATH;
-#else
-const std::string mibwalk;
+const std::string mibagent, mibwalk;
 #endif
 
 const std::string definitions =
@@ -34,16 +27,6 @@ const std::string definitions =
     "sysDescr = 1.3.6.1.2.1.1.1\nsysObjectID = 1.3.6.1.2.1.1.2\nsysUpTime = 1.3.6.1.2.1.1.3\n"
     "sysContact = 1.3.6.1.2.1.1.4\nsysName = 1.3.6.1.2.1.1.5\nsysLocation = 1.3.6.1.2.1.1.6\n"
     "sysServices = 1.3.6.1.2.1.1.7\nifDescr = 1.3.6.1.2.1.2.2.1.2\nifMtu = 1.3.6.1.2.1.2.2.1.4\n";
-
-// The interface names of /proc/net/dev, in its order.
-std::vector<std::string> procInterfaces() {
-    std::vector<std::string> names;
-    std::ifstream in("/proc/net/dev");
-    for (std::string line; std::getline(in, line);)
-        if (size_t colon = line.find(':'), start = line.find_first_not_of(' '); colon != line.npos)
-            names.push_back(line.substr(start, colon - start));
-    return names;
-}
 
 struct Agent {
     TempDir dir;
@@ -64,18 +47,12 @@ struct Agent {
             port = std::stoi(out.substr(out.find(mark) + mark.size()));
         }
     }
-    std::string address() const { return "127.0.0.1:" + std::to_string(port); }
     ProcessResult walk(std::vector<std::string> args) {
         args.insert(args.begin(),
                     {mibwalk, "-h", "127.0.0.1", "-p", std::to_string(port), "-t", "5"});
         return runProcess(args, dir.path, env, 60);
     }
 };
-
-ProcessResult netsnmp(const std::string &tool, std::vector<std::string> args) {
-    args.insert(args.begin(), {findProgram(tool), "-v1", "-On", "-m", "", "-t", "1", "-r", "0"});
-    return runProcess(args, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 30);
-}
 
 class MibagentTest : public ::testing::Test {
   protected:
@@ -99,7 +76,11 @@ TEST_F(MibagentTest, Walks) {
                         "\nsysContact.0 OctetString\nsysName.0 OctetString\n"
                         "sysLocation.0 OctetString\nsysServices.0 Integer 72\n");
     EXPECT_EQ(r.out.rfind("Name: sysDescr.0 Kind: OctetString Value: \"Linux ", 0), 0u);
-    auto interfaces = procInterfaces();
+    std::vector<std::string> interfaces; // /proc/net/dev's, in its order
+    std::ifstream dev("/proc/net/dev");
+    for (std::string line; std::getline(dev, line);)
+        if (size_t colon = line.find(':'), start = line.find_first_not_of(' '); colon != line.npos)
+            interfaces.push_back(line.substr(start, colon - start));
     EXPECT_EQ(a.walk({"ifNumber"}).out,
               "Name: ifNumber.0 Kind: Integer Value: " + std::to_string(interfaces.size()) + " \n");
     r = a.walk({"ifDescr", "ifMtu"});
@@ -135,8 +116,7 @@ TEST_F(MibagentTest, Walks) {
               "Name: 1.3.6.1.4.1.32473.1.1.1.50 Kind: Integer Value: 50 \nEnd of MIB\n");
 }
 
-// snmpget and snmpset: what is answered, and what is refused (public may only
-// read: its Set gets no answer) or counted (snmpInBadCommunityNames).
+// Public may only read: its Set gets no answer; a wrong community is counted.
 TEST_F(MibagentTest, GetAndSet) {
     if (findProgram("snmpget").empty() || findProgram("snmpset").empty())
         GTEST_SKIP() << "snmpget/snmpset are not installed (Debian package snmp)";
@@ -155,9 +135,10 @@ TEST_F(MibagentTest, GetAndSet) {
         {{"snmpget", "public", "1.3.6.1.2.1.11.4.0"}, ".1.3.6.1.2.1.11.4.0 = Counter32: 1\n"},
     };
     for (const auto &[args, expected] : cases) {
-        std::vector<std::string> rest(args.begin() + 2, args.end());
-        rest.insert(rest.begin(), {"-c", args[1], a.address()});
-        auto r = netsnmp(args[0], rest);
+        std::vector<std::string> argv = {findProgram(args[0]), "-v1", "-On", "-m", "", "-t", "1"};
+        argv.insert(argv.end(), {"-r", "0", "-c", args[1], "127.0.0.1:" + std::to_string(a.port)});
+        argv.insert(argv.end(), args.begin() + 2, args.end());
+        auto r = runProcess(argv, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 30);
         EXPECT_NE((r.out + r.err).find(expected), std::string::npos) << args[2] << r.out << r.err;
     }
 }
@@ -179,7 +160,6 @@ TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
     };
     for (const auto &d : hostile)
         peer.sendTo(a.port, d);
-    // Still answering: the Get's reply comes among whatever the hostile ones drew.
     peer.sendTo(a.port, ber::message("public", 0xA0, 77, 0, 0,
                                      {ber::varBind("1.3.6.1.2.1.1.7.0", ber::null())}));
     ber::Bytes in;
@@ -192,32 +172,28 @@ TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
     EXPECT_EQ(ber::toInt(m->binds[0].value.content), 72);
 }
 
-// The agent waits in one blocking receive; a stop signal must end it within
-// stop()'s two seconds (else it is killed: 137) whenever it comes: just after
-// start (perhaps before the receive), while idle in the receive, or while
-// requests keep arriving.
+// A stop signal ends the agent blocked in its receive within stop()'s two
+// seconds (else it is killed: 137): at start, idle, or busy.
 TEST_F(MibagentTest, EndsCleanlyOnSigintAndSigtermWheneverTheyCome) {
     enum When { AtStart, Idle, Busy };
-    const struct {
-        int sig;
-        When when;
-    } cases[] = {{2, AtStart}, {15, AtStart}, {2, Idle}, {15, Idle}, {2, Busy}, {15, Busy}};
+    const std::pair<int, When> cases[] = {{2, AtStart}, {15, AtStart}, {2, Idle},
+                                          {15, Idle},   {2, Busy},     {15, Busy}};
     const ber::Bytes get =
         ber::message("public", 0xA0, 5, 0, 0, {ber::varBind("1.3.6.1.2.1.1.7.0", ber::null())});
-    for (const auto &c : cases) {
+    for (const auto &[sig, when] : cases) {
         Agent a;
         ASSERT_GT(a.port, 0);
         UdpPeer peer;
-        if (c.when == Idle) {
+        if (when == Idle) {
             ber::Bytes in;
             int from = 0;
             peer.sendTo(a.port, get);
             ASSERT_TRUE(peer.receive(in, from, 2000)); // answered, then nothing to do
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
-        for (int i = 0; c.when == Busy && i < 300; ++i)
+        for (int i = 0; when == Busy && i < 300; ++i)
             peer.sendTo(a.port, get);
-        EXPECT_EQ(a.process->stop(c.sig), 0) << "signal " << c.sig << ", case " << c.when;
+        EXPECT_EQ(a.process->stop(sig), 0) << "signal " << sig << ", case " << when;
     }
 }
 

@@ -10,8 +10,7 @@ namespace {
 constexpr uint32_t LOOPBACK = 0x7F000001u;
 
 TEST(Host, PortsAndAddresses) {
-    EXPECT_EQ(netStartup(), 0);
-    EXPECT_EQ(netStartup(), 0);
+    EXPECT_EQ(netStartup() + netStartup(), 0);
     const std::vector<std::pair<const char *, int>> ports = {
         // no range check
         {"snmp", 161}, {"snmp-trap", 162}, {"0x10", 16}, {"010", 8},    {"161abc", -1},
@@ -19,15 +18,12 @@ TEST(Host, PortsAndAddresses) {
     for (const auto &[text, port] : ports)
         EXPECT_EQ(hostGetServicePort(text), port) << (text ? text : "(none)");
     // inet_addr's short and hexadecimal forms; all ones is indistinguishable from failure.
+    const uint32_t NO = HOST_NO_ADDRESS;
     const std::vector<std::pair<const char *, uint32_t>> addresses = {
-        {"10.1.2.3", 0x0A010203u},
-        {"localhost", LOOPBACK},
-        {"10.1", 0x0A000001u},
-        {"0x7f.1", LOOPBACK},
-        {"255.255.255.255", HOST_NO_ADDRESS},
-        {"10.1.2.3.4", HOST_NO_ADDRESS},
-        {"no-such-host.invalid", HOST_NO_ADDRESS},
-        {nullptr, HOST_NO_ADDRESS}};
+        {"10.1.2.3", 0x0A010203u},    {"localhost", LOOPBACK},
+        {"10.1", 0x0A000001u},        {"0x7f.1", LOOPBACK},
+        {"255.255.255.255", NO},      {"10.1.2.3.4", NO},
+        {"no-such-host.invalid", NO}, {nullptr, NO}};
     for (const auto &[text, address] : addresses)
         EXPECT_EQ(hostGetHostAddress(text), address) << (text ? text : "(none)");
     // The limit is the text's length; an address without a name gives its dotted text.
@@ -69,7 +65,6 @@ TEST(Udp, SendReceiveAndFailures) {
     EXPECT_EQ(udpReceive(-1, got, 4, nullptr, nullptr), -1);
     EXPECT_EQ(udpWaitReadable(-1, 0), -1);
     EXPECT_EQ(udpGetLocalPort(-1), -1);
-
     // Broadcast is refused without SO_BROADCAST.
     udpSetSocket(to, sender);
     UdpEndpoint *broadcast = udpNew(udpGetSocket(to), HOST_NO_ADDRESS, 5555);

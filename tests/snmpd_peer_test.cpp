@@ -1,6 +1,5 @@
-// mibwalk against Debian's snmpd, held against snmpwalk -v1 -On over the same
-// agent. The agent moves while it is walked, so values are compared only
-// where two snmpwalk runs around the mibwalk run agree.
+// mibwalk against Debian's snmpd, held against snmpwalk -v1 -On; values are
+// compared only where the snmpwalk runs before and after agree.
 #include "tests/support.h"
 #include "tests/walk_output.h"
 
@@ -20,8 +19,7 @@ const std::string mibwalk;
 #endif
 const Env noMibs = {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}};
 
-// snmpwalk -On's ".N = TYPE: value" entries, as mibwalk would print them;
-// kind "?" and an empty value where no text compares.
+// snmpwalk -On's entries as mibwalk prints them; kind "?", no value where none compares.
 std::map<std::string, Entry> parseSnmpwalk(const std::string &out) {
     static const std::regex entry("^\\.(\\S+) = (?:([^:]+): )?(.*)$");
     static const std::map<std::string, std::string> kinds = {
@@ -67,8 +65,7 @@ std::map<std::string, Entry> parseSnmpwalk(const std::string &out) {
     return entries;
 }
 
-// Tables of what is open or running at the moment, a walker's own socket or
-// process among them: udpTable, udpEndpointTable, hrSWRunTable, hrSWRunPerfTable.
+// udpTable, udpEndpointTable, hrSWRunTable, hrSWRunPerfTable: a walker's own socket or process.
 bool moving(const std::string &name) {
     static const std::regex tables("^1\\.3\\.6\\.1\\.2\\.1\\.(7\\.[57]|25\\.[45])\\..*");
     return std::regex_match(name, tables);
@@ -90,18 +87,16 @@ TEST(SnmpdPeer, SubtreesAgree) {
                           "", noMibs, 60)
             .out;
     };
-    bool ready = false; // once it answers
+    bool ready = false;
     for (int i = 0; i < 50 && !ready && agent.running(); ++i)
         ready = snmpwalkRun("1.3.6.1.2.1.1.1", "1").find("1.3.6.1.2.1.1.1.0") != std::string::npos;
     ASSERT_TRUE(ready) << agent.out() << agent.err();
 
-    // The system group leaves its subtree silently; the whole tree ends with
-    // End of MIB, its Opaque values and its longest texts GARBLED.
+    // The system group ends silently; the whole tree with End of MIB.
     for (const auto &[oid, least] :
          {std::pair<std::string, size_t>{"1.3.6.1.2.1.1", 7}, {"1.3.6.1", 1000}}) {
         SCOPED_TRACE(oid);
         auto before = parseSnmpwalk(snmpwalkRun(oid, "2"));
-        // No definitions, and a registry naming no file: names print dotted.
         ProcessResult run =
             runProcess({mibwalk, "-h", "127.0.0.1", "-p", address.substr(10), "-t", "5", oid},
                        dir.path, {{"TARNOQSNMP_REGISTRY", dir.file("none")}}, 120);

@@ -27,8 +27,7 @@ namespace testing_support {
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/tarnoq-test-XXXXXX";
-    char *made = mkdtemp(pattern);
-    path = made ? made : "/tmp";
+    path = mkdtemp(pattern) ? pattern : "/tmp";
 }
 TempDir::~TempDir() {
     std::error_code ec;
@@ -39,9 +38,8 @@ void writeFile(const std::string &path, const std::string &content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
 }
 bool fileExists(const std::string &path) {
@@ -59,8 +57,7 @@ ScopedCwd::~ScopedCwd() {
 }
 ScopedEnv::ScopedEnv(const std::string &n, const char *value) : name(n) {
     const char *old = getenv(n.c_str());
-    had = old != nullptr;
-    previous = had ? old : "";
+    previous = (had = old != nullptr) ? old : "";
     value ? setenv(n.c_str(), value, 1) : unsetenv(n.c_str());
 }
 ScopedEnv::~ScopedEnv() {
@@ -84,7 +81,6 @@ std::string madeWork(const TempDir &work) {
     return work.path;
 }
 } // namespace
-
 ConfigSetup::ConfigSetup(bool directoryKnown)
     : registry("TARNOQSNMP_REGISTRY", writtenHive(config, directoryKnown).c_str()),
       cwd(madeWork(work)) {
@@ -171,7 +167,6 @@ void captureSink(const char *header, const char *message) {
     }
 }
 } // namespace
-
 EventCapture::EventCapture() {
     activeCapture = this;
     logSetEventSink(captureSink);
@@ -200,7 +195,6 @@ sockaddr_in loopback(int port) {
     return a;
 }
 } // namespace
-
 UdpPeer::UdpPeer() : fd(socket(AF_INET, SOCK_DGRAM, 0)) {
     sockaddr_in a = loopback(0);
     socklen_t len = sizeof a;

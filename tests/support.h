@@ -1,5 +1,4 @@
-// Helpers shared by the tests: scratch folders and files, the configuration
-// set-up, child processes, UDP peers and a capture of the event-log sink.
+// Helpers shared by the tests: scratch files, configuration, processes, UDP peers, event log.
 #pragma once
 
 #include <initializer_list>
@@ -20,15 +19,13 @@ inline std::vector<std::string> words(std::initializer_list<const char *> lines)
     return out;
 }
 
-// Each helper undoes something when it dies: a copy would undo it twice.
-struct NoCopy {
+struct NoCopy { // each helper undoes something when it dies: a copy would undo it twice
     NoCopy() = default;
     NoCopy(const NoCopy &) = delete;
     NoCopy &operator=(const NoCopy &) = delete;
 };
 
-// A scratch folder under /tmp, removed with everything in it when the object dies.
-struct TempDir : NoCopy {
+struct TempDir : NoCopy { // a scratch folder under /tmp, removed with its contents
     std::string path;
     TempDir();
     ~TempDir();
@@ -52,14 +49,12 @@ struct ScopedEnv : NoCopy { // a variable set (or, with a null value, removed) f
     ~ScopedEnv();
 };
 
-// The registry hive text that names configDir as the configuration directory;
-// extra lines go into the component key before "etc".
+// A hive naming configDir as the configuration directory; extra goes before "etc".
 std::string hiveText(const std::string &configDir, const std::string &extra = "Installed=1\n",
                      const std::string &version = "1");
 
-// A configuration directory (config/etc made) that the hive names, or a hive
-// that names none; a working directory with an etc/, made current; the caller
-// an administrator.
+// config/etc that the hive names (or a hive naming none), a current working
+// directory with an etc/, and the caller an administrator.
 struct ConfigSetup : NoCopy {
     TempDir config, work;
     ScopedEnv registry;
@@ -71,8 +66,7 @@ struct ConfigSetup : NoCopy {
 
 using Env = std::map<std::string, std::string>; // an empty value removes the variable
 
-// A child process (argv[0] looked up on PATH) in cwd when not empty, with env
-// added, standard input /dev/null and its outputs in files; stopped when it dies.
+// A child (argv[0] on PATH) in cwd, env added, stdin /dev/null, outputs in files.
 struct BackgroundProcess : NoCopy {
     int pid = -1;
     int status = -1; // once ended: exit status, or 128 + signal
@@ -93,15 +87,13 @@ struct ProcessResult {
     std::string out, err;
 };
 
-// Runs a program to its end, killed after timeoutSeconds.
 ProcessResult runProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
                          const Env &env = {}, int timeoutSeconds = 30);
 
 // Full path of a program on PATH or in /usr/sbin, /sbin; empty when none.
 std::string findProgram(const std::string &name);
 
-// Captures the event-log sink's records while alive; restores syslog after.
-struct EventCapture : NoCopy {
+struct EventCapture : NoCopy { // the event-log sink's records while alive; syslog after
     EventCapture();
     ~EventCapture();
     std::vector<std::string> headers, messages;
@@ -110,10 +102,8 @@ struct EventCapture : NoCopy {
 
 void registerAgentSide(); // the whole agent side, registered with the engine as mibagent does
 
-// A UDP socket on 127.0.0.1, on a port the system chose (0 when none).
-struct UdpPeer : NoCopy {
-    int fd = -1;
-    int port = 0;
+struct UdpPeer : NoCopy { // a UDP socket on 127.0.0.1, on a port the system chose (0 when none)
+    int fd = -1, port = 0;
     UdpPeer();
     ~UdpPeer();
     bool receive(std::vector<unsigned char> &data, int &fromPort, int timeoutMs); // false: silence

@@ -18,8 +18,7 @@ void record(uint32_t, uintptr_t user) {
     fired.fetch_add(1);
 }
 
-// Timers fire once each, in delay order; a cancelled one never; the slots are
-// bounded, and a cancel frees one.
+// Once each, in delay order; a cancelled one never; bounded slots.
 TEST(Timer, FireCancelAndBounds) {
     EXPECT_EQ(timerStart(10, 5000, nullptr, 0), 0u);
     EXPECT_NE(timerCancel(0xDEADBEEFu), 0);
@@ -42,17 +41,14 @@ TEST(Timer, FireCancelAndBounds) {
         EXPECT_EQ(timerCancel(id), 0);
 }
 
-void endRoutine(uint32_t, uintptr_t status) {
-    timerEndProcess(static_cast<int>(status));
-}
-
-// The routine ends the process while the main thread blocks in a receive;
-// what the main thread had buffered reaches its stream.
+// Ended from the routine while blocked in a receive: buffered output still reaches its stream.
 void blockInReceive() {
     setvbuf(stderr, nullptr, _IOFBF, 4096); // buffered, so only a flush shows it
     fputs("buffered line", stderr);
     int s = udpOpenSocket();
-    if (s < 0 || udpBindSocket(s, 0x7F000001u, 0) != 0 || timerStart(50, 5000, endRoutine, 4) == 0)
+    if (s < 0 || udpBindSocket(s, 0x7F000001u, 0) != 0 ||
+        timerStart(
+            50, 5000, [](uint32_t, uintptr_t st) { timerEndProcess(int(st)); }, 4) == 0)
         _exit(1);
     uint8_t buffer[16];
     udpReceive(s, buffer, sizeof buffer, nullptr, nullptr);

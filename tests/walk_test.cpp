@@ -1,5 +1,4 @@
-// mibwalk end to end against a scripted agent: a UDP responder on 127.0.0.1
-// that answers each GetNextRequest with the datagrams its case's script makes.
+// mibwalk end to end against a scripted UDP agent on 127.0.0.1.
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 #include "tests/walk_output.h"
@@ -24,15 +23,10 @@ const std::string mibwalk = MIBWALK_PATH;
 const std::string mibwalk;
 #endif
 
-struct OidLess {
-    bool operator()(const std::string &a, const std::string &b) const {
-        return walkout::oidGreater(b, a);
-    }
-};
-using Mib = std::map<std::string, Bytes, OidLess>; // dotted name -> encoded value
+auto oidLess = [](const std::string &a, const std::string &b) { return walkout::oidGreater(b, a); };
+using Mib = std::map<std::string, Bytes, decltype(oidLess)>; // dotted name -> encoded value
 
-// An agent without tricks: each name's successor, or noSuchName; at most
-// maxBinds bindings, under the request's community.
+// Each name's successor, or noSuchName; at most maxBinds bindings.
 Bytes answerFrom(const Mib &mib, const Msg &req, size_t maxBinds = 1000) {
     std::vector<Bytes> binds;
     for (size_t i = 0; i < req.binds.size() && i < maxBinds; ++i) {
@@ -48,15 +42,10 @@ Bytes one(int64_t id, const std::string &name, const Bytes &value) {
     return ber::response(id, {ber::varBind(name, value)});
 }
 
-// The same answer to every request.
-std::function<Datagrams(const Msg &)> reply(std::vector<std::pair<std::string, Bytes>> binds,
-                                            int status = 0, int index = 0) {
-    return [=](const Msg &r) {
-        std::vector<Bytes> b;
-        for (const auto &[name, value] : binds)
-            b.push_back(ber::varBind(name, value));
-        return Datagrams{ber::response(r.requestId, b, status, index)};
-    };
+std::function<Datagrams(const Msg &)> reply(std::vector<Bytes> binds, int status = 0,
+                                            int index = 0) {
+    return
+        [=](const Msg &r) { return Datagrams{ber::response(r.requestId, binds, status, index)}; };
 }
 
 struct ScriptedAgent {
@@ -122,13 +111,12 @@ const Mib mib = {{"1.3.6.1.2.1.1.1.0", ber::octets("box")},
 const std::string systemLines = line("1.3.6.1.2.1.1.1.0", "OctetString", "\"box\"") +
                                 line("1.3.6.1.2.1.1.2.0", "ObjectId", "1.3.6.1.4.1.32473") +
                                 line("1.3.6.1.2.1.1.3.0", "TimeTicks", "1234");
-const std::string if1 = line(IF + "1.1", "Integer", "1"), if2 = line(IF + "1.2", "Integer", "2");
-const std::string descr1 = line(IF + "2.1", "OctetString", "\"lo\"");
-const std::string descr2 = line(IF + "2.2", "OctetString", "\"eth0\"");
-const std::string type1 = line(IF + "3.1", "Integer", "24"),
+const std::string if1 = line(IF + "1.1", "Integer", "1"), if2 = line(IF + "1.2", "Integer", "2"),
+                  descr1 = line(IF + "2.1", "OctetString", "\"lo\""),
+                  descr2 = line(IF + "2.2", "OctetString", "\"eth0\""),
+                  type1 = line(IF + "3.1", "Integer", "24"),
                   type2 = line(IF + "3.2", "Integer", "6");
 
-// A name of over 256 characters: its line prints without "Name: ".
 std::string longName(const std::string &base, const std::string &arc) {
     std::string name = base;
     while (name.size() <= 300)
@@ -147,11 +135,9 @@ struct WalkCase {
     int gapMs = 0;
 };
 
-// Every kind of value, walked to its end.
 WalkCase everyKind() {
     const std::string base = "1.3.6.1.4.1.32473.9";
     const std::vector<std::pair<Bytes, std::string>> values = {
-        {ber::integer(42), "Integer Value: 42"},
         {ber::integer(-2147483648LL), "Integer Value: -2147483648"},
         {ber::hex("02 05 01 00 00 00 00"), "Integer Value: OVERFLOW"},
         {ber::octets(std::string("a\"b\\c\n\x01\xff", 8)),
@@ -163,8 +149,6 @@ WalkCase everyKind() {
         {ber::hex("41 04 80 00 00 01"), "Counter Value: NEGATIVE"},
         {ber::hex("41 05 01 00 00 00 00"), "Counter Value: OVERFLOW"},
         {ber::gauge(7), "Gauge Value: 7"},
-        {ber::ticks(0), "TimeTicks Value: 0"},
-        {ber::oid("1.3.6.1.2.1.1"), "ObjectId Value: 1.3.6.1.2.1.1"},
         {ber::null(), "Null Value: GARBLED"},
         {ber::hex("44 04 9f 78 04 3e"), "Opaque Value: GARBLED"},
     };
@@ -178,12 +162,12 @@ WalkCase everyKind() {
     }
     (*kinds)[longName(base, ".123456")] = ber::integer(1);
     auto script = [kinds](const Msg &r) { return Datagrams{answerFrom(*kinds, r)}; };
+    ids += " " + std::to_string(kinds->size());
     return {
         "every kind", {"-t", "5", base}, script, out + "Kind: Integer Value: 1 \nEnd of MIB\n", 0,
-        ids + " 16"};
+        ids};
 }
 
-// Datagrams refused before the right answer: the walk goes on.
 Datagrams malformedThenGood(const Msg &r) {
     Bytes good = answerFrom(mib, r), wrongVersion = good, trailing = good;
     wrongVersion[4] = 0x01;   // 30 L 02 01 [00] ...
@@ -206,35 +190,27 @@ std::vector<WalkCase> walkCases() {
     const std::string ids = "0 1 2 3", ifn = "1.3.6.1.2.1.2.1.0", sys = "1.3.6.1.2.1.1",
                       tooLong = longName(sys, ".1000000");
     const std::string sys1 = line(sys + ".1.0", "Integer", "1"),
-                      sys5 = line(sys + ".5.0", "Integer", "1");
-    const std::string unsent = "@: Error sending protocol request\n",
-                      stuck = "@: OID not increasing: ";
-    const std::string block = "\nRequest Id: 7\nError: ",
+                      sys5 = line(sys + ".5.0", "Integer", "1"),
+                      unsent = "@: Error sending protocol request\n",
+                      stuck = "@: OID not increasing: ", block = "\nRequest Id: 7\nError: ",
                       wrapped = "2147483646 2147483647 2147483648 2147483649";
-    const std::vector<std::string> S = {sys}, I7 = {"-i", "7", sys}, two = {IF + "1", IF + "2"},
-                                   three = {IF + "1", IF + "2", IF + "3"};
-    auto err = [&](int status, int index) { return reply({{sys, ber::null()}}, status, index); };
+    const std::vector<std::string> S = {sys}, I7 = {"-i", "7", sys},
+                                   three = {IF + "1", IF + "2", IF + "3"},
+                                   SI = {sys, "1.3.6.1.2.1.2"};
+    auto err = [&](int status, int index) {
+        return reply({ber::varBind(sys, ber::null())}, status, index);
+    };
     auto silent = [](const Msg &) { return Datagrams{}; };
     auto fromMib = [](const Msg &r) { return Datagrams{answerFrom(mib, r)}; };
-    auto limit = [](size_t n) {
-        return [n](const Msg &r) { return Datagrams{answerFrom(mib, r, n)}; };
-    };
-    // One binding of Integer 1: named first for request 0, then second.
+    auto two = [](const Msg &r) { return Datagrams{answerFrom(mib, r, 2)}; }; // of three
     auto names = [](const std::string &first, const std::string &second) {
         return [=](const Msg &r) {
             return Datagrams{one(r.requestId, r.requestId == 0 ? first : second, ber::integer(1))};
         };
     };
-    // Re-encoded as signed, where the request carried the five-octet unsigned form.
     auto reencoded = [](Msg m) {
         m.requestId = static_cast<int32_t>(static_cast<uint32_t>(m.requestId));
         return Datagrams{answerFrom(mib, m)};
-    };
-    auto lateCopy = [](const Msg &r) { // a late answer to 5, with another value, before 6's
-        Datagrams out{answerFrom(mib, r)};
-        if (r.requestId == 6)
-            out.insert(out.begin(), one(5, "1.3.6.1.2.1.1.9.0", ber::integer(99)));
-        return out;
     };
     auto otherCommunity = [](const Msg &r) {
         return Datagrams{ber::response(r.requestId,
@@ -243,17 +219,16 @@ std::vector<WalkCase> walkCases() {
                          one(r.requestId, "1.3.6.1.2.1.2.1.0", ber::integer(1))};
     };
     auto secondStands = [](const Msg &r) { // column 1 advances, column 2 stands still
+        auto first =
+            ber::varBind(r.requestId ? "1.3.6.1.2.1.1.2.0" : "1.3.6.1.2.1.1.1.0", ber::integer(1));
         return Datagrams{ber::response(
-            r.requestId, {ber::varBind(r.requestId == 0 ? "1.3.6.1.2.1.1.1.0" : "1.3.6.1.2.1.1.2.0",
-                                       ber::integer(1)),
-                          ber::varBind("1.3.6.1.2.1.2.1.0", ber::integer(2))})};
+            r.requestId, {first, ber::varBind("1.3.6.1.2.1.2.1.0", ber::integer(2))})};
     };
     auto strays = [](const Msg &r) { // stray answers before the first real one
         Datagrams out(r.requestId == 0 ? 5 : 0, one(4242, "1.3.6.1.2.1.1.1.0", ber::null()));
         out.push_back(answerFrom(mib, r));
         return out;
     };
-    // The padded row: 1.3.6.1.2.1.1.5.0, then the same name with its 5 as 80 05.
     auto padded = [](const Msg &r) {
         Bytes name = ber::oidContent("1.3.6.1.2.1.1.5.0");
         if (r.requestId != 0)
@@ -264,64 +239,40 @@ std::vector<WalkCase> walkCases() {
     auto firstRequests = [](const ScriptedAgent &a) {
         EXPECT_EQ(a.requests[0].binds[0].name, "1.3.6.1.2.1.1");
         EXPECT_EQ(a.requests[0].binds[0].value.tag, 0x05);
-        // Each next request carries the name and value that came back.
         EXPECT_EQ(a.requests[3].binds[0].name, "1.3.6.1.2.1.1.3.0");
         EXPECT_EQ(a.requests[3].binds[0].value.tag, 0x43);
     };
     auto fullRequest = [](const ScriptedAgent &a) { EXPECT_EQ(a.raw.at(0).size(), 2048u); };
     return {
         {"one column", S, fromMib, systemLines, 0, ids, firstRequests},
-        {"two columns", two, fromMib, if1 + descr1 + "\n" + if2 + descr2 + "\n", 0, "0/2 1/2 2/2"},
         {"three columns", three, fromMib,
          if1 + descr1 + type1 + "\n" + if2 + descr2 + type2 + "\nEnd of MIB\n", 0, "0/3 1/3 2/3"},
-        // Fewer bindings than names: the walk goes on with the columns answered.
-        {"two of three", three, limit(2), if1 + descr1 + "\n" + if2 + descr2 + "\n", 0,
-         "0/3 1/2 2/2"},
-        {"one of three", three, limit(1), if1 + if2, 0, "0/3 1 2"},
-        {"noSuchName", {IF + "3"}, fromMib, type1 + type2 + "End of MIB\n", 0, "0 1 2"},
+        {"two of three", three, two, if1 + descr1 + "\n" + if2 + descr2 + "\n", 0, "0/3 1/2 2/2"},
         {"tooBig", I7, err(1, 0), block + "tooBig\nIndex: 0\nCount: 1\n", 0, "7"},
         {"unknown", I7, err(9, 2), block + "unknown(9)\nIndex: 2\nCount: 1\n", 0, "7"},
-        {"late answer to an earlier id", {"-i", "5", sys}, lateCopy, systemLines, 0, "5 6 7 8"},
-        // 0A against 01, and 81 48 against 02, at the last arc: outside.
         {"part of the last arc", S, names("1.3.6.1.2.1.10.1", ""), "", 0, "0"},
-        {"part of 200", {"1.3.6.1.4.1.2"}, names("1.3.6.1.4.1.200.1", ""), "", 0, "0"},
-        // Sent as unsigned, the id after 2147483647 goes out as 00 80 00 00 00.
         {"ids past 2^31 echoed", {"-i", "2147483646", sys}, fromMib, systemLines, 0, wrapped},
         {"ids past 2^31 re-encoded", {"-i", "2147483646", sys}, reencoded, systemLines, 0, wrapped},
-        // As many names as fit in one 2048-octet request walk; one more cannot be sent.
         {"288 names", std::vector<std::string>(288, "1.3"), reply({}, 2, 1), "End of MIB\n", 0,
          "0/288", fullRequest},
         {"289 names", std::vector<std::string>(289, "1.3"), fromMib, unsent, 2, ""},
         {"17-character community", {"-c", std::string(17, 'c'), sys}, fromMib, unsent, 2, ""},
-        {"16-character community", {"-c", std::string(16, 'c'), sys}, fromMib, systemLines, 0, ids},
         {"another community", S, otherCommunity, "", 0, "0"},
         {"no names", {}, reply({}), "", 0, "0/0"},
         {"empty answer", S, reply({}), "", 0, "0"},
-        {"more bindings than names", S,
-         reply({{sys + ".1.0", ber::integer(1)}, {sys + ".2.0", ber::integer(2)}}), "", 0, "0"},
         {"follow-up not encodable", S,
-         reply({{sys + ".1.0", ber::ipAddress({10, 0, 0, 1, 9})}}), // unsendable
+         reply({ber::varBind(sys + ".1.0", ber::ipAddress({10, 0, 0, 1, 9}))}), // unsendable
          line(sys + ".1.0", "IpAddress", "GARBLED") + unsent, 2, "0"},
         {"same name", S, names(sys + ".1.0", sys + ".1.0"), sys1 + stuck + sys + ".1.0\n", 2,
          "0 1"},
-        {"earlier name", S, names(sys + ".5.0", sys + ".4.0"), sys5 + stuck + sys + ".4.0\n", 2,
-         "0 1"},
-        {"asked name", S, names(sys, sys), stuck + sys + "\n", 2, "0"},
-        // Decoded, 80 05 is 5: the same name again, though its octets sort after.
         {"padded", S, padded, sys5 + stuck + sys + ".5.0\n", 2, "0 1"},
-        // Over 256 characters: no name in its line, and cut in the message.
         {"long", S, names(tooLong, tooLong),
          "Kind: Integer Value: 1 \n" + stuck + tooLong.substr(0, 256) + "\n", 2, "0 1"},
-        {"second column stands",
-         {sys, "1.3.6.1.2.1.2"},
-         secondStands,
-         sys1 + line(ifn, "Integer", "2") + "\n" + stuck + ifn + "\n",
-         2,
-         "0/2 1/2"},
+        {"second column stands", SI, secondStands,
+         sys1 + line(ifn, "Integer", "2") + "\n" + stuck + ifn + "\n", 2, "0/2 1/2"},
         everyKind(),
         {"malformed datagrams", {"-t", "5", sys}, malformedThenGood, systemLines, 0, ids},
         {"silence", {"-t", "1", sys}, silent, "Request Timed Out\n", 4, "0"},
-        // Stray answers every 300 ms restart the one-second timeout.
         {"strays keep it alive", {"-t", "1", sys}, strays, systemLines, 0, ids, nullptr, 300},
     };
 }
