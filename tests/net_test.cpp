@@ -26,6 +26,8 @@ TEST(Host, PortsAndAddresses) {
         {"no-such-host.invalid", NO}, {nullptr, NO}};
     for (const auto &[text, address] : addresses)
         EXPECT_EQ(hostGetHostAddress(text), address) << (text ? text : "(none)");
+    EXPECT_EQ(hostSnmpTrapPort(), 162);
+    EXPECT_EQ(hostGetLoopbackAddress(), LOOPBACK);
     // The limit is the text's length; an address without a name gives its dotted text.
     char name[300];
     int length = hostGetHostName(name, 255, LOOPBACK);
