@@ -56,19 +56,17 @@ struct Definitions {
         defTable = entries.data();
         defCount = static_cast<int>(entries.size()) - 1;
     }
-    ~Definitions() {
-        defTable = oldTable;
-        defCount = oldCount;
-    }
+    ~Definitions() { defTable = oldTable, defCount = oldCount; }
 };
 
 // Names: two of one value, one of two values, a long value; texts of 256 characters fit the
-// work text, 257 do not.
+// work text, 257 do not. Names and arcs to identifiers, with a look-up at arc boundaries.
 TEST(SmxText, TextsAndObjectIds) {
     Definitions table({"system", "1.3.6.1.2.1.1", "sysDescr", "1.3.6.1.2.1.1.1", "first", "1.3.9",
-                       "second", "1.3.9", "first", "1.3.8", "big", "1.3" + repeat(".2", 124)});
+                       "second", "1.3.9", "first", "1.3.8", "big", "1.3" + repeat(".2", 124),
+                       "ifDescr", "1.3.6.1.2.1.2.2.1.2"});
     // Rows "TEXT op HEX[@capacity]": op ">" text to identifier (capacity 200), "<" identifier
-    // to text (capacity 256 unless given), "=" both; "!" is a failure. 2^32 wraps; "2B86" is a
+    // to text (capacity 256), unless given, "=" both; "!" is a failure. 2^32 wraps; "2B86" is a
     // cut-off sub-identifier, used as far as read.
     std::vector<std::string> rows =
         words({"1.3.6.1=2B0601 2.100=8134 3.1>! 1.40>! 0.39>27 2.999>8837 1>28 2>50 >00 0.0<00",
@@ -79,7 +77,8 @@ TEST(SmxText, TextsAndObjectIds) {
                "sysDescr.0=2B06010201010100 system=2B0601020101 system.>2B060102010100",
                "sysUpTime.0>! SYSTEM.1>! sys.1>! big.2.2.3>! 2.4294967215<8FFFFFFF7F 1.3.6<2B86",
                "1.3.6.1<2B0601@7 !<2B0601@6 1.3<2B@3 !<2B@2 !< sysDescr.0<2B06010201010100@10",
-               "!<2B06010201010100@9 system.10<2B06010201010A first.5<2B0905"});
+               "!<2B06010201010100@9 system.10<2B06010201010A first.5<2B0905 1.3.6.1>2B0601@3",
+               "1.3.6.1>!@2 1.3.6.1.128>!@4 1.3>!@0"});
     rows.push_back("big.2.2>2B" + repeat("02", 126));
     rows.push_back("first.11" + repeat(".1", 124) + "<2B090B" + repeat("01", 124));
     rows.push_back("1.3.9" + repeat(".1", 126) + "<2B09" + repeat("01", 126) + "@300");
@@ -89,14 +88,16 @@ TEST(SmxText, TextsAndObjectIds) {
     for (const std::string &row : rows) {
         size_t at = row.find_first_of("<=>");
         std::string text = row.substr(0, at), octets = row.substr(at + 1);
-        int capacity = 256;
+        int capacity = row[at] == '<' ? 256 : 200;
         if (size_t c = octets.find('@'); c != std::string::npos) {
             capacity = std::stoi(octets.substr(c + 1));
             octets.resize(c);
         }
         if (row[at] != '<') {
-            uint8_t out[200];
-            EXPECT_EQ(got(out, smxTextToObjectId(out, 200, text.c_str()), true), octets) << row;
+            std::vector<uint8_t> out(201, 0xAA);
+            int n = smxTextToObjectId(out.data(), capacity, text.c_str());
+            EXPECT_EQ(got(out.data(), n, true), octets) << row;
+            EXPECT_EQ(out[static_cast<size_t>(capacity)], 0xAA) << row; // nothing past the capacity
         }
         if (row[at] != '>') {
             Bytes in = hex(octets);
@@ -107,25 +108,14 @@ TEST(SmxText, TextsAndObjectIds) {
         }
     }
     uint8_t out[8];
-    memset(out, 0xAA, sizeof out);
-    EXPECT_EQ(smxTextToObjectId(out, 3, "1.3.6.1"), 3);
-    EXPECT_EQ(smxTextToObjectId(out, 2, "1.3.6.1"), -1);
-    EXPECT_EQ(smxTextToObjectId(out, 4, "1.3.6.1.128"), -1); // 81 00 needs 2 of 1 left
-    EXPECT_EQ(smxTextToObjectId(out, 0, "1.3"), -1);
     EXPECT_EQ(smxTextToObjectId(out, 8, "1.3.6 "), -1);
     EXPECT_EQ(smxNumericToObjectId(out, 3, "1.3.6.1.200"), -1);
-    EXPECT_EQ(out[3], 0xAA); // nothing written past the capacity
     char buf[64];
     EXPECT_EQ(smxObjectIdToNumeric(buf, 2, hex("2B").data(), 1), -1);
     defTable = nullptr; // a count without a table must not be walked
     EXPECT_EQ(smxTextToObjectId(out, 8, "system.1"), -1);
     EXPECT_EQ(smxObjectIdToText(buf, 64, hex("2B06010201010100").data(), 8), 17);
     defTable = table.entries.data();
-}
-
-TEST(SmxText, NameLookUpsAndArcs) {
-    Definitions table({"system", "1.3.6.1.2.1.1", "ifDescr", "1.3.6.1.2.1.2.2.1.2"});
-    char buf[64];
     EXPECT_EQ(defNameToNumeric(buf, 63, "system.4"), 13);
     EXPECT_STREQ(buf, "1.3.6.1.2.1.1.4");
     EXPECT_EQ(defNameToNumeric(buf, 63, "other.4"), 0);
@@ -133,27 +123,18 @@ TEST(SmxText, NameLookUpsAndArcs) {
     EXPECT_EQ(defNameToNumeric(buf, 14, "system.4"), -1);
     EXPECT_EQ(defNumericToName(buf, 63, "1.3.6.1.2.1.10"), 14); // no arc boundary
     EXPECT_EQ(defNumericToName(buf, 7, "1.3.6.1.2.1.1.4"), -1);
-    uint8_t out[32];
+    uint8_t arcsOut[32];
     const uint32_t arcs[] = {7, 300}, big[] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
-    EXPECT_EQ(got(out, smxTextAndOidToObjectId(out, 32, "ifDescr", arcs, 2), true),
+    EXPECT_EQ(got(arcsOut, smxTextAndOidToObjectId(arcsOut, 32, "ifDescr", arcs, 2), true),
               "2B060102010202010207822C");
-    EXPECT_EQ(smxTextAndOidToObjectId(out, sizeof out, "1.3", big, 3), 16);
-    EXPECT_EQ(smxTextAndOidToObjectId(out, sizeof out, "1.3", nullptr, 0), 1);
-    EXPECT_EQ(smxTextAndOidToObjectId(out, sizeof out, "nosuch", arcs, 2), -1);
-    EXPECT_EQ(smxTextAndOidToObjectId(out, 11, "ifDescr", arcs, 2), -1);
+    EXPECT_EQ(smxTextAndOidToObjectId(arcsOut, sizeof arcsOut, "1.3", big, 3), 16);
+    EXPECT_EQ(smxTextAndOidToObjectId(arcsOut, sizeof arcsOut, "1.3", nullptr, 0), 1);
+    EXPECT_EQ(smxTextAndOidToObjectId(arcsOut, sizeof arcsOut, "nosuch", arcs, 2), -1);
+    EXPECT_EQ(smxTextAndOidToObjectId(arcsOut, 11, "ifDescr", arcs, 2), -1);
 }
 
+// Sub-identifier encoding is taken by the identifier rows above; here the arrays of arcs.
 TEST(SmxText, SubIds) {
-    for (const char *row :
-         {"0 00", "127 7F", "128 8100", "16383 FF7F", "16384 818000", "4294967295 8FFFFFFF7F"}) {
-        uint8_t out[5] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
-        const char *octets = strchr(row, ' ') + 1;
-        auto value = static_cast<uint32_t>(std::stoul(row));
-        int n = static_cast<int>(strlen(octets) / 2);
-        EXPECT_EQ(smxEncodeSubId(out, n - 1, value), n); // wrote nothing though it did not fit
-        EXPECT_EQ(out[0], 0xAA);
-        EXPECT_EQ(got(out, smxEncodeSubId(out, 5, value), true), octets);
-    }
     const Bytes oid = hex("2B0601822C00");
     const uint32_t back[] = {43, 6, 1, 300, 0};
     uint32_t ids[8];
@@ -201,14 +182,12 @@ TEST(SmxText, ScalarTexts) {
     EXPECT_EQ(smxIntegerToText(buf, 11, INT32_MIN), 11);
     EXPECT_STREQ(buf, "-2147483648");
     EXPECT_EQ(smxIntegerToText(buf, 10, INT32_MIN), -1);
-    EXPECT_EQ(smxIntegerToText(buf, 1, -5), -1);
     EXPECT_EQ(smxIntegerToText(buf, 0, 5), -1);
     const uint8_t wide[4] = {255, 255, 255, 255};
     EXPECT_EQ(smxIpAddressToText(buf, 15, wide, 4), 15);
     EXPECT_STREQ(buf, "255.255.255.255");
     EXPECT_EQ(smxIpAddressToText(buf, 14, wide, 4), -1);
     EXPECT_EQ(smxIpAddressToText(buf, 15, wide, 3), -1);
-    EXPECT_EQ(smxIpAddressToText(buf, 15, wide, 5), -1);
     std::vector<std::string> addresses =
         words({"10.0.0.1=0A000001 0x0a.0.0.01=0A000001 1..2.3=01000203 ...1=00000001 1.2.3=!",
                "255.255.255.0xff=FFFFFFFF 1.2.3.=! 1.2.3.4.5=! 256.1.1.1=! 1.1.1.256=! 1.2.3.4x=!",
