@@ -108,7 +108,7 @@ TEST(AsnEncode, Values) {
 
 // A PDU-shaped tree encodes in pre-order; its components are reached by index and can be
 // appended elsewhere; the buffer must hold the whole encoding.
-TEST(AsnAppend, NestedTreeAndComponents) {
+TEST(AsnAppend, NestedTreeComponentsAndValues) {
     const uint8_t name[] = {0x2B, 0x06, 0x01};
     Tree bind{asnNewConstructed(0, 16, ASN_SEQUENCE)}, list{asnNewConstructed(0, 16, ASN_SEQUENCE)};
     Tree pdu{asnNewConstructed(2, 1, ASN_SEQUENCE)}, other{asnNewConstructed(0, 16, ASN_SEQUENCE)};
@@ -142,6 +142,32 @@ TEST(AsnAppend, NestedTreeAndComponents) {
     asnFree(second);
     EXPECT_EQ(asnFree(self), nullptr);
     EXPECT_EQ(asnHeader(pdu.node)->refs, 1);
+    // Values gathered across segments; integers sign-extend.
+    const uint8_t ab[] = {'a', 'b'}, cde[] = {'c', 'd', 'e'};
+    Tree seq{asnNewConstructed(0, 16, ASN_SEQUENCE)}, inner{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    Tree s1{asnNewOctetString(0, 4, ab, 2)}, s2{asnNewOctetString(0, 4, cde, 3)};
+    ASSERT_EQ(asnAppend(inner.node, s2.node), 0);
+    ASSERT_EQ(asnAppend(seq.node, s1.node), 0);
+    ASSERT_EQ(asnAppend(seq.node, inner.node), 0);
+    uint8_t parts[8] = {};
+    EXPECT_EQ(asnGather(seq.node, parts, 5), 5);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(parts), 5), "abcde");
+    std::memset(parts, 0, sizeof parts);
+    EXPECT_EQ(asnGather(seq.node, parts, 4), -1); // stops at the piece too big
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(parts), 3), std::string("ab\0", 3));
+    EXPECT_EQ(asnGather(nullptr, parts, 8), -1);
+    EXPECT_EQ(asnValue(seq.node), nullptr);
+    EXPECT_EQ(asnValue(nullptr), nullptr);
+    // Rows "OCTETS:VALUE"; only the low 32 bits remain.
+    for (const std::string &row :
+         words({"80:-128 FF7F:-129 :0 0080000000:-2147483648 123456789A:878082202"})) {
+        Bytes b = hex(row.substr(0, row.find(':')));
+        EXPECT_EQ(asnBytesToInt(b.data(), static_cast<int>(b.size())),
+                  std::stoi(row.substr(row.find(':') + 1)))
+            << row;
+    }
+    EXPECT_EQ(asnNegative(ab), 0);
+    EXPECT_EQ(asnNegative(hex("80").data()), 1);
 }
 
 // Every refusal leaves the head's tree as it was: no head, no item, a primitive or non-root
@@ -198,34 +224,6 @@ TEST(AsnAppend, RefusalsLeaveHeadUnchanged) {
     EXPECT_EQ(stateOf(one.node), before);
 }
 
-TEST(AsnValues, GatherAndIntegers) {
-    const uint8_t ab[] = {'a', 'b'}, cde[] = {'c', 'd', 'e'};
-    Tree seq{asnNewConstructed(0, 16, ASN_SEQUENCE)}, inner{asnNewConstructed(0, 16, ASN_SEQUENCE)};
-    Tree s1{asnNewOctetString(0, 4, ab, 2)}, s2{asnNewOctetString(0, 4, cde, 3)};
-    ASSERT_EQ(asnAppend(inner.node, s2.node), 0);
-    ASSERT_EQ(asnAppend(seq.node, s1.node), 0);
-    ASSERT_EQ(asnAppend(seq.node, inner.node), 0);
-    uint8_t buf[8] = {};
-    EXPECT_EQ(asnGather(seq.node, buf, 5), 5);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), 5), "abcde");
-    std::memset(buf, 0, sizeof buf);
-    EXPECT_EQ(asnGather(seq.node, buf, 4), -1); // stops at the piece too big
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), 3), std::string("ab\0", 3));
-    EXPECT_EQ(asnGather(nullptr, buf, 8), -1);
-    EXPECT_EQ(asnValue(seq.node), nullptr);
-    EXPECT_EQ(asnValue(nullptr), nullptr);
-    // Rows "OCTETS:VALUE"; only the low 32 bits remain.
-    for (const std::string &row :
-         words({"80:-128 FF7F:-129 :0 0080000000:-2147483648 123456789A:878082202"})) {
-        Bytes b = hex(row.substr(0, row.find(':')));
-        EXPECT_EQ(asnBytesToInt(b.data(), static_cast<int>(b.size())),
-                  std::stoi(row.substr(row.find(':') + 1)))
-            << row;
-    }
-    EXPECT_EQ(asnNegative(ab), 0);
-    EXPECT_EQ(asnNegative(hex("80").data()), 1);
-}
-
 // A one-node tree with the identifier and content of the given encoding.
 AsnNode *node(const Bytes &enc) {
     uint32_t tag = enc[0] & 0x1F;
@@ -234,7 +232,7 @@ AsnNode *node(const Bytes &enc) {
 }
 
 // Each value decoder: its result, and the value it gives on success (else it leaves it).
-TEST(AsxDecode, Values) {
+TEST(AsxDecode, ValuesIdentifiersAndAddressTexts) {
     const auto decode = [](char how, const AsnNode *n, uint32_t *v) {
         int32_t i = 0;
         int r = how == 'u'   ? asxDecodeUnsigned(n, v)
@@ -264,13 +262,10 @@ TEST(AsxDecode, Values) {
         EXPECT_EQ(decode(row[0], t.node, &v), result) << row;
         EXPECT_EQ(v, result ? 12345 : std::stoul(row.substr(at + 3))) << row;
     }
-    uint32_t v;
+    uint32_t v = 0;
     EXPECT_EQ(asxDecodeUnsigned(nullptr, &v), 3);
-}
-
-// Octets need the room of their length, segments are joined; identifier texts count their
-// terminator and are never written past the caller's size.
-TEST(AsxDecode, OctetsIdentifiersAndAddressTexts) {
+    // Octets need the room of their length, segments are joined; identifier texts count their
+    // terminator and are never written past the caller's size.
     uint8_t buf[8] = {};
     int16_t len = 2;
     Tree abc{node(hex("0403616263"))}, opaque{node(hex("440161"))};
@@ -306,8 +301,6 @@ TEST(AsxDecode, OctetsIdentifiersAndAddressTexts) {
         EXPECT_EQ(asxDecodeObjectId(t.node, room.data(), &len), n == 1024 ? 0 : 3);
         EXPECT_EQ(len, n == 1024 ? 3 + 2 * 1023 : 8192);
     }
-
-    uint32_t v = 0;
     EXPECT_EQ(asxIpAddressToByte(buf, 3, 0x7F000001u), -1);
     EXPECT_EQ(asxIpAddressToByte(buf, 4, 0xC0A80102u), 4);
     EXPECT_EQ(Bytes(buf, buf + 4), hex("C0A80102"));

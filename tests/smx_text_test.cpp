@@ -163,7 +163,7 @@ TEST(SmxText, SubIds) {
     EXPECT_EQ(smxFreeSubIds(block) + smxFreeSubIds(nullptr), 0);
 }
 
-// Numbers, addresses and octets to text at a capacity, and address texts to octets.
+// Numbers, addresses and octets to text at a capacity, address texts to octets, and names.
 TEST(SmxText, ScalarTexts) {
     const struct {
         int (*fn)(char *, int, uint32_t);
@@ -202,11 +202,24 @@ TEST(SmxText, ScalarTexts) {
     }
     uint8_t out[4];
     EXPECT_EQ(smxTextToIpAddress(out, 3, "1.2.3.4"), -1);
+    // Kind and status names.
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(smxKindCode(smxKindName(i)), i);
+        EXPECT_EQ(smxErrorStatusCode(smxErrorStatusName(i % 6)), i % 6);
+    }
+    EXPECT_STREQ(smxKindName(3), "IpAddress");
+    EXPECT_STREQ(smxErrorStatusName(5), "genErr");
+    EXPECT_EQ(smxKindCode("integer") + smxKindCode("") + smxErrorStatusCode("GENERR"), 0);
+    EXPECT_STREQ(smxKindName(INT32_MIN), "unknown(-2147483648)");
+    // Two out-of-table names used in one statement stay distinct.
+    const char *a = smxErrorStatusName(6), *b = smxKindName(10);
+    EXPECT_STREQ(a, "unknown(6)");
+    EXPECT_STREQ(b, "unknown(10)");
 }
 
 // Rows "KIND|OCTETS|NUMBER|CAPACITY|TEXT"; OCTETS "-" none, "~" four octets that arrived in
 // constructed form, so absent: no text. An OctetString of 254 octets fills 256 characters.
-TEST(SmxText, ValueToText) {
+TEST(SmxText, ValuesToTextAndBack) {
     std::vector<std::string> rows =
         words({"1|0102030405|0|9|OVERFLOW 1|0102030405|0|8|! 1|FF|-1|64|-1",
                "1|-|-2147483648|64|-2147483648 5|8000|0|64|NEGATIVE 5|8000|0|8|!",
@@ -235,10 +248,7 @@ TEST(SmxText, ValueToText) {
     EXPECT_NE(capture.joined().find("smxValueToText: Kind 5 Len 2\nsmxValueToText 3\n"
                                     "smxValueToText 4\n"),
               std::string::npos);
-}
-
-// Rows "KIND:ROOM:TEXT:RESULT:LENGTH:NUMBER:STORED" (STORED "-": no value pointer left).
-TEST(SmxText, TextToValue) {
+    // Rows "KIND:ROOM:TEXT:RESULT:LENGTH:NUMBER:STORED" (STORED "-": no value pointer left).
     uint8_t storage[8];
     for (const std::string &row : words(
              {"1:8:-0x10:0:0:-16:- 6:0:4294967295:0:0:-1:- 7:0:12x:-1:0:12:- 2:3:abc:3:3:0:616263",
@@ -256,21 +266,6 @@ TEST(SmxText, TextToValue) {
     }
     EXPECT_EQ(smxTextToOctetString(storage, 0, ""), 0);
     EXPECT_EQ(smxTextToValue(nullptr, "1"), -1);
-}
-
-TEST(SmxText, NameTables) {
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(smxKindCode(smxKindName(i)), i);
-        EXPECT_EQ(smxErrorStatusCode(smxErrorStatusName(i % 6)), i % 6);
-    }
-    EXPECT_STREQ(smxKindName(3), "IpAddress");
-    EXPECT_STREQ(smxErrorStatusName(5), "genErr");
-    EXPECT_EQ(smxKindCode("integer") + smxKindCode("") + smxErrorStatusCode("GENERR"), 0);
-    EXPECT_STREQ(smxKindName(INT32_MIN), "unknown(-2147483648)");
-    // Two out-of-table names used in one statement stay distinct.
-    const char *a = smxErrorStatusName(6), *b = smxKindName(10);
-    EXPECT_STREQ(a, "unknown(6)");
-    EXPECT_STREQ(b, "unknown(10)");
 }
 
 // Rows "TEXT:RESULT:VALUE", unsigned (both parsers) then signed; a part read stays.
