@@ -77,17 +77,18 @@ TEST(AsnEncode, Values) {
     const Bytes a300(300, 'a');
     // An empty identifier encodes as the decoder accepts it (06 00).
     const std::array<AsnNode *, 19> trees{
-        {asnNewUnsigned(0, 2, 0), asnNewUnsigned(0, 2, 128), asnNewUnsigned(0, 2, 4294967295u),
-         asnNewInteger(0, 2, -129), asxEncodeInteger(INT32_MIN), asxEncodeCounter(2147483648u),
-         asxEncodeGauge(5), asxEncodeTimeTicks(0), asxEncodeNull(), asxEncodeIpAddress(0x0A000001u),
+        {asnNewUnsigned(0, 2, 0), asnNewUnsigned(0, 2, 4294967295u), asnNewInteger(0, 2, -129),
+         asxEncodeInteger(INT32_MIN), asxEncodeCounter(2147483648u), asxEncodeGauge(5),
+         asxEncodeTimeTicks(0), asxEncodeNull(), asxEncodeIpAddress(0x0A000001u),
          asxEncodeOctetString(a300.data(), 3), asxEncodeOpaque(a300.data(), 2),
          asxEncodeObjectId("1.3.6.1.4.1.300"), asnNewObjectId(0, 6, oid, 4),
          asnNewObjectId(0, 6, nullptr, 0), asnNewInteger(3, 30, 1), asnNewInteger(0, 31, 1),
-         asnNewInteger(0, 128, 1), asnNewConstructed(2, 0xFFFFFFFFu, ASN_SEQUENCE)}};
+         asnNewInteger(0, 128, 1), asnNewConstructed(2, 0xFFFFFFFFu, ASN_SEQUENCE),
+         asxEncodeUnsigned(127)}};
     const std::vector<std::string> octets =
-        words({"020100 02020080 020500FFFFFFFF 0202FF7F 020480000000 41050080000000 420105 430100 "
+        words({"020100 020500FFFFFFFF 0202FF7F 020480000000 41050080000000 420105 430100 "
                "0500 40040A000001 0403616161 44026161 06072B06010401822C 06042B068101 0600 DE0101 "
-               "1F1F0101 1F81000101 BF8FFFFFFF7F00"});
+               "1F1F0101 1F81000101 BF8FFFFFFF7F00 02017F"});
     for (size_t i = 0; i < octets.size(); i++) {
         Tree t{trees[i]};
         EXPECT_EQ(encode(t.node), hex(octets[i])) << octets[i];
