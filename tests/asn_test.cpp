@@ -4,13 +4,10 @@
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 
-using testing_support::words;
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -18,6 +15,7 @@ namespace {
 using ber::Bytes;
 using ber::cat;
 using ber::hex;
+using testing_support::words;
 
 // Owns one reference to a tree for the test's scope; by default an empty decoding root.
 struct Tree {

@@ -5,12 +5,8 @@
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 
-using testing_support::words;
-
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +14,7 @@ namespace {
 
 using ber::Bytes;
 using ber::hex;
+using testing_support::words;
 
 std::string repeat(const char *text, int n) {
     std::string out;
