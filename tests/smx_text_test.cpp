@@ -162,20 +162,19 @@ TEST(SmxText, SubIds) {
 
 // Numbers, addresses and octets to text at a capacity, address texts to octets, and names.
 TEST(SmxText, ScalarTexts) {
-    const struct {
-        int (*fn)(char *, int, uint32_t);
-        uint32_t value;
-        int capacity;
-        const char *text;
-    } numbers[] = {
-        {smxFormatDecimal, 0, 1, "0"},           {smxFormatDecimal, 4294967295u, 10, "4294967295"},
-        {smxFormatDecimal, 4294967295u, 9, "!"}, {smxFormatDecimal, 5, 0, "!"},
-        {smxFormatDecimal, 5, -3, "!"},          {smxFormatOctal, 8, 2, "10"},
-        {smxFormatOctal, 255, 3, "377"},         {smxFormatOctal, 255, 2, "!"},
-        {smxUnsignedToText, 123, 3, "123"}};
+    // Rows "FORM:VALUE:CAPACITY:TEXT", FORM d decimal, o octal, u unsigned.
     char buf[32];
-    for (const auto &r : numbers)
-        EXPECT_EQ(got(buf, r.fn(buf, r.capacity, r.value)), r.text) << r.value;
+    for (const std::string &row :
+         words({"d:0:1:0 d:4294967295:10:4294967295 d:4294967295:9:! d:5:0:!",
+                "d:5:-3:! o:8:2:10 o:255:3:377 o:255:2:! u:123:3:123"})) {
+        std::vector<std::string> f = fields(row, ':');
+        auto *form = f[0] == "d"   ? smxFormatDecimal
+                     : f[0] == "o" ? smxFormatOctal
+                                   : smxUnsignedToText;
+        EXPECT_EQ(got(buf, form(buf, std::stoi(f[2]), static_cast<uint32_t>(std::stoul(f[1])))),
+                  f[3])
+            << row;
+    }
     EXPECT_EQ(smxIntegerToText(buf, 11, INT32_MIN), 11);
     EXPECT_STREQ(buf, "-2147483648");
     EXPECT_EQ(smxIntegerToText(buf, 10, INT32_MIN), -1);
