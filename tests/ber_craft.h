@@ -114,12 +114,10 @@ inline std::optional<Element> read(const Bytes &in, size_t &pos) {
     Element e{in[pos], {}};
     size_t len = in[pos + 1], n = len & 0x80 ? len & 0x7F : 0;
     pos += 2;
-    if (len & 0x80) {
-        if (n == 0 || n > 4 || pos + n > in.size())
-            return std::nullopt;
-        for (len = 0; n; --n)
-            len = (len << 8) | in[pos++];
-    }
+    if ((len & 0x80) && (n == 0 || n > 4 || pos + n > in.size()))
+        return std::nullopt;
+    for (len = n ? 0 : len; n; --n)
+        len = (len << 8) | in[pos++];
     if (pos + len > in.size())
         return std::nullopt;
     e.content.assign(in.begin() + static_cast<long>(pos),
