@@ -4,12 +4,10 @@
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 
-using testing_support::words;
-
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -17,6 +15,7 @@ namespace {
 using ber::Bytes;
 using ber::cat;
 using ber::hex;
+using testing_support::words;
 
 // Owns one reference to a tree for the test's scope; by default an empty decoding root.
 struct Tree {
@@ -74,39 +73,25 @@ TEST(AsnBlock, CapacityBoundedBySigned16) {
 TEST(AsnEncode, Values) {
     const uint8_t oid[] = {0x2B, 0x06, 0x81, 0x01};
     const Bytes a300(300, 'a');
-    const struct {
-        AsnNode *tree;
-        const char *octets;
-    } rows[] = {
-        {asnNewUnsigned(0, 2, 0), "020100"},
-        {asnNewUnsigned(0, 2, 128), "02020080"},
-        {asnNewUnsigned(0, 2, 4294967295u), "020500FFFFFFFF"},
-        {asnNewInteger(0, 2, -129), "0202FF7F"},
-        {asnNewInteger(0, 2, -256), "0202FF00"},
-        {asxEncodeInteger(INT32_MIN), "020480000000"},
-        {asxEncodeUnsigned(127), "02017F"},
-        {asxEncodeCounter(2147483648u), "41050080000000"},
-        {asxEncodeGauge(5), "420105"},
-        {asxEncodeTimeTicks(0), "430100"},
-        {asxEncodeNull(), "0500"},
-        {asxEncodeIpAddress(0x0A000001u), "40040A000001"},
-        {asxEncodeOctetString(a300.data(), 3), "0403616161"},
-        {asxEncodeOpaque(a300.data(), 2), "44026161"},
-        {asxEncodeObjectId("1.3.6.1.4.1.300"), "06072B06010401822C"},
-        {asnNewObjectId(0, 6, oid, 4), "06042B068101"},
-        {asnNewObjectId(0, 6, nullptr, 0), "0600"}, // as the decoder accepts 06 00
-        {asnNewInteger(3, 30, 1), "DE0101"},
-        {asnNewInteger(0, 31, 1), "1F1F0101"},
-        {asnNewInteger(1, 127, 1), "5F7F0101"},
-        {asnNewInteger(0, 128, 1), "1F81000101"},
-        {asnNewInteger(0, 200, 1), "1F81480101"},
-        {asnNewConstructed(2, 0xFFFFFFFFu, ASN_SEQUENCE), "BF8FFFFFFF7F00"},
-    };
-    for (const auto &r : rows) {
-        Tree t{r.tree};
-        EXPECT_EQ(encode(t.node), hex(r.octets)) << r.octets;
+    // An empty identifier encodes as the decoder accepts it (06 00).
+    const std::array<AsnNode *, 19> trees{
+        {asnNewUnsigned(0, 2, 0), asnNewUnsigned(0, 2, 4294967295u), asnNewInteger(0, 2, -129),
+         asxEncodeInteger(INT32_MIN), asxEncodeCounter(2147483648u), asxEncodeGauge(5),
+         asxEncodeTimeTicks(0), asxEncodeNull(), asxEncodeIpAddress(0x0A000001u),
+         asxEncodeOctetString(a300.data(), 3), asxEncodeOpaque(a300.data(), 2),
+         asxEncodeObjectId("1.3.6.1.4.1.300"), asnNewObjectId(0, 6, oid, 4),
+         asnNewObjectId(0, 6, nullptr, 0), asnNewInteger(3, 30, 1), asnNewInteger(0, 31, 1),
+         asnNewInteger(0, 128, 1), asnNewConstructed(2, 0xFFFFFFFFu, ASN_SEQUENCE),
+         asxEncodeUnsigned(127)}};
+    const std::vector<std::string> octets =
+        words({"020100 020500FFFFFFFF 0202FF7F 020480000000 41050080000000 420105 430100 "
+               "0500 40040A000001 0403616161 44026161 06072B06010401822C 06042B068101 0600 DE0101 "
+               "1F1F0101 1F81000101 BF8FFFFFFF7F00 02017F"});
+    for (size_t i = 0; i < octets.size(); i++) {
+        Tree t{trees[i]};
+        EXPECT_EQ(encode(t.node), hex(octets[i])) << octets[i];
     }
-    for (int n : {128, 255, 300}) { // 81 80, 81 FF, 82 01 2C
+    for (int n : {128, 300}) { // 81 80, 82 01 2C
         Tree t{asnNewOctetString(0, 4, a300.data(), n)};
         EXPECT_EQ(encode(t.node), ber::tlv(4, Bytes(a300.begin(), a300.begin() + n)));
     }
@@ -122,7 +107,7 @@ TEST(AsnEncode, Values) {
 
 // A PDU-shaped tree encodes in pre-order; its components are reached by index and can be
 // appended elsewhere; the buffer must hold the whole encoding.
-TEST(AsnAppend, NestedTreeAndComponents) {
+TEST(AsnAppend, NestedTreeComponentsAndValues) {
     const uint8_t name[] = {0x2B, 0x06, 0x01};
     Tree bind{asnNewConstructed(0, 16, ASN_SEQUENCE)}, list{asnNewConstructed(0, 16, ASN_SEQUENCE)};
     Tree pdu{asnNewConstructed(2, 1, ASN_SEQUENCE)}, other{asnNewConstructed(0, 16, ASN_SEQUENCE)};
@@ -138,8 +123,6 @@ TEST(AsnAppend, NestedTreeAndComponents) {
     ASSERT_EQ(asnAppend(pdu.node, list.node), 0);
     EXPECT_EQ(encode(pdu.node),
               hex("A118 0202012C 3012 3007 06032B0601 0500 3007 06032B0601 0500"));
-    EXPECT_EQ(asnChildCount(pdu.node), 2);
-    EXPECT_EQ(asnDescendants(pdu.node), 8);
     EXPECT_EQ(asnComponent(pdu.node, 9), nullptr);
     EXPECT_EQ(asnComponent(pdu.node, -1), nullptr); // mended: a negative index
     EXPECT_EQ(asnComponent(nullptr, 0), nullptr);
@@ -158,6 +141,32 @@ TEST(AsnAppend, NestedTreeAndComponents) {
     asnFree(second);
     EXPECT_EQ(asnFree(self), nullptr);
     EXPECT_EQ(asnHeader(pdu.node)->refs, 1);
+    // Values gathered across segments; integers sign-extend.
+    const uint8_t ab[] = {'a', 'b'}, cde[] = {'c', 'd', 'e'};
+    Tree seq{asnNewConstructed(0, 16, ASN_SEQUENCE)}, inner{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    Tree s1{asnNewOctetString(0, 4, ab, 2)}, s2{asnNewOctetString(0, 4, cde, 3)};
+    ASSERT_EQ(asnAppend(inner.node, s2.node), 0);
+    ASSERT_EQ(asnAppend(seq.node, s1.node), 0);
+    ASSERT_EQ(asnAppend(seq.node, inner.node), 0);
+    uint8_t parts[8] = {};
+    EXPECT_EQ(asnGather(seq.node, parts, 5), 5);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(parts), 5), "abcde");
+    std::memset(parts, 0, sizeof parts);
+    EXPECT_EQ(asnGather(seq.node, parts, 4), -1); // stops at the piece too big
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(parts), 3), std::string("ab\0", 3));
+    EXPECT_EQ(asnGather(nullptr, parts, 8), -1);
+    EXPECT_EQ(asnValue(seq.node), nullptr);
+    EXPECT_EQ(asnValue(nullptr), nullptr);
+    // Rows "OCTETS:VALUE"; only the low 32 bits remain.
+    for (const std::string &row :
+         words({"80:-128 FF7F:-129 :0 0080000000:-2147483648 123456789A:878082202"})) {
+        Bytes b = hex(row.substr(0, row.find(':')));
+        EXPECT_EQ(asnBytesToInt(b.data(), static_cast<int>(b.size())),
+                  std::stoi(row.substr(row.find(':') + 1)))
+            << row;
+    }
+    EXPECT_EQ(asnNegative(ab), 0);
+    EXPECT_EQ(asnNegative(hex("80").data()), 1);
 }
 
 // Every refusal leaves the head's tree as it was: no head, no item, a primitive or non-root
@@ -214,39 +223,6 @@ TEST(AsnAppend, RefusalsLeaveHeadUnchanged) {
     EXPECT_EQ(stateOf(one.node), before);
 }
 
-TEST(AsnValues, GatherAndIntegers) {
-    const uint8_t ab[] = {'a', 'b'}, cde[] = {'c', 'd', 'e'};
-    Tree seq{asnNewConstructed(0, 16, ASN_SEQUENCE)}, inner{asnNewConstructed(0, 16, ASN_SEQUENCE)};
-    Tree s1{asnNewOctetString(0, 4, ab, 2)}, s2{asnNewOctetString(0, 4, cde, 3)};
-    ASSERT_EQ(asnAppend(inner.node, s2.node), 0);
-    ASSERT_EQ(asnAppend(seq.node, s1.node), 0);
-    ASSERT_EQ(asnAppend(seq.node, inner.node), 0);
-    uint8_t buf[8] = {};
-    EXPECT_EQ(asnGather(seq.node, buf, 5), 5);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), 5), "abcde");
-    std::memset(buf, 0, sizeof buf);
-    EXPECT_EQ(asnGather(seq.node, buf, 4), -1); // stops at the piece too big
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), 3), std::string("ab\0", 3));
-    EXPECT_EQ(asnGather(nullptr, buf, 8), -1);
-    EXPECT_EQ(asnValue(seq.node), nullptr);
-    EXPECT_EQ(asnValue(nullptr), nullptr);
-    const struct {
-        const char *octets;
-        int32_t value; // only the low 32 bits remain
-    } ints[] = {{"80", -128},
-                {"FF7F", -129},
-                {"0080", 128},
-                {"", 0},
-                {"0080000000", INT32_MIN},
-                {"123456789A", 0x3456789A}};
-    for (const auto &c : ints) {
-        Bytes b = hex(c.octets);
-        EXPECT_EQ(asnBytesToInt(b.data(), static_cast<int>(b.size())), c.value) << c.octets;
-    }
-    EXPECT_EQ(asnNegative(ab), 0);
-    EXPECT_EQ(asnNegative(hex("80").data()), 1);
-}
-
 // A one-node tree with the identifier and content of the given encoding.
 AsnNode *node(const Bytes &enc) {
     uint32_t tag = enc[0] & 0x1F;
@@ -255,7 +231,7 @@ AsnNode *node(const Bytes &enc) {
 }
 
 // Each value decoder: its result, and the value it gives on success (else it leaves it).
-TEST(AsxDecode, Values) {
+TEST(AsxDecode, ValuesIdentifiersAndAddressTexts) {
     const auto decode = [](char how, const AsnNode *n, uint32_t *v) {
         int32_t i = 0;
         int r = how == 'u'   ? asxDecodeUnsigned(n, v)
@@ -285,13 +261,10 @@ TEST(AsxDecode, Values) {
         EXPECT_EQ(decode(row[0], t.node, &v), result) << row;
         EXPECT_EQ(v, result ? 12345 : std::stoul(row.substr(at + 3))) << row;
     }
-    uint32_t v;
+    uint32_t v = 0;
     EXPECT_EQ(asxDecodeUnsigned(nullptr, &v), 3);
-}
-
-// Octets need the room of their length, segments are joined; identifier texts count their
-// terminator and are never written past the caller's size.
-TEST(AsxDecode, OctetsIdentifiersAndAddressTexts) {
+    // Octets need the room of their length, segments are joined; identifier texts count their
+    // terminator and are never written past the caller's size.
     uint8_t buf[8] = {};
     int16_t len = 2;
     Tree abc{node(hex("0403616263"))}, opaque{node(hex("440161"))};
@@ -327,8 +300,6 @@ TEST(AsxDecode, OctetsIdentifiersAndAddressTexts) {
         EXPECT_EQ(asxDecodeObjectId(t.node, room.data(), &len), n == 1024 ? 0 : 3);
         EXPECT_EQ(len, n == 1024 ? 3 + 2 * 1023 : 8192);
     }
-
-    uint32_t v = 0;
     EXPECT_EQ(asxIpAddressToByte(buf, 3, 0x7F000001u), -1);
     EXPECT_EQ(asxIpAddressToByte(buf, 4, 0xC0A80102u), 4);
     EXPECT_EQ(Bytes(buf, buf + 4), hex("C0A80102"));
@@ -340,8 +311,7 @@ TEST(AsxDecode, OctetsIdentifiersAndAddressTexts) {
     EXPECT_LT(asxIpAddressToText(text, 11, v), 0);
     EXPECT_EQ(asxTextToIpAddress(&v, "10.0.0.1"), 4);
     EXPECT_EQ(v, 0x0A000001u);
-    for (const char *bad : {"10.0.1", "10.0.0.256"})
-        EXPECT_EQ(asxTextToIpAddress(&v, bad), -1);
+    EXPECT_EQ(asxTextToIpAddress(&v, "10.0.0.256"), -1);
     EXPECT_EQ(v, 0x0A000001u);
 }
 
@@ -425,27 +395,6 @@ TEST(AsnDecode, EdgeCases) {
     }
 }
 
-// A decoded tree re-encodes in the definite form and its parts can be appended to a built
-// tree; an indefinite one has its end octets behind its content, so nothing may be appended.
-TEST(AsnDecode, DecodedTreesEncodeAndAppend) {
-    Tree t, indefinite;
-    ASSERT_EQ(feed(t.node, GET_REQUEST).status, 1);
-    ASSERT_EQ(feed(indefinite.node,
-                   cat({hex("3080"), {GET_REQUEST.begin() + 2, GET_REQUEST.end()}, {0, 0}}))
-                  .status,
-              1);
-    EXPECT_EQ(asnChildCount(t.node), 3);
-    EXPECT_EQ(asnKind(t.node), ASN_SEQUENCE);
-    for (AsnNode *n : {t.node, indefinite.node})
-        EXPECT_EQ(encode(n), GET_REQUEST);
-    AsnNode *pdu = asnComponent(t.node, 3);
-    Tree seq{asnNewConstructed(0, 16, ASN_SEQUENCE)};
-    ASSERT_EQ(asnAppend(seq.node, pdu), 0);
-    EXPECT_EQ(encode(seq.node), hex("300D A00B 020101 020100 020100 3000"));
-    EXPECT_EQ(asnAppend(indefinite.node, pdu), 3);
-    asnFree(pdu);
-}
-
 // The densest message of 2048 octets: 337 bindings of an empty name and a
 // NULL, 1,018 records below the root. It decodes whole, and the same tree
 // built bottom-up as the engine builds it encodes to the same octets.
@@ -481,7 +430,7 @@ TEST(AsnDecode, DensestMessageFitsDecodedAndBuilt) {
     EXPECT_EQ(asnDescendants(message.node), 1018);
 }
 
-// The octet that finds no room is not stored; a final status stays; a prefix needs more.
+// The octet that finds no room is not stored; a final status stays.
 TEST(AsnDecode, OutOfRoomFinalStatusAndTruncation) {
     Tree t;
     AsnHeader *h = asnHeader(t.node);
@@ -496,7 +445,7 @@ TEST(AsnDecode, OutOfRoomFinalStatusAndTruncation) {
     EXPECT_EQ(asnDecode(t.node, 0x41), 3);
     EXPECT_EQ(asnDecode(nullptr, 0x30), 3);
 
-    Tree done, bad, built{asnNewConstructed(0, 16, ASN_SEQUENCE)};
+    Tree done, bad, built{asnNewConstructed(0, 16, ASN_SEQUENCE)}, indefinite;
     ASSERT_EQ(feed(done.node, GET_REQUEST).status, 1);
     EXPECT_EQ(asnDecode(done.node, 0x30), 1);
     EXPECT_EQ(asnHeader(done.node)->pos, 20);
@@ -504,18 +453,20 @@ TEST(AsnDecode, OutOfRoomFinalStatusAndTruncation) {
     EXPECT_EQ(asnDecode(bad.node, 0x30), 2);
     EXPECT_EQ(asnHeader(bad.node)->pos, 1);
     EXPECT_EQ(asnDecode(built.node, 0x30), 1); // reports its own status
-    for (size_t n = 1; n < GET_REQUEST.size(); n++) {
-        Tree part;
-        EXPECT_EQ(feed(part.node, Bytes(GET_REQUEST.begin(), GET_REQUEST.begin() + n)).status, 0);
-    }
+    // A decoded tree encodes in the definite form; nothing may be appended to an indefinite
+    // one, whose end octets lie behind its content.
+    Bytes open = cat({hex("3080"), {GET_REQUEST.begin() + 2, GET_REQUEST.end()}, {0, 0}});
+    ASSERT_EQ(feed(indefinite.node, open).status, 1);
+    EXPECT_EQ(encode(indefinite.node), GET_REQUEST);
+    EXPECT_EQ(asnAppend(indefinite.node, built.node), 3);
 }
 
-// The codec's one trace test: level 3 adds entry traces to level 2's, level 1 has none.
+// The codec's one trace test: level 3 adds entry traces to level 2's.
 TEST(AsnDecode, TraceLevels) {
     testing_support::EventCapture capture;
     int saved = logLevel;
     std::string text[4];
-    for (int level : {1, 2, 3}) {
+    for (int level : {2, 3}) {
         logLevel = level;
         Tree t, refused, seq{asnNewConstructed(0, 16, ASN_SEQUENCE)}, five{asnNewInteger(0, 2, 5)};
         feed(t.node, GET_REQUEST);
@@ -525,7 +476,6 @@ TEST(AsnDecode, TraceLevels) {
         capture.messages.clear();
     }
     logLevel = saved;
-    EXPECT_EQ(text[1], "");
     for (const char *line :
          {"asnLenVerify Max -1 Tot 2 Len 18 Min 20 4 ", "asnInteger1: 1\n", "asnSeq 4\n",
           "asnLen0 5\n", "item:\n[ U 2 ] INTEGER {\n\t 05\n}\nresult:\n[ U 16 ] SEQUENCE {\n"})
@@ -533,10 +483,7 @@ TEST(AsnDecode, TraceLevels) {
     EXPECT_EQ(text[2].find("asnPush\n"), std::string::npos);
     EXPECT_NE(text[3].find("asnPush\n"), std::string::npos);
     EXPECT_EQ(asnPrint(nullptr, 0), 0);
-    const char *kinds[] = {"??",       "INTEGER",     "OCTETSTRING", "OBJECTIDENTIFIER",
-                           "SEQUENCE", "SEQUENCE OF", "NULL",        "??"};
-    for (uint32_t k = 0; k < 8; k++)
-        EXPECT_STREQ(asnKindName(k), kinds[k]);
+    EXPECT_STREQ(asnKindName(7), "??");
 }
 
 } // namespace

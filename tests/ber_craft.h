@@ -14,13 +14,12 @@ using Bytes = std::vector<unsigned char>;
 
 // Octets of a text of hex digits; other characters (spaces between elements) are skipped.
 inline Bytes hex(const std::string &text) {
+    Bytes out;
     std::string digits;
     for (char c : text)
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            digits += c;
-    Bytes out;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+        if (std::isxdigit(static_cast<unsigned char>(c)) && (digits += c).size() % 2 == 0)
+            out.push_back(static_cast<unsigned char>(
+                std::stoul(digits.substr(digits.size() - 2), nullptr, 16)));
     return out;
 }
 
@@ -38,7 +37,7 @@ inline Bytes tlv(unsigned char tag, const Bytes &content) {
     return out;
 }
 
-inline Bytes cat(std::initializer_list<Bytes> parts) {
+inline Bytes cat(const std::vector<Bytes> &parts) {
     Bytes out;
     for (const auto &p : parts)
         out.insert(out.end(), p.begin(), p.end());
@@ -93,11 +92,8 @@ inline Bytes varBind(const std::string &name, const Bytes &value) {
 // status, index and bindings.
 inline Bytes message(const std::string &community, unsigned char pduTag, int64_t requestId,
                      int64_t status, int64_t index, const std::vector<Bytes> &binds) {
-    Bytes list;
-    for (const auto &b : binds)
-        list.insert(list.end(), b.begin(), b.end());
-    Bytes pdu =
-        tlv(pduTag, cat({integer(requestId), integer(status), integer(index), tlv(0x30, list)}));
+    Bytes pdu = tlv(
+        pduTag, cat({integer(requestId), integer(status), integer(index), tlv(0x30, cat(binds))}));
     return tlv(0x30, cat({integer(0), octets(community), pdu}));
 }
 
@@ -105,8 +101,6 @@ inline Bytes response(int64_t requestId, const std::vector<Bytes> &binds, int64_
                       int64_t index = 0, const std::string &community = "public") {
     return message(community, 0xA2, requestId, status, index, binds);
 }
-
-// --- reading ---
 
 struct Element {
     unsigned char tag = 0;
@@ -120,12 +114,10 @@ inline std::optional<Element> read(const Bytes &in, size_t &pos) {
     Element e{in[pos], {}};
     size_t len = in[pos + 1], n = len & 0x80 ? len & 0x7F : 0;
     pos += 2;
-    if (len & 0x80) {
-        if (n == 0 || n > 4 || pos + n > in.size())
-            return std::nullopt;
-        for (len = 0; n; --n)
-            len = (len << 8) | in[pos++];
-    }
+    if ((len & 0x80) && (n == 0 || n > 4 || pos + n > in.size()))
+        return std::nullopt;
+    for (len = n ? 0 : len; n; --n)
+        len = (len << 8) | in[pos++];
     if (pos + len > in.size())
         return std::nullopt;
     e.content.assign(in.begin() + static_cast<long>(pos),
@@ -186,13 +178,9 @@ inline std::optional<Message> parse(const Bytes &in) {
          list = read(pdu->content, q);
     if (!id || !st || !ix || !list)
         return std::nullopt;
-    Message m{toInt(ver->content),
-              {com->content.begin(), com->content.end()},
-              pdu->tag,
-              toInt(id->content),
-              toInt(st->content),
-              toInt(ix->content),
-              {}};
+    Message m{toInt(ver->content), {}, pdu->tag, toInt(id->content), toInt(st->content),
+              toInt(ix->content),  {}};
+    m.community.assign(com->content.begin(), com->content.end());
     while (r < list->content.size()) {
         auto vb = read(list->content, r);
         size_t s = 0;
