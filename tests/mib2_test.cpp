@@ -11,11 +11,6 @@
 
 using namespace testing_support;
 namespace {
-#ifdef MIBAGENT_PATH
-const std::string mibagent = MIBAGENT_PATH;
-#else
-const std::string mibagent;
-#endif
 
 using Values = std::map<std::string, std::string>; // name: "TYPE: value"
 const std::string M2 = "1.3.6.1.2.1.";

@@ -16,12 +16,6 @@ using namespace walkout;
 
 namespace {
 
-#if defined(MIBAGENT_PATH) && defined(MIBWALK_PATH)
-const std::string mibagent = MIBAGENT_PATH, mibwalk = MIBWALK_PATH;
-#else
-const std::string mibagent, mibwalk;
-#endif
-
 const std::string definitions =
     "system = 1.3.6.1.2.1.1\ninterfaces = 1.3.6.1.2.1.2\nifNumber = 1.3.6.1.2.1.2.1\n"
     "sysDescr = 1.3.6.1.2.1.1.1\nsysObjectID = 1.3.6.1.2.1.1.2\nsysUpTime = 1.3.6.1.2.1.1.3\n"

@@ -12,11 +12,6 @@ using walkout::Entry;
 
 namespace {
 
-#ifdef MIBWALK_PATH
-const std::string mibwalk = MIBWALK_PATH;
-#else
-const std::string mibwalk;
-#endif
 const Env noMibs = {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}};
 
 // snmpwalk -On's entries as mibwalk prints them; kind "?", no value where none compares.

@@ -9,6 +9,19 @@
 
 namespace testing_support {
 
+// The programs under test, as built (empty where the build has none); each
+// test file has its own copy, from its own compile definitions.
+#ifdef MIBWALK_PATH
+static const std::string mibwalk = MIBWALK_PATH;
+#else
+static const std::string mibwalk;
+#endif
+#ifdef MIBAGENT_PATH
+static const std::string mibagent = MIBAGENT_PATH;
+#else
+static const std::string mibagent;
+#endif
+
 // The space-separated rows of a table written a few to a line.
 inline std::vector<std::string> words(std::initializer_list<const char *> lines) {
     std::vector<std::string> out;

@@ -17,12 +17,6 @@ using Msg = ber::Message;
 
 namespace {
 
-#ifdef MIBWALK_PATH
-const std::string mibwalk = MIBWALK_PATH;
-#else
-const std::string mibwalk;
-#endif
-
 auto oidLess = [](const std::string &a, const std::string &b) { return walkout::oidGreater(b, a); };
 using Mib = std::map<std::string, Bytes, decltype(oidLess)>; // dotted name -> encoded value
 
