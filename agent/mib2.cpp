@@ -152,10 +152,9 @@ const MibOps tableOps = {opGet, opNext, opTestSet, opSet};
 
 // --- sources, each read again at most once a second ---
 
-Clock::time_point expiredAt{};
 bool due(Clock::time_point *at) {
     auto now = Clock::now();
-    if (*at != Clock::time_point{} && *at > expiredAt && now - *at < std::chrono::seconds(1))
+    if (*at != Clock::time_point{} && now - *at < std::chrono::seconds(1))
         return false;
     *at = now;
     return true;
@@ -754,8 +753,4 @@ int mib2Register() {
         }
     }
     return failed;
-}
-
-void mib2Expire() {
-    expiredAt = Clock::now();
 }

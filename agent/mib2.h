@@ -20,6 +20,3 @@ inline constexpr int MIB2_ROWS_MAX = 4096;
 // Registers every group in the process store (mibInit must have run); 0 on
 // success, else the number of registrations that failed.
 int mib2Register();
-
-// Makes every source stale, so that the next request reads it again.
-void mib2Expire();
