@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "asn/asx.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "smx/cfg.h"
@@ -74,7 +75,7 @@ int openTrapFile(FILE **file, char *path) {
     *file = nullptr;
     const char *fileName = trapFile.nameSetting;
     if (!fileName) {
-        const char *baseName = cfgLastComponent(programName, '/');
+        const char *baseName = cfgLastComponent(programName, FILE_SEPARATORS);
         char stem[TRAP_STEM_MAX + 1];
         if (baseName && cfgMakeStem(baseName, stem, TRAP_STEM_MAX))
             *file = trpABFile(stem, path);
