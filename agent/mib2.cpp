@@ -556,6 +556,10 @@ SnetArp arps[MIB2_ROWS_MAX];
 int arpCount = 0;
 Clock::time_point arpRead;
 
+int arpKey(const SnetArp &r, uint32_t *arcs) {
+    arcs[0] = r.ifIndex;
+    return 1 + putAddress(arcs + 1, r.address);
+}
 int arpRows() {
     if (due(&arpRead)) {
         int n = std::max(0, snetReadArp(arps, MIB2_ROWS_MAX, "/proc/net/arp"));
@@ -563,16 +567,12 @@ int arpRows() {
         for (int i = 0; i < n; ++i) // an incomplete entry (flags 0) maps nothing yet
             if (arps[i].flags & 0x2)
                 arps[kept++] = arps[i];
-        arpCount = sortRows<SnetArp>(arps, kept, [](const SnetArp &r, uint32_t *arcs) {
-            arcs[0] = r.ifIndex;
-            return 1 + putAddress(arcs + 1, r.address);
-        });
+        arpCount = sortRows(arps, kept, arpKey);
     }
     return arpCount;
 }
 int netToMediaIndex(int row, uint32_t *arcs) {
-    arcs[0] = arps[row].ifIndex;
-    return 1 + putAddress(arcs + 1, arps[row].address);
+    return arpKey(arps[row], arcs);
 }
 int atIndex(int row, uint32_t *arcs) {
     arcs[0] = arps[row].ifIndex;
