@@ -150,11 +150,14 @@ int opSet(const uint32_t *arcs, int count, AsnNode *value, uintptr_t context) {
 
 const MibOps tableOps = {opGet, opNext, opTestSet, opSet};
 
-// --- sources, each read again at most once a second ---
+// --- sources, each read again at most once a second, and once a request ---
+
+Clock::time_point requestStart; // none until a program marks its requests
 
 bool due(Clock::time_point *at) {
     auto now = Clock::now();
-    if (*at != Clock::time_point{} && now - *at < std::chrono::seconds(1))
+    bool readThisRequest = requestStart != Clock::time_point{} && *at >= requestStart;
+    if (*at != Clock::time_point{} && (readThisRequest || now - *at < std::chrono::seconds(1)))
         return false;
     *at = now;
     return true;
@@ -730,6 +733,10 @@ int registerEntry(const char *name, const Table *table, uint32_t column) {
 }
 
 } // namespace
+
+void mib2BeginRequest() {
+    requestStart = Clock::now();
+}
 
 int mib2Register() {
     UnameRec u{};
