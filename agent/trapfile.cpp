@@ -73,7 +73,7 @@ FILE *trpABFile(const char *stem, char *path) {
 // error), or -1 when the file set by name does not open.
 int openTrapFile(FILE **file, char *path) {
     *file = nullptr;
-    const char *fileName = trapFile.nameSetting;
+    const char *fileName = trapGetFileName();
     if (!fileName) {
         const char *baseName = cfgLastComponent(programName, FILE_SEPARATORS);
         char stem[TRAP_STEM_MAX + 1];
