@@ -271,7 +271,7 @@ Clock::time_point interfacesRead;
 
 int interfaceRows() {
     if (due(&interfacesRead)) {
-        if (ifsRead(&interfaces, IFS_DEV_PATH, IFS_SYS_DIR) < 0)
+        if (ifsReadSystem(&interfaces) < 0)
             interfaces.count = 0;
         interfaces.count = sortRows<IfsRow>(interfaces.rows, interfaces.count,
                                             [](const IfsRow &r, uint32_t *arcs) {

@@ -11,14 +11,6 @@
 
 inline constexpr int IFS_MAX_ROWS = 64;
 
-// Where the system keeps the figures; none on Windows, which has no such file.
-#ifdef _WIN32
-inline constexpr const char *IFS_DEV_PATH = nullptr;
-inline constexpr const char *IFS_SYS_DIR = nullptr;
-#else
-inline constexpr const char *IFS_DEV_PATH = "/proc/net/dev";
-inline constexpr const char *IFS_SYS_DIR = "/sys/class/net";
-#endif
 inline constexpr int IFS_NAME_MAX = 31;
 
 struct IfsRow {
@@ -40,7 +32,12 @@ struct IfsTable {
     IfsRow rows[IFS_MAX_ROWS];
 };
 
-// Reads devPath (normally IFS_DEV_PATH; none reads nothing) and, for each interface, the files
+// The system's interfaces: on Linux ifsRead of /proc/net/dev and
+// /sys/class/net, on Windows the interface table of the IP helper
+// (GetIfTable). The number of rows, -1 when there is no source.
+int ifsReadSystem(IfsTable *table);
+
+// Reads devPath (normally "/proc/net/dev") and, for each interface, the files
 // under sysDir (normally "/sys/class/net"; none leaves type, mtu, speed and
 // status at their unknown values). Returns the number of rows, -1 when devPath
 // does not open.

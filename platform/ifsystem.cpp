@@ -1,0 +1,5 @@
+#include "platform/ifstats.h"
+
+int ifsReadSystem(IfsTable *table) {
+    return ifsRead(table, "/proc/net/dev", "/sys/class/net");
+}
