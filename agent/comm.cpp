@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "smp/aps.h"
@@ -108,7 +109,7 @@ void commErrorFn(int line, const char *message, const char *text) {
 
 int commReadFile() {
     logFailureFlush("commReadFile ()\n");
-    const char *baseName = cfgLastComponent(programName, '/');
+    const char *baseName = cfgLastComponent(programName, FILE_SEPARATORS);
     FILE *file = nullptr;
     char path[CFG_PATH_MAX + 1];
     if (cmmABFile(baseName, commGetFileName(), &file, path) != 0) {

@@ -150,11 +150,14 @@ int opSet(const uint32_t *arcs, int count, AsnNode *value, uintptr_t context) {
 
 const MibOps tableOps = {opGet, opNext, opTestSet, opSet};
 
-// --- sources, each read again at most once a second ---
+// --- sources, each read again at most once a second, and once a request ---
+
+Clock::time_point requestStart; // none until a program marks its requests
 
 bool due(Clock::time_point *at) {
     auto now = Clock::now();
-    if (*at != Clock::time_point{} && now - *at < std::chrono::seconds(1))
+    bool readThisRequest = requestStart != Clock::time_point{} && *at >= requestStart;
+    if (*at != Clock::time_point{} && (readThisRequest || now - *at < std::chrono::seconds(1)))
         return false;
     *at = now;
     return true;
@@ -556,6 +559,10 @@ SnetArp arps[MIB2_ROWS_MAX];
 int arpCount = 0;
 Clock::time_point arpRead;
 
+int arpKey(const SnetArp &r, uint32_t *arcs) {
+    arcs[0] = r.ifIndex;
+    return 1 + putAddress(arcs + 1, r.address);
+}
 int arpRows() {
     if (due(&arpRead)) {
         int n = std::max(0, snetReadArp(arps, MIB2_ROWS_MAX, "/proc/net/arp"));
@@ -563,16 +570,12 @@ int arpRows() {
         for (int i = 0; i < n; ++i) // an incomplete entry (flags 0) maps nothing yet
             if (arps[i].flags & 0x2)
                 arps[kept++] = arps[i];
-        arpCount = sortRows<SnetArp>(arps, kept, [](const SnetArp &r, uint32_t *arcs) {
-            arcs[0] = r.ifIndex;
-            return 1 + putAddress(arcs + 1, r.address);
-        });
+        arpCount = sortRows(arps, kept, arpKey);
     }
     return arpCount;
 }
 int netToMediaIndex(int row, uint32_t *arcs) {
-    arcs[0] = arps[row].ifIndex;
-    return 1 + putAddress(arcs + 1, arps[row].address);
+    return arpKey(arps[row], arcs);
 }
 int atIndex(int row, uint32_t *arcs) {
     arcs[0] = arps[row].ifIndex;
@@ -730,6 +733,10 @@ int registerEntry(const char *name, const Table *table, uint32_t column) {
 }
 
 } // namespace
+
+void mib2BeginRequest() {
+    requestStart = Clock::now();
+}
 
 int mib2Register() {
     UnameRec u{};

@@ -2,7 +2,8 @@
 // system, interfaces, at, ip, icmp, tcp, udp and snmp groups with their
 // tables (IPv4 only). Each source (/proc/net/snmp, /proc/net/dev with
 // /sys/class/net, /proc/net/route, /proc/net/arp, /proc/net/tcp,
-// /proc/net/udp, the interface addresses) is read again at most once a second;
+// /proc/net/udp, the interface addresses) is read again at most once a second,
+// and at most once per request for a program that marks its requests;
 // a table is a snapshot sorted by its index, so GetNext never goes back.
 //
 // Writable: sysContact, sysName and sysLocation (DisplayString of at most
@@ -16,6 +17,10 @@
 
 inline constexpr int MIB2_TEXT_MAX = 255;
 inline constexpr int MIB2_ROWS_MAX = 4096;
+
+// Marks the start of a request datagram: a source read while answering it is
+// not read again for it, so all its bindings see one reading of each source.
+void mib2BeginRequest();
 
 // Registers every group in the process store (mibInit must have run); 0 on
 // success, else the number of registrations that failed.

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "asn/asx.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "smx/cfg.h"
@@ -72,9 +73,9 @@ FILE *trpABFile(const char *stem, char *path) {
 // error), or -1 when the file set by name does not open.
 int openTrapFile(FILE **file, char *path) {
     *file = nullptr;
-    const char *fileName = trapFile.nameSetting;
+    const char *fileName = trapGetFileName();
     if (!fileName) {
-        const char *baseName = cfgLastComponent(programName, '/');
+        const char *baseName = cfgLastComponent(programName, FILE_SEPARATORS);
         char stem[TRAP_STEM_MAX + 1];
         if (baseName && cfgMakeStem(baseName, stem, TRAP_STEM_MAX))
             *file = trpABFile(stem, path);

@@ -6,6 +6,7 @@
 // rows.
 #include "agent/comm.h"
 #include "agent/mib.h"
+#include "agent/mib2.h"
 #include "agent/trap.h"
 #include "demo/mibvars.h"
 #include "platform/log.h"
@@ -130,6 +131,7 @@ int main(int argc, char **argv) {
             continue;
         UdpEndpoint *sender = udpNew(sock, from, fromPort);
         SmpObject *object = sender ? smpNew(sender, udpSend, agentUpcall) : nullptr;
+        mib2BeginRequest();
         if (object)
             smpInput(object, static_cast<int32_t>(from), datagram, static_cast<int16_t>(length));
         object = smpFree(object);

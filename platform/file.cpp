@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 FILE *fileOpen(const char *path, const char *mode) {
@@ -35,4 +36,48 @@ FILE *fileOpen(const char *path, const char *mode) {
     if (!file)
         close(fd);
     return file;
+}
+
+int fileIdentity(const char *path, char *identity, int capacity) {
+    char *full = path ? realpath(path, nullptr) : nullptr;
+    if (!full)
+        return -1;
+    size_t length = strlen(full);
+    bool fits = length < static_cast<size_t>(capacity);
+    if (fits)
+        memcpy(identity, full, length + 1);
+    free(full);
+    return fits ? 0 : -1;
+}
+
+int fileExists(const char *path) {
+    struct stat st;
+    int result;
+    while ((result = stat(path, &st)) != 0 && errno == EINTR) {
+    }
+    if (result == 0)
+        return 1;
+    return errno == ENOENT ? 0 : -1;
+}
+
+int fileProbeWritable(const char *path) {
+    if (!path)
+        return 0;
+    int exists = fileExists(path);
+    if (exists < 0)
+        return 0;
+    if (exists == 0) {
+        int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return 0;
+        close(fd);
+        while (unlink(path) != 0 && errno == EINTR) {
+        }
+        return 1;
+    }
+    int fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    close(fd);
+    return 1;
 }

@@ -11,3 +11,27 @@
 // none when the path does not open as a regular file; a file that is not
 // regular is neither truncated nor otherwise changed.
 FILE *fileOpen(const char *path, const char *mode);
+
+// The directory separator of the platform's paths, and every character that
+// separates components there (Windows also takes "/").
+#ifdef _WIN32
+inline constexpr char FILE_SEPARATOR = '\\';
+inline constexpr const char *FILE_SEPARATORS = "\\/";
+#else
+inline constexpr char FILE_SEPARATOR = '/';
+inline constexpr const char *FILE_SEPARATORS = "/";
+#endif
+
+// One text per existing file, the same for every path that names it (its
+// canonical full path): 0, or -1 when the path names nothing or the text
+// needs more than capacity bytes.
+inline constexpr int FILE_IDENTITY_MAX = 1024;
+int fileIdentity(const char *path, char *identity, int capacity);
+
+// 0 when nothing exists at path, 1 when something does, -1 when that cannot be told.
+int fileExists(const char *path);
+
+// Whether path could be written: an existing file is opened for appending
+// (nothing changes); a missing one is created exclusively, so that a file
+// another process made meanwhile is left alone, and removed again. 1 or 0.
+int fileProbeWritable(const char *path);

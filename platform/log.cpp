@@ -1,7 +1,5 @@
 #include "platform/log.h"
 
-#include <syslog.h>
-
 int logToEventLog = 1;
 int logToFile = 0;
 int logToConsole = 0;
@@ -12,20 +10,13 @@ const char *programName = "";
 
 namespace {
 
-// The source is registered and deregistered per message, as the event log's is.
-void syslogSink(const char *header, const char *message) {
-    openlog(appName, 0, LOG_USER);
-    syslog(LOG_INFO, "%s%s", header, message);
-    closelog();
-}
-
-LogEventSink eventSink = syslogSink;
+LogEventSink eventSink = logSystemEvent;
 
 } // namespace
 
 LogEventSink logSetEventSink(LogEventSink sink) {
     LogEventSink old = eventSink;
-    eventSink = sink ? sink : syslogSink;
+    eventSink = sink ? sink : logSystemEvent;
     return old;
 }
 

@@ -9,6 +9,14 @@
 #include <cstdarg>
 #include <cstdio>
 
+// Formats follow the GNU (C99) rules everywhere; MinGW's plain "printf"
+// archetype would check them against msvcrt's.
+#if defined(__GNUC__) && !defined(__clang__)
+#define LOG_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define LOG_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#endif
+
 inline constexpr int LOG_EVENT_BUFFER = 2048;
 inline constexpr int LOG_HEADER_BUFFER = 256;
 
@@ -20,10 +28,10 @@ extern int logLevel;              // raised by each -d
 extern const char *const appName; // "TarnoqSnmp"
 extern const char *programName;   // argv[0] of the running program, set at its start; "" before
 
-void logPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void logPrintf(const char *format, ...) LOG_FORMAT(1, 2);
 // logPrintf, then a flush of standard output, as the traces of the
 // configuration readers want.
-void logPrintfFlush(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void logPrintfFlush(const char *format, ...) LOG_FORMAT(1, 2);
 
 // The three grades of trace, each turned on by one more -d: failures when
 // logLevel is not 0; steps, tree dumps and hex dumps above 1; function entries
@@ -54,9 +62,12 @@ void logOpenFile(const char *name);
 int logSetFile(int on);
 int logSetEventLog(int on);
 int logSetConsole(int on);
-void logEvent(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+void logEvent(const char *format, va_list args) LOG_FORMAT(1, 0);
 
 // The event-log sink hands each record (header, message) to this routine; by
 // default it goes to syslog. Tests install their own to capture records.
 using LogEventSink = void (*)(const char *header, const char *message);
-LogEventSink logSetEventSink(LogEventSink sink); // none restores syslog; returns the old one
+LogEventSink logSetEventSink(LogEventSink sink); // none restores the system's; returns the old one
+// The system's sink: the event log on Windows, syslog elsewhere. The source is
+// registered and deregistered for each record.
+void logSystemEvent(const char *header, const char *message);

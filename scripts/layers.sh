@@ -2,7 +2,8 @@
 # Lists the folders each layer includes from and fails on an upward include,
 # naming file and line. The layers, bottom first: platform/ < smx/ < asn/ <
 # smp/ < agent/ < tool/, demo/. Number text (smx/number.h) is a leaf of its own
-# and the one thing of smx/ that platform/ may include.
+# and the one thing of smx/ that platform/ may include. A layer's subfolders
+# (platform/win32/) belong to it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,7 +36,7 @@ for folder in "${layers[@]}" tool demo; do
     esac
     echo "$file:$line: $folder/ may not include \"$path\"" >&2
     status=1
-  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$folder"/*.h "$folder"/*.cpp 2>/dev/null || true)
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$folder"/*.h "$folder"/*.cpp "$folder"/*/*.cpp 2>/dev/null || true)
   echo "$folder: $(printf '%s\n' "${used[@]}" | sort -u | tr '\n' ' ')"
 done
 exit $status

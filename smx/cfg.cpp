@@ -1,5 +1,6 @@
 #include "smx/cfg.h"
 
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/registry.h"
 #include "platform/token.h"
@@ -129,6 +130,7 @@ int cfgIsAdministrator() {
 
 int cfgFormPath(char *path, const char *directory, unsigned form, const char *fileName) {
     path[0] = '\0';
+    const char etcForm[] = {FILE_SEPARATOR, 'e', 't', 'c', FILE_SEPARATOR, '\0'};
     if (!fileName)
         return -1;
     size_t length = 0;
@@ -139,7 +141,7 @@ int cfgFormPath(char *path, const char *directory, unsigned form, const char *fi
         // turn it into a path below the root.
         if (!directory || !*directory)
             return -1;
-        fits = appendTo(path, &length, directory) && appendTo(path, &length, "/etc/") &&
+        fits = appendTo(path, &length, directory) && appendTo(path, &length, etcForm) &&
                appendTo(path, &length, fileName);
         break;
     case CFG_FORM_ETC:
@@ -252,13 +254,13 @@ void cfgUpperCase(char *text) {
             *text = static_cast<char>(*text - 'a' + 'A');
 }
 
-const char *cfgLastComponent(const char *text, char separator) {
+const char *cfgLastComponent(const char *text, const char *separators) {
     if (!text)
         return nullptr;
     size_t length = strlen(text);
     // The final character is not taken as a separator.
     for (size_t i = length > 0 ? length - 1 : 0; i > 0; --i)
-        if (text[i - 1] == separator)
+        if (strchr(separators, text[i - 1]))
             return text + i;
     return text;
 }

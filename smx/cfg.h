@@ -80,9 +80,9 @@ char *cfgLineContent(char *line);
 // KEY=value with the key upper-cased and the value the rest of the line: 0 or -1.
 int cfgSplitAssignment(char *line, char **key, char **value);
 void cfgUpperCase(char *text);
-// The text after the last separator (the final character not counted), or the
-// whole text; none for none.
-const char *cfgLastComponent(const char *text, char separator);
+// The text after the last of any of the separators (the final character not
+// counted), or the whole text; none for none.
+const char *cfgLastComponent(const char *text, const char *separators);
 // Splits line in place into at most max words separated by spaces and tabs;
 // returns how many were found.
 int cfgSplitWords(char *line, char **words, int max);

@@ -1,5 +1,6 @@
 #include "smx/def.h"
 
+#include "platform/file.h"
 #include "platform/log.h"
 #include "smx/cfg.h"
 #include "smx/smx.h"
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 DefEntry *defTable = nullptr;
 int defCount = 0;
@@ -82,8 +82,9 @@ void buildIndex();
 
 // The files open in the current include chain, outermost first.
 struct IncludeChain {
-    dev_t device[DEF_INCLUDE_DEPTH + 1];
-    ino_t inode[DEF_INCLUDE_DEPTH + 1];
+    // Files compare by their canonical full paths: the Windows runtime
+    // reports no inode numbers.
+    char identity[DEF_INCLUDE_DEPTH + 1][FILE_IDENTITY_MAX];
     int depth;
 };
 
@@ -103,9 +104,9 @@ void freeTable() {
     defCount = 0;
 }
 
-bool inChain(const IncludeChain &chain, const struct stat &st) {
+bool inChain(const IncludeChain &chain, const char *identity) {
     for (int i = 0; i < chain.depth; ++i)
-        if (chain.device[i] == st.st_dev && chain.inode[i] == st.st_ino)
+        if (strcmp(chain.identity[i], identity) == 0)
             return true;
     return false;
 }
@@ -156,8 +157,8 @@ void include(int *counter, const char *argument, int line, int storing, IncludeC
     if (formed == 3) // no configuration directory: the candidate does not open
         return refuse("can't access", argument);
     logFailure("defFileInsert : fileIncludeName = %s\n", path);
-    struct stat st;
-    if (stat(path, &st) == 0 && inChain(*chain, st))
+    char identity[FILE_IDENTITY_MAX];
+    if (fileIdentity(path, identity, sizeof identity) == 0 && inChain(*chain, identity))
         return refuse("include cycle, not read again :", path);
     if (chain->depth >= DEF_INCLUDE_DEPTH)
         return refuse("includes nested too deep :", path);
@@ -170,8 +171,7 @@ void include(int *counter, const char *argument, int line, int storing, IncludeC
 }
 
 int fileInsert(int *counter, const char *path, FILE *file, int storing, IncludeChain *chain) {
-    struct stat st;
-    if (stat(path, &st) != 0) {
+    if (fileIdentity(path, chain->identity[chain->depth], FILE_IDENTITY_MAX) != 0) {
         if (storing) {
             char message[DEF_PATH_MAX + 32];
             snprintf(message, sizeof message, "can't acces  : %s", path);
@@ -179,8 +179,6 @@ int fileInsert(int *counter, const char *path, FILE *file, int storing, IncludeC
         }
         return -1;
     }
-    chain->device[chain->depth] = st.st_dev;
-    chain->inode[chain->depth] = st.st_ino;
     ++chain->depth;
 
     int status = 0;

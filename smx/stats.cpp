@@ -1,5 +1,6 @@
 #include "smx/stats.h"
 
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/shm.h"
 #include "smx/cfg.h"
@@ -9,9 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 uint32_t shmLocalBlock[SMP_STATS_WORDS];
 // Counters raised before shminit ran land in the local block.
@@ -47,8 +45,7 @@ bool readSegmentId(FILE *file, int *id) {
 
 // The shared block at the segment the key file names, or none.
 uint32_t *attachShared(const char *keyFile) {
-    struct stat st;
-    if (stat(keyFile, &st) != 0)
+    if (fileExists(keyFile) != 1)
         return nullptr;
     FILE *file = fileOpen(keyFile, "r");
     if (!file)
@@ -222,27 +219,5 @@ int authCheckWritable() {
 }
 
 int authFileWritable(const char *path) {
-    if (!path)
-        return 0;
-    struct stat st;
-    int result;
-    while ((result = stat(path, &st)) != 0 && errno == EINTR) {
-    }
-    if (result != 0) {
-        if (errno != ENOENT)
-            return 0;
-        // Exclusive create: a file another process made meanwhile is left alone.
-        int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (fd < 0)
-            return 0;
-        close(fd);
-        while (unlink(path) != 0 && errno == EINTR) {
-        }
-        return 1;
-    }
-    int fd = open(path, O_WRONLY | O_APPEND);
-    if (fd < 0)
-        return 0;
-    close(fd);
-    return 1;
+    return fileProbeWritable(path);
 }

@@ -1,12 +1,13 @@
 // MIB-II: mibagent beside Debian's snmpd, both walked with snmpwalk -v1 -On.
 #include "tests/support.h"
-#include <algorithm>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -52,9 +53,17 @@ struct Tcp {
 };
 class Mib2Peer : public ::testing::Test {
   protected:
+    // snmpd answering on `port` once it reads the system, or none.
+    static BackgroundProcess *startSnmpd(int port) {
+        auto *p = new BackgroundProcess({findProgram("snmpd"), "-f", "-Lo", "-C", "-c",
+                                         dir->file("snmpd.conf"),
+                                         "udp:127.0.0.1:" + std::to_string(port)},
+                                        dir->path, {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}});
+        ready = p->waitForOutput("NET-SNMP version", 5000); // printed once it listens
+        return p;
+    }
     static void SetUpTestSuite() {
-        std::string snmpd = findProgram("snmpd");
-        if (mibagent.empty() || snmpd.empty() || findProgram("snmpwalk").empty())
+        if (mibagent.empty() || findProgram("snmpd").empty() || findProgram("snmpwalk").empty())
             return;
         dir = new TempDir;
         writeFile(dir->file("snmpd.conf"), "rocommunity public 127.0.0.1\n");
@@ -62,18 +71,12 @@ class Mib2Peer : public ::testing::Test {
         writeFile(dir->file("etc/mibagent.cmm"),
                   readFile(std::string(SOURCE_DIR) + "/etc/mibagent.cmm"));
         writeFile(dir->file("etc/mibagent.trp"), "# no destination\n");
-        snmpdPort = freeUdpPort();
-        snmpd_ = new BackgroundProcess({snmpd, "-f", "-Lo", "-C", "-c", dir->file("snmpd.conf"),
-                                        "-p", dir->file("snmpd.pid"),
-                                        "udp:127.0.0.1:" + std::to_string(snmpdPort)},
-                                       dir->path, {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}});
         agent = new BackgroundProcess({mibagent, "-h", "127.0.0.1", "-p", "0"}, dir->path,
                                       {{"TARNOQSNMP_REGISTRY", dir->file("no-registry")}});
         const std::string mark = "mibagent: listening on 127.0.0.1 port ";
         if (agent->waitForOutput(mark, 5000))
             agentPort = std::stoi(agent->out().substr(agent->out().find(mark) + mark.size()));
-        for (int i = 0; i < 100 && snmpd_->running() && !ready; ++i, usleep(100 * 1000))
-            ready = !walk(snmpdPort, M2 + "4.2").empty();
+        snmpd_ = startSnmpd(snmpdPort = freeUdpPort());
     }
     static void TearDownTestSuite() { delete agent, delete snmpd_, delete dir; }
     void SetUp() override {
@@ -115,8 +118,8 @@ TEST_F(Mib2Peer, StableObjectsAgree) {
     }
 }
 
-// Counters of /proc/net/snmp: the agent's value between two readings of
-// snmpd's, the later one once snmpd has read the system again after it.
+// Counters of /proc/net/snmp: the agent's value between a reading of snmpd's
+// before it and one of a second snmpd started after it, which has nothing cached.
 TEST_F(Mib2Peer, CountersLieBetweenSnmpdReadings) {
     auto read = [&](int port) {
         std::map<std::string, unsigned long> c;
@@ -127,12 +130,13 @@ TEST_F(Mib2Peer, CountersLieBetweenSnmpdReadings) {
                     c[name] = std::stoul(value.substr(11));
         return c;
     };
-    usleep(1100 * 1000);
-    auto before = read(snmpdPort), mine = read(agentPort), after = read(snmpdPort);
-    auto behind = [&](const auto &c) { return after.count(c.first) && after[c.first] < c.second; };
-    for (int i = 0; i < 24 && std::any_of(mine.begin(), mine.end(), behind);
-         ++i, usleep(500 * 1000))
-        after = read(snmpdPort);
+    // Past the agent's snapshot of an earlier test in this process.
+    auto past = std::chrono::steady_clock::now() + std::chrono::milliseconds(1100);
+    int latePort = freeUdpPort();
+    std::unique_ptr<BackgroundProcess> late(startSnmpd(latePort));
+    ASSERT_TRUE(ready);
+    std::this_thread::sleep_until(past);
+    auto before = read(snmpdPort), mine = read(agentPort), after = read(latePort);
     int compared = 0;
     for (const auto &[name, v] : mine)
         if (before.count(name) && after.count(name)) {

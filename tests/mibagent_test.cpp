@@ -114,7 +114,7 @@ TEST_F(MibagentTest, Walks) {
 TEST_F(MibagentTest, GetAndSet) {
     if (findProgram("snmpget").empty() || findProgram("snmpset").empty())
         GTEST_SKIP() << "snmpget/snmpset are not installed (Debian package snmp)";
-    Agent a;
+    Agent a({"-b", "2"});
     ASSERT_GT(a.port, 0);
     const std::string contact = "1.3.6.1.2.1.1.4.0";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -127,6 +127,8 @@ TEST_F(MibagentTest, GetAndSet) {
         {{"snmpget", "public", "1.3.6.1.2.1.1.99.0"}, "noSuchName"},
         {{"snmpget", "wrong", "1.3.6.1.2.1.1.7.0"}, "Timeout"},
         {{"snmpget", "public", "1.3.6.1.2.1.11.4.0"}, ".1.3.6.1.2.1.11.4.0 = Counter32: 1\n"},
+        {{"snmpget", "public", "1.3.6.1.4.1.32473.1.1.1.2"}, " = INTEGER: 2\n"},
+        {{"snmpset", "private", "1.3.6.1.4.1.32473.1.1.1.2", "i", "5"}, "noSuchName"},
     };
     for (const auto &[args, expected] : cases) {
         std::vector<std::string> argv = {findProgram(args[0]), "-v1", "-On", "-m", "", "-t", "1"};
@@ -138,6 +140,9 @@ TEST_F(MibagentTest, GetAndSet) {
 }
 
 TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
+    auto usage = runProcess({mibagent, "-x"}, "", {}, 10); // nor does it start on a bad option
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_EQ(usage.out.rfind("Usage: ", 0), 0u) << usage.out;
     Agent a;
     ASSERT_GT(a.port, 0);
     UdpPeer peer;
@@ -151,6 +156,7 @@ TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
         ber::message("public", 0xA3, 2, 0, 0,
                      {ber::varBind("1.3.6.1.2.1.1.5.0", ber::octets(std::string(1500, 'n')))}),
         ber::message("public", 0xA7, 3, 0, 0, {}),
+        ber::message("public", 0xA2, 4, 0, 0, {ber::varBind("1.3.6.1.2.1.1.7.0", ber::null())}),
     };
     for (const auto &d : hostile)
         peer.sendTo(a.port, d);

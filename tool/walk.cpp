@@ -2,6 +2,8 @@
 // hands every datagram to the engine, which calls toolUpcall.
 #include "tool/walk.h"
 
+#include "asn/asl.h"
+#include "asn/asn.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "platform/timer.h"
@@ -173,6 +175,8 @@ int release(WalkResources *r, int status) {
 }
 
 void libraryStartup() {
+    asnInit();
+    aslInit();
     toolRegisterAgentSide();
     apsInit();
     apsTrivialInit();
