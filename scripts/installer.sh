@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows installer build-win/TarnoqSnmp-VERSION.msi with wixl from
-# windows/tarnoqsnmp.wxs and the programs that scripts/windows.sh cross-builds
-# (build-win/mibwalk.exe, build-win/mibagent.exe; BIN=DIR takes them from
-# another directory below the repository). The version is the upstream part
-# of the first entry of debian/changelog, as for the Debian packages.
+# windows/tarnoqsnmp.wxs and the cross-built build-win/mibwalk.exe and
+# build-win/mibagent.exe (built here when out of date; BIN=DIR takes the
+# programs as they are from another directory). The version is the upstream
+# part of the first entry of debian/changelog, as for the Debian packages.
 #
 # With --test (CI): in a fresh Wine prefix, first shows that without the
 # installation a walk from an unrelated directory cannot use names and an
@@ -29,7 +29,8 @@ case "${1:-}" in
 esac
 
 packages=(wixl msitools)
-[ "$test" = 1 ] && packages+=(wine wine64)
+[ "$test" = 1 ] || [ -z "${BIN:-}" ] && packages+=(wine wine64)
+[ -z "${BIN:-}" ] && packages+=(cmake g++-mingw-w64-x86-64-posix)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -47,10 +48,15 @@ version=${version%-*}
 # Windows Installer takes only numeric versions (major.minor[.build[.revision]]).
 [[ $version =~ ^[0-9]+(\.[0-9]+){1,3}$ ]] || fail "version '$version' of debian/changelog is not numeric"
 
+if [ -z "${BIN:-}" ]; then
+  log=$( ([ -f build-win/CMakeCache.txt ] || cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESTS=OFF) 2>&1 &&
+    cmake --build build-win -j2 --target mibwalk mibagent 2>&1) || { printf '%s\n' "$log" >&2; fail "cross build"; }
+fi
 # wixl resolves sources relative to the working directory only.
 bin=$(realpath --relative-to=. "${BIN:-build-win}")
 for exe in mibwalk.exe mibagent.exe; do
-  [ -f "$bin/$exe" ] || fail "no $bin/$exe: build it with scripts/windows.sh"
+  [ -f "$bin/$exe" ] || fail "no $bin/$exe"
 done
 msi=$bin/TarnoqSnmp-$version.msi
 
@@ -82,6 +88,7 @@ cleanup() {
 trap cleanup EXIT
 elsewhere=$work/elsewhere
 mkdir "$elsewhere"
+built=$(realpath "$bin")
 
 # Starts an agent in a directory on a free port: sets $agent and $port.
 agent="" port=""
@@ -126,19 +133,19 @@ snapshot() { (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -prin
 snapshot >"$work/before"
 
 step "not installed: $bin/mibwalk.exe from $elsewhere against an agent started in the repository"
-start_agent . "$bin/mibagent.exe"
-walk "$bin/mibwalk.exe" -t 5 1.3.6.1.2.1.1
+start_agent . "$built/mibagent.exe"
+walk "$built/mibwalk.exe" -t 5 1.3.6.1.2.1.1
 [ "$status" -eq 0 ] && [ "$(grep -cE '^Name: 1\.3\.6\.1\.2\.1\.1\.[1-7]\.0 Kind: ' <<<"$out")" -eq 7 ] ||
   { printf '%s\n' "$out"; fail "numeric walk: status $status"; }
-walk "$bin/mibwalk.exe" -t 5 system
+walk "$built/mibwalk.exe" -t 5 system
 [ "$status" -eq 2 ] && grep -q 'Error parsing argument system' <<<"$out" ||
   fail "a name without the installation: status $status, output: $out"
 echo "numeric names only; 'system' refused with status 2"
 stop_agent
 
 step "not installed: $bin/mibagent.exe started in $elsewhere answers no community"
-start_agent "$elsewhere" "$(realpath "$bin/mibagent.exe")"
-walk "$bin/mibwalk.exe" -t 2 -c public 1.3.6.1.2.1.1
+start_agent "$elsewhere" "$built/mibagent.exe"
+walk "$built/mibwalk.exe" -t 2 -c public 1.3.6.1.2.1.1
 [ "$status" -eq 4 ] && grep -qx 'Request Timed Out' <<<"$out" || fail "answered 'public': status $status, $out"
 echo "'public' unanswered (status 4)"
 stop_agent
