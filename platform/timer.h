@@ -6,7 +6,11 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+inline constexpr int TIMER_SLOTS = 16; // as many as Wine's multimedia timer service holds
+#else
 inline constexpr int TIMER_SLOTS = 32;
+#endif
 
 // Called once on the timer thread with the timer's id and the user value.
 using TimerRoutine = void (*)(uint32_t id, uintptr_t user);

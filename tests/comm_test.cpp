@@ -108,8 +108,8 @@ TEST_F(CommTest, WhichFileIsRead) {
     read("mibagent", "", 0, "bare");
     file(s.etc("mibagent.cmm"), "configured");
     read("/usr/sbin/mibagent.exe.old", "", 0, "configured"); // the stem ends at the first dot
-    file("C:\\bin\\mibagent.cmm", "windows");                // only "/" separates components
-    read("C:\\bin\\mibagent.exe", "", 0, "windows");
+    file("C:\\bin\\mibagent.cmm", "windows"); // on Linux a name; on Windows a path to mibagent
+    read("C:\\bin\\mibagent.exe", "", 0, ON_WINDOWS ? "configured" : "windows");
     read("mibagent", "missing.cfg", -1, "");
     file("other.cfg", "other");
     read("mibagent", "other.cfg", 0, "other");

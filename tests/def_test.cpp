@@ -1,3 +1,4 @@
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/registry.h"
 #include "platform/token.h"
@@ -21,7 +22,7 @@ using namespace testing_support;
 // directory, "{H}" for the start of a bad line's report.
 std::string expand(std::string text, const ConfigSetup &s) {
     const std::pair<std::string, std::string> marks[] = {
-        {"{E}", s.config.file("etc")},
+        {"{E}/", s.config.path + FILE_SEPARATOR + "etc" + FILE_SEPARATOR}, // as the readers form it
         {"{W}", s.work.path},
         {"{H}", "mibwalk : definitions file error\n\tline "}};
     for (const auto &[mark, by] : marks)
@@ -222,7 +223,7 @@ TEST(CfgPath, DirectoryFromTheRegistry) {
     };
     for (const auto &c : cases) {
         ConfigSetup s;
-        writeFile(s.config.file("registry"), c.hive);
+        writeHive(s.config.file("registry"), c.hive);
         tokenSetOverride(c.admin);
         EventCapture capture;
         char path[CFG_DIR_BUFFER] = "stale";

@@ -7,6 +7,15 @@
 #include <string>
 #include <vector>
 
+// Marks a test that can only run on Linux: on Windows it is skipped, with why.
+#ifdef _WIN32
+#define LINUX_ONLY(why) GTEST_SKIP() << "Linux only: " why
+inline constexpr bool ON_WINDOWS = true;
+#else
+inline constexpr bool ON_WINDOWS = false;
+#define LINUX_ONLY(why) (void)0
+#endif
+
 namespace testing_support {
 
 // The programs under test, as built (empty where the build has none); each
@@ -46,7 +55,12 @@ struct TempDir : NoCopy { // a scratch folder under /tmp, removed with its conte
 };
 
 void writeFile(const std::string &path, const std::string &content);
+// The registry the programs read: on Linux the hive file, on Windows also its
+// keys below HKEY_LOCAL_MACHINE (removed with the ConfigSetup).
+void writeHive(const std::string &file, const std::string &text);
 std::string readFile(const std::string &path); // empty when it does not open
+// Text written in text mode: on Windows its CR LF line ends are read as LF.
+std::string lfText(std::string text);
 bool fileExists(const std::string &path);
 
 struct ScopedCwd : NoCopy { // the working directory for the object's life
@@ -82,7 +96,8 @@ using Env = std::map<std::string, std::string>; // an empty value removes the va
 // A child (argv[0] on PATH) in cwd, env added, stdin /dev/null, outputs in files.
 struct BackgroundProcess : NoCopy {
     int pid = -1;
-    int status = -1; // once ended: exit status, or 128 + signal
+    void *handle = nullptr; // Windows: the process
+    int status = -1;        // once ended: exit status, or 128 + signal
     TempDir logs;
     BackgroundProcess(const std::vector<std::string> &argv, const std::string &cwd = "",
                       const Env &env = {});
@@ -90,8 +105,8 @@ struct BackgroundProcess : NoCopy {
     bool running() { return !wait(0); }
     bool wait(int timeoutMs);  // true when it ended within timeoutMs
     int stop(int signal = 15); // signal, then SIGKILL after two seconds; the status
-    std::string out() const { return readFile(logs.file("stdout")); }
-    std::string err() const { return readFile(logs.file("stderr")); }
+    std::string out() const { return lfText(readFile(logs.file("stdout"))); }
+    std::string err() const { return lfText(readFile(logs.file("stderr"))); }
     bool waitForOutput(const std::string &text, int timeoutMs);
 };
 

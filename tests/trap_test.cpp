@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -36,7 +33,7 @@ struct TrapTest : ::testing::Test {
     ScopedCwd cwd{dir.path};
     const char *savedName = programName;
     void SetUp() override {
-        mkdir(dir.file("etc").c_str(), 0700);
+        std::filesystem::create_directory(dir.file("etc"));
         programName = "/usr/local/bin/trapper.bin";
         trapSetClock(fakeClock);
         apsInit();
@@ -86,7 +83,7 @@ TEST_F(TrapTest, FileEntriesAndWhichFileIsRead) {
         EXPECT_EQ(trapEnterpriseOid(&length) != nullptr, count > 0);
     };
     read(nullptr, 0, 0);
-    mkdir("etc/trapper.trp", 0700); // a directory does not hide the bare name
+    std::filesystem::create_directory("etc/trapper.trp"); // a directory does not hide the bare name
     writeFile("trapper.trp", "public 127.0.0.1 162\n");
     read(nullptr, 0, 1);
     read("mine.trp", -1, 0);
@@ -139,7 +136,9 @@ TEST_F(TrapTest, SendCarriesEveryKindOfBinding) {
         binds = value.empty() ? binds : ber::cat({binds, ber::varBind(name, value)});
     }
     auto open = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+        // Linux lists the open descriptors; Windows has no such list to count.
+        return ON_WINDOWS ? 0
+                          : std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     };
     auto before = open();
     EXPECT_EQ(trapSend(6, 42, static_cast<uint16_t>(list->count), list->items), 0);
@@ -166,6 +165,7 @@ TEST_F(TrapTest, SendCarriesEveryKindOfBinding) {
 }
 
 TEST_F(TrapTest, SnmptrapdReceivesTheTrap) {
+    LINUX_ONLY("the peer is Debian's snmptrapd");
     const std::string snmptrapd = findProgram("snmptrapd"), log = dir.file("traps.log");
     if (snmptrapd.empty())
         GTEST_SKIP() << "snmptrapd is not installed (Debian package snmptrapd)";
