@@ -30,7 +30,7 @@ esac
 
 packages=(wixl msitools)
 [ "$test" = 1 ] || [ -z "${BIN:-}" ] && packages+=(wine wine64)
-[ -z "${BIN:-}" ] && packages+=(cmake g++-mingw-w64-x86-64-posix)
+[ -z "${BIN:-}" ] && packages+=(cmake mingw-w64 googletest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -49,8 +49,9 @@ version=${version%-*}
 [[ $version =~ ^[0-9]+(\.[0-9]+){1,3}$ ]] || fail "version '$version' of debian/changelog is not numeric"
 
 if [ -z "${BIN:-}" ]; then
+  # Configured as scripts/windows.sh configures it, whose tests use the same tree.
   log=$( ([ -f build-win/CMakeCache.txt ] || cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESTS=OFF) 2>&1 &&
+    -DWERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo) 2>&1 &&
     cmake --build build-win -j2 --target mibwalk mibagent 2>&1) || { printf '%s\n' "$log" >&2; fail "cross build"; }
 fi
 # wixl resolves sources relative to the working directory only.
@@ -79,10 +80,11 @@ export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="m
 agents=()
 cleanup() {
   for pid in "${agents[@]}"; do
-    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
   done
   # The prefix's own server and whatever still runs in it.
-  [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null
+  wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -112,3 +112,7 @@ wine "$root/build-win/mibwalk.exe" -h 127.0.0.1 -p "$(free_port)" -t 2 1.3.6.1 >
   { echo "mibwalk.exe with no agent: status $status, expected 4" >&2; exit 1; }
 echo "windows: the timeout ends mibwalk.exe with status 4"
 echo "windows: interop $(took "$t")"
+
+t=$(now)
+bash "$root/scripts/installer.sh" --test
+echo "windows: installer $(took "$t")"
