@@ -5,7 +5,8 @@
 # the Linux mibagent and Debian's snmpd (its report equals the Linux
 # mibwalk's but for line ends and the figures that move between two walks),
 # Debian's snmpwalk -v1 against mibagent.exe to "End of MIB", and the
-# timeout's exit status 4. Console programs under Wine need no display.
+# timeout's exit status 4; last, the installer's test (scripts/installer.sh
+# --test). Console programs under Wine need no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
