@@ -96,6 +96,7 @@ built=$(realpath "$bin")
 agent="" port=""
 start_agent() {
   local dir=$1 exe=$2 out=$work/agent.$((${#agents[@]})).out
+  : >"$out"
   (cd "$dir" && exec wine "$exe" -h 127.0.0.1 -p 0 >"$out" 2>&1) &
   agent=$!
   agents+=("$agent")
