@@ -271,7 +271,7 @@ Clock::time_point interfacesRead;
 
 int interfaceRows() {
     if (due(&interfacesRead)) {
-        if (ifsRead(&interfaces, "/proc/net/dev", "/sys/class/net") < 0)
+        if (ifsRead(&interfaces, IFS_DEV_PATH, IFS_SYS_DIR) < 0)
             interfaces.count = 0;
         interfaces.count = sortRows<IfsRow>(interfaces.rows, interfaces.count,
                                             [](const IfsRow &r, uint32_t *arcs) {
@@ -741,7 +741,8 @@ void mib2BeginRequest() {
 int mib2Register() {
     UnameRec u{};
     net::uname(&u);
-    snprintf(sysDescr, sizeof sysDescr, "Linux %s %s %s", u.nodeName, u.version, u.machine);
+    snprintf(sysDescr, sizeof sysDescr, "%s %s %s %s", UNAME_SYSTEM, u.nodeName, u.version,
+             u.machine);
     if (hostGetLocalName(sysName, MIB2_TEXT_MAX) < 0)
         snprintf(sysName, sizeof sysName, "%s", u.nodeName);
     enterpriseLen = smxTextToObjectId(enterpriseOid, sizeof enterpriseOid, TRAP_DEFAULT_ENTERPRISE);

@@ -10,6 +10,15 @@
 #include <cstdint>
 
 inline constexpr int IFS_MAX_ROWS = 64;
+
+// Where the system keeps the figures; none on Windows, which has no such file.
+#ifdef _WIN32
+inline constexpr const char *IFS_DEV_PATH = nullptr;
+inline constexpr const char *IFS_SYS_DIR = nullptr;
+#else
+inline constexpr const char *IFS_DEV_PATH = "/proc/net/dev";
+inline constexpr const char *IFS_SYS_DIR = "/sys/class/net";
+#endif
 inline constexpr int IFS_NAME_MAX = 31;
 
 struct IfsRow {
@@ -31,7 +40,7 @@ struct IfsTable {
     IfsRow rows[IFS_MAX_ROWS];
 };
 
-// Reads devPath (normally "/proc/net/dev") and, for each interface, the files
+// Reads devPath (normally IFS_DEV_PATH; none reads nothing) and, for each interface, the files
 // under sysDir (normally "/sys/class/net"; none leaves type, mtu, speed and
 // status at their unknown values). Returns the number of rows, -1 when devPath
 // does not open.

@@ -53,6 +53,13 @@ uint32_t hostGetLoopbackAddress();
 
 inline constexpr int UNAME_FIELD = 32;
 
+// The name of the operating system, first word of a system description.
+#ifdef _WIN32
+inline constexpr const char *UNAME_SYSTEM = "Windows";
+#else
+inline constexpr const char *UNAME_SYSTEM = "Linux";
+#endif
+
 struct UnameRec {
     char systemName[UNAME_FIELD]; // host name, cut to the field
     char nodeName[UNAME_FIELD];   // network host name, cut to the field

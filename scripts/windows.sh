@@ -5,7 +5,8 @@
 # the Linux mibagent and Debian's snmpd (its report equals the Linux
 # mibwalk's but for line ends and the figures that move between two walks),
 # Debian's snmpwalk -v1 against mibagent.exe to "End of MIB", and the
-# timeout's exit status 4; last, the installer's test (scripts/installer.sh
+# timeout's exit status 4; the registry read by mibwalk.exe and Ctrl+C ending
+# mibagent.exe cleanly; last, the installer's test (scripts/installer.sh
 # --test). Console programs under Wine need no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -92,7 +93,21 @@ same_walk() { # port, community, what, names...
 }
 
 start "$work/agent.out" "$root/build/mibagent" -h 127.0.0.1 -p 0
-same_walk "$(agent_port "$work/agent.out")" public "the Linux mibagent" 1.3.6.1
+agent=$(agent_port "$work/agent.out")
+same_walk "$agent" public "the Linux mibagent" 1.3.6.1
+
+# The definitions found through the registry (an administrator's token, the
+# keys opened for reading), from a directory that has no etc/.
+mkdir -p "$work/config/etc" "$work/elsewhere"
+cp etc/snmp.def "$work/config/etc/"
+key='HKLM\Software\Velmora\TarnoqSnmp'
+wine reg add "$key\CurrentVersion" /v Version /d 1 /f >/dev/null
+wine reg add "$key\1\TarnoqSnmp" /v Installed /t REG_DWORD /d 1 /f >/dev/null
+wine reg add "$key\1\TarnoqSnmp" /v etc /d "$(winepath -w "$work/config")" /f >/dev/null
+(cd "$work/elsewhere" && wine "$root/build-win/mibwalk.exe" -h 127.0.0.1 -p "$agent" -t 5 system) |
+  grep -q '^Name: sysDescr.0 ' || { echo "mibwalk.exe found no definitions through the registry" >&2; exit 1; }
+wine reg delete 'HKLM\Software\Velmora' /f >/dev/null
+echo "windows: mibwalk.exe finds its definitions through the registry"
 
 snmpd_port=$(free_port)
 echo "rocommunity public 127.0.0.1" >"$work/snmpd.conf"
@@ -106,6 +121,12 @@ snmpwalk -v1 -c public -On -m '' -t 5 "127.0.0.1:$port" .1 >"$work/snmpwalk.txt"
 tail -n 1 "$work/snmpwalk.txt" | grep -qx 'End of MIB' ||
   { echo "snmpwalk did not reach the end of mibagent.exe's MIB:" >&2; tail -n 3 "$work/snmpwalk.txt" >&2; exit 1; }
 echo "windows: snmpwalk -v1 walks mibagent.exe to End of MIB ($(grep -c ' = ' "$work/snmpwalk.txt") bindings)"
+# Wine turns SIGINT into the console's Ctrl+C event.
+kill -INT "${pids[-1]}"
+status=0
+wait "${pids[-1]}" || status=$?
+[ "$status" = 0 ] || { echo "mibagent.exe ended with status $status on Ctrl+C" >&2; exit 1; }
+echo "windows: Ctrl+C stops mibagent.exe cleanly"
 
 status=0
 wine "$root/build-win/mibwalk.exe" -h 127.0.0.1 -p "$(free_port)" -t 2 1.3.6.1 >"$work/timeout.txt" || status=$?
