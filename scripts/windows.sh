@@ -6,7 +6,8 @@
 # mibwalk's but for line ends and the figures that move between two walks),
 # Debian's snmpwalk -v1 against mibagent.exe to "End of MIB", and the
 # timeout's exit status 4; the registry read by mibwalk.exe and Ctrl+C ending
-# mibagent.exe cleanly. Console programs under Wine need no display.
+# mibagent.exe cleanly; last, the installer's test (scripts/installer.sh
+# --test). Console programs under Wine need no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -133,3 +134,7 @@ wine "$root/build-win/mibwalk.exe" -h 127.0.0.1 -p "$(free_port)" -t 2 1.3.6.1 >
   { echo "mibwalk.exe with no agent: status $status, expected 4" >&2; exit 1; }
 echo "windows: the timeout ends mibwalk.exe with status 4"
 echo "windows: interop $(took "$t")"
+
+t=$(now)
+bash "$root/scripts/installer.sh" --test
+echo "windows: installer $(took "$t")"
