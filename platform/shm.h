@@ -2,6 +2,7 @@
 // processes may raise at once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 void *shmSegmentAttach(int id);             // address, or (void *)-1
@@ -10,6 +11,15 @@ int shmSegmentSize(int id, uint64_t *size); // IPC_STAT shm_segsz; 0 or -1
 int shmSegmentCreate(uint32_t size);        // a new IPC_PRIVATE segment (0600): id or -1
 int shmSegmentRemove(int id);               // 0 or -1
 
-void shmCounterRaise(uint32_t *word);
-uint32_t shmCounterRead(uint32_t *word);
-void shmCounterStore(uint32_t *word, uint32_t value);
+// Several processes raise the same words: relaxed atomics lose no increment.
+inline void shmCounterRaise(uint32_t *word) {
+    std::atomic_ref<uint32_t>(*word).fetch_add(1, std::memory_order_relaxed);
+}
+
+inline uint32_t shmCounterRead(uint32_t *word) {
+    return std::atomic_ref<uint32_t>(*word).load(std::memory_order_relaxed);
+}
+
+inline void shmCounterStore(uint32_t *word, uint32_t value) {
+    std::atomic_ref<uint32_t>(*word).store(value, std::memory_order_relaxed);
+}
