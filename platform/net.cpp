@@ -1,42 +1,26 @@
+// The network module's logic common to both socket libraries; what differs
+// sits in netos.cpp behind netos.h.
 #include "platform/net.h"
 
 #include "platform/log.h"
+#include "platform/netos.h"
 #include "smx/number.h"
 
-#include <arpa/inet.h>
 #include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/utsname.h>
-#include <unistd.h>
 
 static_assert(sizeof(UdpAddress) == sizeof(sockaddr_in), "UdpAddress must mirror sockaddr_in");
 
 namespace {
 
-bool netStarted = false;
-
-constexpr int LOCAL_NAME_BUFFER = 256;
 constexpr int LOCAL_ADDRESS_LIMIT = 64;
-constexpr int SERVENT_BUFFER = 1024;
 
-// Copies text into a field of UNAME_FIELD bytes, cut to fit and always terminated.
-void copyField(char (&field)[UNAME_FIELD], const char *text) {
-    size_t length = strnlen(text, sizeof field - 1);
-    memcpy(field, text, length);
-    field[length] = '\0';
-}
-
-// The whole local host name, always terminated; 0, or -1 with errno set.
-int readLocalName(char (&name)[LOCAL_NAME_BUFFER]) {
+// The whole local host name, always terminated; 0, or -1 with the error in netLastError.
+int readLocalName(char (&name)[NET_LOCAL_NAME]) {
+    netStartup(); // Winsock answers nothing before its start-up.
     if (gethostname(name, sizeof name - 1) != 0) {
         name[0] = '\0';
         return -1;
@@ -63,29 +47,25 @@ sockaddr_in toSockaddr(uint32_t address, uint16_t port) {
     return sa;
 }
 
-void dottedText(char (&text)[INET_ADDRSTRLEN], uint32_t networkOrder) {
-    in_addr a;
-    a.s_addr = networkOrder;
-    if (!inet_ntop(AF_INET, &a, text, sizeof text))
-        text[0] = '\0';
-}
+std::atomic<int> stopSocket{-1};
+std::atomic<bool> stopFlag{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the stop handler may only touch lock-free atomics");
 
 } // namespace
 
-int netStartup() {
-    // BSD sockets need no start-up; the flag keeps the once-only contract.
-    netStarted = true;
-    return 0;
+void netCopyField(char (&field)[UNAME_FIELD], const char *text) {
+    size_t length = strnlen(text, sizeof field - 1);
+    memcpy(field, text, length);
+    field[length] = '\0';
 }
 
 int hostGetServicePort(const char *text) {
     if (!text)
         return -1;
-    servent entry;
-    servent *found = nullptr;
-    char scratch[SERVENT_BUFFER];
-    if (getservbyname_r(text, "udp", &entry, scratch, sizeof scratch, &found) == 0 && found)
-        return ntohs(static_cast<uint16_t>(found->s_port));
+    int port = netServicePort(text);
+    if (port >= 0)
+        return port;
     uint32_t value;
     if (smxParseNumber(&value, text) != 0)
         return -1;
@@ -106,43 +86,28 @@ uint32_t hostGetHostAddress(const char *text) {
     if (!text)
         return HOST_NO_ADDRESS;
     logFailure("hostGetHostAddress = %s\n", text);
-    in_addr_t dotted = inet_addr(text);
+    auto dotted = inet_addr(text);
     if (dotted != INADDR_NONE)
         return ntohl(dotted);
-    addrinfo hints;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo *list = nullptr;
-    if (getaddrinfo(text, nullptr, &hints, &list) != 0 || !list)
-        return HOST_NO_ADDRESS;
-    uint32_t address = HOST_NO_ADDRESS;
-    if (list->ai_family == AF_INET && list->ai_addrlen >= sizeof(sockaddr_in)) {
-        sockaddr_in first;
-        memcpy(&first, list->ai_addr, sizeof first);
-        address = ntohl(first.sin_addr.s_addr);
-    }
-    freeaddrinfo(list);
-    return address;
+    return netResolve(text);
 }
 
 int hostGetHostName(char *buffer, int limit, uint32_t address) {
-    sockaddr_in sa = toSockaddr(address, 0);
-    char name[NI_MAXHOST];
-    if (getnameinfo(reinterpret_cast<const sockaddr *>(&sa), sizeof sa, name, sizeof name, nullptr,
-                    0, NI_NAMEREQD) == 0)
+    uint32_t networkOrder = htonl(address);
+    char scratch[NET_HOST_NAME];
+    if (const char *name = netNameOf(networkOrder, scratch))
         return copyLimited(buffer, limit, name);
-    char dotted[INET_ADDRSTRLEN];
-    dottedText(dotted, sa.sin_addr.s_addr);
+    char dotted[NET_DOTTED];
+    netDottedText(dotted, networkOrder);
     if (!dotted[0])
         return -1;
     return copyLimited(buffer, limit, dotted);
 }
 
 int hostGetLocalName(char *buffer, int limit) {
-    // The whole name, not the cut nodeName: host names here may be longer than
-    // the record's field, and a cut name would not resolve.
-    char name[LOCAL_NAME_BUFFER];
+    // The whole name, not the cut nodeName: host names may be longer than the
+    // record's field, and a cut name would not resolve.
+    char name[NET_LOCAL_NAME];
     if (readLocalName(name) != 0)
         return -1;
     return copyLimited(buffer, limit, name);
@@ -166,18 +131,12 @@ int uname(UnameRec *record) {
     if (!record)
         return 0;
     memset(record, 0, sizeof *record);
-    netStartup();
-    char name[LOCAL_NAME_BUFFER];
+    char name[NET_LOCAL_NAME];
     if (readLocalName(name) != 0)
-        logPrintf("uname: Error gethostbyname WSAGetLastError = %d\n", errno);
-    copyField(record->systemName, name);
-    copyField(record->nodeName, name);
-    copyField(record->release, " ");
-    utsname system;
-    if (::uname(&system) == 0) {
-        copyField(record->version, system.release);
-        copyField(record->machine, system.machine);
-    }
+        logPrintf("uname: Error gethostbyname WSAGetLastError = %d\n", netLastError());
+    netCopyField(record->nodeName, name);
+    netCopyField(record->release, " ");
+    netDescribeSystem(record, name);
     return 0;
 }
 
@@ -234,73 +193,51 @@ int udpSend(void *transport, const uint8_t *data, int length) {
     memcpy(&remote, &endpoint->remote, sizeof remote);
     const auto *to = reinterpret_cast<const sockaddr *>(&remote);
     // Each call is a datagram of its own; a short send goes on with the rest.
-    size_t offset = 0;
-    size_t remaining = static_cast<size_t>(length);
-    ssize_t sent;
+    int offset = 0;
+    int sent;
     do {
-        sent = sendto(endpoint->socket, data + offset, remaining, 0, to, sizeof remote);
-        if (sent > 0) {
-            offset += static_cast<size_t>(sent);
-            remaining -= static_cast<size_t>(sent);
-        }
-    } while (sent > 0 && remaining > 0);
+        sent = static_cast<int>(sendto(netHandle(endpoint->socket),
+                                       reinterpret_cast<const char *>(data) + offset,
+                                       length - offset, 0, to, sizeof remote));
+        if (sent > 0)
+            offset += sent;
+    } while (sent > 0 && offset < length);
     if (sent >= 0)
         return 0;
 
     logFailureFlush("udpSend: Error in sendto()\n");
     sockaddr_in local;
-    socklen_t localLength = sizeof local;
-    char text[INET_ADDRSTRLEN];
-    if (getsockname(endpoint->socket, reinterpret_cast<sockaddr *>(&local), &localLength) != 0) {
+    NetLength localLength = sizeof local;
+    char text[NET_DOTTED];
+    if (getsockname(netHandle(endpoint->socket), reinterpret_cast<sockaddr *>(&local),
+                    &localLength) != 0) {
         logFailureFlush("udpSend: can't getsockname()\n");
     } else if (logSteps()) {
-        dottedText(text, local.sin_addr.s_addr);
+        netDottedText(text, local.sin_addr.s_addr);
         logPrintf("Local: address = %s, port = %d.\n", text, ntohs(local.sin_port));
         fflush(stdout);
     }
     if (logSteps()) {
-        dottedText(text, remote.sin_addr.s_addr);
+        netDottedText(text, remote.sin_addr.s_addr);
         logPrintf("Remote: address = %s, port = %d.\n", text, ntohs(remote.sin_port));
         fflush(stdout);
     }
     return 1;
 }
 
-int udpOpenSocket() {
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    return s < 0 ? -1 : s;
-}
-
 int udpBindSocket(int socket, uint32_t address, uint16_t port) {
     sockaddr_in sa = toSockaddr(address, port);
-    return bind(socket, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) == 0 ? 0 : -1;
+    return bind(netHandle(socket), reinterpret_cast<const sockaddr *>(&sa), sizeof sa) == 0 ? 0
+                                                                                            : -1;
 }
 
 int udpGetLocalPort(int socket) {
     sockaddr_in sa;
-    socklen_t length = sizeof sa;
-    if (getsockname(socket, reinterpret_cast<sockaddr *>(&sa), &length) != 0 ||
+    NetLength length = sizeof sa;
+    if (getsockname(netHandle(socket), reinterpret_cast<sockaddr *>(&sa), &length) != 0 ||
         sa.sin_family != AF_INET)
         return -1;
     return ntohs(sa.sin_port);
-}
-
-int udpWaitReadable(int socket, int timeoutMs) {
-    if (socket < 0)
-        return -1; // poll would skip it and wait for nothing
-    pollfd p;
-    p.fd = socket;
-    p.events = POLLIN;
-    p.revents = 0;
-    int result;
-    do {
-        result = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0)
-        return -1;
-    if (result == 0)
-        return 0;
-    return (p.revents & POLLIN) ? 1 : -1;
 }
 
 int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
@@ -309,53 +246,24 @@ int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
         return -1;
     sockaddr_in from;
     memset(&from, 0, sizeof from);
-    socklen_t fromLength = sizeof from;
-    ssize_t received;
-    do {
-        received = recvfrom(socket, buffer, static_cast<size_t>(capacity), 0,
-                            reinterpret_cast<sockaddr *>(&from), &fromLength);
-    } while (received < 0 && errno == EINTR);
+    int received = netReceiveFrom(socket, buffer, capacity, &from);
     if (received < 0)
         return -1;
     if (fromAddress)
         *fromAddress = ntohl(from.sin_addr.s_addr);
     if (fromPort)
         *fromPort = ntohs(from.sin_port);
-    return static_cast<int>(received);
+    return received;
 }
 
-int udpCloseSocket(int socket) {
-    return close(socket) == 0 ? 0 : -1;
-}
-
-namespace {
-
-std::atomic<int> stopSocket{-1};
-std::atomic<bool> stopFlag{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
-              "the stop handler may only touch lock-free atomics");
-
-void onStopSignal(int) {
+int netStopArrived() {
     stopFlag.store(true);
-    // On an unconnected socket Linux answers ENOTCONN but still marks it shut
-    // for reading and wakes its receivers; shutdown is async-signal-safe.
-    int socket = stopSocket.load();
-    if (socket >= 0)
-        shutdown(socket, SHUT_RD);
+    return stopSocket.load();
 }
-
-} // namespace
 
 int udpStopOnSignals(int socket) {
     stopSocket.store(socket);
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: a blocked receive is interrupted
-    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0)
-        return -1;
-    return 0;
+    return netCatchStop();
 }
 
 bool udpStopRequested() {

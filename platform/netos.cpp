@@ -1,0 +1,133 @@
+// BSD sockets of glibc behind the network module.
+#include "platform/netos.h"
+
+#include <csignal>
+#include <cstring>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+namespace {
+
+bool netStarted = false;
+
+constexpr int SERVENT_BUFFER = 1024;
+
+void onStopSignal(int) {
+    // On an unconnected socket Linux answers ENOTCONN but still marks it shut
+    // for reading and wakes its receivers; shutdown is async-signal-safe.
+    int socket = netStopArrived();
+    if (socket >= 0)
+        shutdown(socket, SHUT_RD);
+}
+
+} // namespace
+
+int netStartup() {
+    // BSD sockets need no start-up; the flag keeps the once-only contract.
+    netStarted = true;
+    return 0;
+}
+
+int netServicePort(const char *name) {
+    servent entry;
+    servent *found = nullptr;
+    char scratch[SERVENT_BUFFER];
+    if (getservbyname_r(name, "udp", &entry, scratch, sizeof scratch, &found) == 0 && found)
+        return ntohs(static_cast<uint16_t>(found->s_port));
+    return -1;
+}
+
+uint32_t netResolve(const char *name) {
+    addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo *list = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0 || !list)
+        return HOST_NO_ADDRESS;
+    uint32_t address = HOST_NO_ADDRESS;
+    if (list->ai_family == AF_INET && list->ai_addrlen >= sizeof(sockaddr_in)) {
+        sockaddr_in first;
+        memcpy(&first, list->ai_addr, sizeof first);
+        address = ntohl(first.sin_addr.s_addr);
+    }
+    freeaddrinfo(list);
+    return address;
+}
+
+const char *netNameOf(uint32_t networkOrder, char (&scratch)[NET_HOST_NAME]) {
+    sockaddr_in sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = networkOrder;
+    if (getnameinfo(reinterpret_cast<const sockaddr *>(&sa), sizeof sa, scratch, sizeof scratch,
+                    nullptr, 0, NI_NAMEREQD) != 0)
+        return nullptr;
+    return scratch;
+}
+
+void netDottedText(char (&text)[NET_DOTTED], uint32_t networkOrder) {
+    in_addr a;
+    a.s_addr = networkOrder;
+    if (!inet_ntop(AF_INET, &a, text, sizeof text))
+        text[0] = '\0';
+}
+
+void netDescribeSystem(UnameRec *record, const char *localName) {
+    netCopyField(record->systemName, localName);
+    utsname system;
+    if (::uname(&system) == 0) {
+        netCopyField(record->version, system.release);
+        netCopyField(record->machine, system.machine);
+    }
+}
+
+int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from) {
+    socklen_t fromLength = sizeof *from;
+    ssize_t received;
+    do {
+        received = recvfrom(socket, buffer, static_cast<size_t>(capacity), 0,
+                            reinterpret_cast<sockaddr *>(from), &fromLength);
+    } while (received < 0 && errno == EINTR);
+    return received < 0 ? -1 : static_cast<int>(received);
+}
+
+int netCatchStop() {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocked receive is interrupted
+    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0)
+        return -1;
+    return 0;
+}
+
+int udpOpenSocket() {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return s < 0 ? -1 : s;
+}
+
+int udpWaitReadable(int socket, int timeoutMs) {
+    if (socket < 0)
+        return -1; // poll would skip it and wait for nothing
+    pollfd p;
+    p.fd = socket;
+    p.events = POLLIN;
+    p.revents = 0;
+    int result;
+    do {
+        result = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0)
+        return -1;
+    if (result == 0)
+        return 0;
+    return (p.revents & POLLIN) ? 1 : -1;
+}
+
+int udpCloseSocket(int socket) {
+    return close(socket) == 0 ? 0 : -1;
+}
