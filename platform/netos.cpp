@@ -10,8 +10,6 @@
 
 namespace {
 
-bool netStarted = false;
-
 constexpr int SERVENT_BUFFER = 1024;
 
 void onStopSignal(int) {
@@ -25,9 +23,7 @@ void onStopSignal(int) {
 } // namespace
 
 int netStartup() {
-    // BSD sockets need no start-up; the flag keeps the once-only contract.
-    netStarted = true;
-    return 0;
+    return 0; // BSD sockets need no start-up
 }
 
 int netServicePort(const char *name) {
