@@ -192,9 +192,9 @@ int commVerify(uint32_t address, int operation, const ApsRec *handle) {
         return 0;
     }
     if (operation == SMP_OP_READ || entry->rights == COMM_WRITE)
-        return 1;
+        return SMP_CHECK_ALLOWED;
     logFailureFlush("bad rights for 0x%x\n", address);
-    return 0;
+    return SMP_CHECK_BAD_USE;
 }
 
 void commSetFileName(const char *name) {

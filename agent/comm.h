@@ -45,8 +45,10 @@ int community(const char *name, uint32_t address, int32_t rights);
 // Reports a file error (line 0: one without a line).
 void commErrorFn(int line, const char *message, const char *text);
 
-// 1 when the request may proceed, 0 when not. operation is SMP_OP_READ (Get,
-// GetNext) or SMP_OP_WRITE (Set); handle is the one that verified the message.
+// The community check (smp/agentside.h): SMP_CHECK_ALLOWED, SMP_CHECK_BAD_USE
+// for a Set with a READ entry, else SMP_CHECK_BAD_NAME. operation is
+// SMP_OP_READ (Get, GetNext) or SMP_OP_WRITE (Set); handle is the one that
+// verified the message.
 int commVerify(uint32_t address, int operation, const ApsRec *handle);
 
 // The community file name; none (the start) searches the default places. The

@@ -39,6 +39,21 @@ int appendInstance(uint8_t *buffer, int oidLen, int size, const uint32_t *subIds
     return n < 0 ? -1 : oidLen + n;
 }
 
+// The instance a GetNext starts from, at most MIB_INSTANCE_MAX sub-identifiers.
+// An arc over 2^32-1 is greater than every arc an instance can have there,
+// so the instance of that prefix followed by all-ones arcs up to the limit has
+// the same successor as the name (no instance is longer).
+int nextStartOf(const MibEntry *entry, const uint8_t *oid, int length, uint32_t *subIds) {
+    int count = 0;
+    for (int at = entry->oidLen; at < length && count < MIB_INSTANCE_MAX; ++count)
+        if (!smxReadSubId(oid, length, &at, &subIds[count])) {
+            while (count < MIB_INSTANCE_MAX)
+                subIds[count++] = UINT32_MAX;
+            break;
+        }
+    return count;
+}
+
 AsnNode *nextOf(const MibEntry *entry, uint32_t *subIds, int *count) {
     return entry->ops->next ? entry->ops->next(subIds, count, entry->context) : nullptr;
 }
@@ -244,8 +259,8 @@ AsnNode *mibNext(MibEntry *store, uint8_t *buffer, int *length, int size) {
     // The successor of the first 256 sub-identifiers is also that of the
     // whole instance, since no instance has more.
     if (auto *entry = static_cast<MibEntry *>(avlFind(tree, buffer, *length))) {
-        int count = instanceOf(entry, buffer, *length, subIds, MIB_INSTANCE_MAX);
-        AsnNode *value = askNext(entry, subIds, count < 0 ? 0 : count, buffer, length, size, &full);
+        int count = nextStartOf(entry, buffer, *length, subIds);
+        AsnNode *value = askNext(entry, subIds, count, buffer, length, size, &full);
         if (value || full)
             return value;
         // No instance follows in this entry: on to the next one, the name

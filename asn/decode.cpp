@@ -7,6 +7,7 @@
 #include "asn/decode.h"
 
 #include "platform/log.h"
+#include "smx/smx.h"
 
 #include <cinttypes>
 #include <cstdint>
@@ -375,6 +376,12 @@ int asnObjectId1(AsnHeader *h, int c) {
     logStep("%02X ", last);
     if (last & 0x80) // unfinished sub-identifier (X.690, 8.19.2)
         return refuse("0\n");
+    // RFC 2578, 7.1.3: no sub-identifier exceeds 2^32-1, so no name holds one.
+    const uint8_t *oid = h->base + n->valueOffset;
+    uint32_t arc = 0;
+    for (int at = 0; at < n->contentLen;)
+        if (!smxReadSubId(oid, n->contentLen, &at, &arc))
+            return refuse("3\n");
     logStep("1\n");
     return asnPop(h);
 }

@@ -12,8 +12,8 @@ int shmSegmentCreate(uint32_t size);        // a new IPC_PRIVATE segment (0600):
 int shmSegmentRemove(int id);               // 0 or -1
 
 // Several processes raise the same words: relaxed atomics lose no increment.
-inline void shmCounterRaise(uint32_t *word) {
-    std::atomic_ref<uint32_t>(*word).fetch_add(1, std::memory_order_relaxed);
+inline void shmCounterRaise(uint32_t *word, uint32_t by = 1) {
+    std::atomic_ref<uint32_t>(*word).fetch_add(by, std::memory_order_relaxed);
 }
 
 inline uint32_t shmCounterRead(uint32_t *word) {

@@ -1,5 +1,6 @@
 // Agent operations: the GetResponse to a GetRequest, GetNextRequest or
 // SetRequest (RFC 1157, 4.1.2 to 4.1.5).
+#include <array>
 #include <cstdio>
 
 #include "platform/log.h"
@@ -9,8 +10,6 @@
 
 AsnNode *smpReply(AsnNode *pdu, int32_t status, int32_t index, const AsnNode *list) {
     logEntryFlush("smpReply:\n");
-    if (status >= SMP_TOO_BIG && status <= SMP_GEN_ERR)
-        smpStatRaise(SMP_STAT_IN_TOO_BIGS + status - SMP_TOO_BIG);
     // RFC 1157, 4.1.2: tooBig carries index 0, whichever step found the reply too big.
     if (status == 0 || status == SMP_TOO_BIG)
         index = 0;
@@ -33,7 +32,25 @@ AsnNode *smpReply(AsnNode *pdu, int32_t status, int32_t index, const AsnNode *li
 
 namespace {
 
-constexpr int NAME_MAX_OCTETS = 512; // a GetNext name, as the store takes it
+// Any name a request can carry fits, so every GetNext gets the object after its name.
+constexpr int NAME_MAX_OCTETS = SMP_MESSAGE_MAX;
+
+// RFC 1213, 6.12: the counter of each error status the agent sends; readOnly
+// has none there (snmp 23 is not used).
+constexpr std::array<int, SMP_ERROR_STATUS_COUNT> outErrorWords = {
+    0, SMP_STAT_OUT_TOO_BIGS, SMP_STAT_OUT_NO_SUCH_NAMES, SMP_STAT_OUT_BAD_VALUES,
+    0, SMP_STAT_OUT_GEN_ERRS,
+};
+
+// Counts a reply that went out: the response, its error status, and on
+// success the variables it served (RFC 1213, 6.12).
+void countReply(int32_t status, int varsWord, uint32_t vars) {
+    smpStatRaise(SMP_STAT_OUT_GET_RESPONSES);
+    if (status == 0)
+        smpStatRaise(varsWord, vars);
+    else if (status > 0 && status < SMP_ERROR_STATUS_COUNT)
+        smpStatRaise(outErrorWords[static_cast<size_t>(status)]);
+}
 
 // A step trace followed by the dump of the tree it names.
 void traceTree(const char *text, AsnNode *tree) {
@@ -44,23 +61,29 @@ void traceTree(const char *text, AsnNode *tree) {
     }
 }
 
-// RFC 1157, 4.1.2: a reply that does not fit in a message is answered by a
-// tooBig reply of the request's bindings with index 0; only when even that
-// does not fit is nothing sent.
-int sendReply(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t status, int32_t index,
-              const AsnNode *list) {
+// Sends the reply of a status and counts it when it went out; SMP_SEND_UNFIT
+// when it does not fit.
+int sendCounted(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t status, int32_t index,
+                AsnNode *list, int varsWord) {
     AsnNode *reply = smpReply(pdu, status, index, list);
     if (!reply)
         return 1;
     int r = smpSendFitting(object, handle, reply);
+    if (r == 0)
+        countReply(status, varsWord, list ? asnChildCount(list) : 0);
     asnFree(reply);
+    return r;
+}
+
+// RFC 1157, 4.1.2: a reply that does not fit in a message is answered by a
+// tooBig reply of the request's bindings with index 0; only when even that
+// does not fit is nothing sent. varsWord counts the bindings of a success.
+int sendReply(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t status, int32_t index,
+              AsnNode *list, int varsWord) {
+    int r = sendCounted(object, handle, pdu, status, index, list, varsWord);
     if (r != SMP_SEND_UNFIT)
         return r;
-    reply = smpReply(pdu, SMP_TOO_BIG, 0, list);
-    if (!reply)
-        return 1;
-    r = smpSendFitting(object, handle, reply);
-    asnFree(reply);
+    r = sendCounted(object, handle, pdu, SMP_TOO_BIG, 0, list, varsWord);
     return r == SMP_SEND_UNFIT ? 1 : r;
 }
 
@@ -153,8 +176,9 @@ int32_t nextStep(MibEntry *store, AsnNode *bind, AsnNode *replyList) {
     int length = asnGather(name, buffer, NAME_MAX_OCTETS);
     asnFree(name);
     if (length < 0) {
+        // Not the end of the MIB: the name could not be held (RFC 1157, 4.1.3).
         logFailureFlush("smpNextOp 0\n");
-        return SMP_NO_SUCH_NAME;
+        return SMP_GEN_ERR;
     }
     AsnNode *value = smpAgentSide.store.next(store, buffer, &length, NAME_MAX_OCTETS);
     if (!value) {
@@ -222,7 +246,7 @@ int readOp(SmpObject *object, ApsRec *handle, AsnNode *pdu, BindStep step,
         walkBindings(pdu, smpAgentSide.store.getStore(handle), replyList, step, traces.seq, &index);
     logStepFlush(traces.error, status);
     traceTree(traces.rseq, replyList);
-    int r = sendReply(object, handle, pdu, status, index, replyList);
+    int r = sendReply(object, handle, pdu, status, index, replyList, SMP_STAT_IN_TOTAL_REQ_VARS);
     asnFree(replyList);
     return r;
 }
@@ -255,7 +279,8 @@ int smpSetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
     }
     logEntryFlush("smpSetOp: error %d\n", status);
     AsnNode *own = asnComponent(pdu, 4);
-    int r = own ? sendReply(object, handle, pdu, status, index, own) : 1;
+    int r =
+        own ? sendReply(object, handle, pdu, status, index, own, SMP_STAT_IN_TOTAL_SET_VARS) : 1;
     asnFree(own);
     return r;
 }

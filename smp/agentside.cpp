@@ -4,7 +4,7 @@
 namespace {
 
 int refuseEveryRequest(uint32_t, int, const ApsRec *) {
-    return 0;
+    return SMP_CHECK_BAD_NAME;
 }
 
 int sendNoTrap(int32_t, int32_t, uint16_t, SmpBind *) {

@@ -17,8 +17,9 @@
 struct ApsRec;
 struct MibEntry; // the store's own record; the engine only hands it back
 
-// 1 when the request may proceed, 0 when not. operation is SMP_OP_READ (Get,
-// GetNext) or SMP_OP_WRITE (Set); handle is the one that verified the message.
+// SMP_CHECK_ALLOWED when the request may proceed, else SMP_CHECK_BAD_NAME or
+// SMP_CHECK_BAD_USE (smp/smp.h). operation is SMP_OP_READ (Get, GetNext) or
+// SMP_OP_WRITE (Set); handle is the one that verified the message.
 using SmpCommunityCheckFn = int (*)(uint32_t host, int operation, const ApsRec *handle);
 // Sends a Trap to every destination the agent knows; the bindings stay the
 // caller's. The engine does not look at the result.

@@ -175,8 +175,11 @@ ApsRec *apsVerify(AsnNode *message) {
     uint8_t octets[APS_COMMUNITY_MAX];
     int16_t length = asnGather(community, octets, APS_COMMUNITY_MAX);
     community = asnFree(community);
-    if (length < 0)
-        return nullptr; // longer than any community can be: no counter, no Trap
+    // One longer than any community can be is as unknown as any other.
+    if (length < 0) {
+        authenticationFailure();
+        return nullptr;
+    }
 
     // Compared as octets: a received community may hold a NUL.
     ApsRec *handle = findHandle(octets, static_cast<size_t>(length));

@@ -181,17 +181,17 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
         fflush(stdout);
     }
 
-    bool allowed = true;
+    int check = SMP_CHECK_ALLOWED;
     int status = 1;
     switch (asnTag(pdu)) {
     case SMP_GET_REQUEST:
-        allowed = smpAgentSide.checkCommunity(host, SMP_OP_READ, handle) != 0;
-        if (allowed && (status = smpGetOp(object, handle, pdu)) == 0)
+        check = smpAgentSide.checkCommunity(host, SMP_OP_READ, handle);
+        if (check == SMP_CHECK_ALLOWED && (status = smpGetOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_GET_REQUESTS);
         break;
     case SMP_GET_NEXT_REQUEST:
-        allowed = smpAgentSide.checkCommunity(host, SMP_OP_READ, handle) != 0;
-        if (allowed && (status = smpNextOp(object, handle, pdu)) == 0)
+        check = smpAgentSide.checkCommunity(host, SMP_OP_READ, handle);
+        if (check == SMP_CHECK_ALLOWED && (status = smpNextOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_GET_NEXTS);
         break;
     case SMP_GET_RESPONSE:
@@ -199,8 +199,8 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
             smpStatRaise(SMP_STAT_IN_GET_RESPONSES);
         break;
     case SMP_SET_REQUEST:
-        allowed = smpAgentSide.checkCommunity(host, SMP_OP_WRITE, handle) != 0;
-        if (allowed && (status = smpSetOp(object, handle, pdu)) == 0)
+        check = smpAgentSide.checkCommunity(host, SMP_OP_WRITE, handle);
+        if (check == SMP_CHECK_ALLOWED && (status = smpSetOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_SET_REQUESTS);
         break;
     case SMP_TRAP:
@@ -213,8 +213,10 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     asnFree(pdu);
     apsFree(handle);
 
-    if (!allowed) {
+    if (check != SMP_CHECK_ALLOWED) {
         logFailureFlush("smpInput: commVerify failed\n");
+        smpStatRaise(check == SMP_CHECK_BAD_USE ? SMP_STAT_IN_BAD_COMMUNITY_USES
+                                                : SMP_STAT_IN_BAD_COMMUNITY_NAMES);
         if (smpStatRead(SMP_STAT_ENABLE_AUTHEN_TRAPS) == 1)
             smpAgentSide.sendTrap(SMP_TRAP_AUTHENTICATION_FAILURE, 0, 0, nullptr);
         object->smpRecStatus = 1;

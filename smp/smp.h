@@ -3,8 +3,8 @@
 // agent's Get, GetNext and Set operations.
 //
 // Bounds: a message is serialised into SMP_MESSAGE_MAX (2048) octets and
-// agents receive at most that many per datagram; GetNext names are gathered
-// into SMP_NAME_MAX (512) octets; a PDU carries at most 65535 bindings.
+// agents receive at most that many per datagram, so any name fits in as many;
+// a PDU carries at most 65535 bindings.
 #pragma once
 
 #include <array>
@@ -16,7 +16,6 @@
 struct ApsRec;
 
 inline constexpr int SMP_MESSAGE_MAX = ASN_MESSAGE_MAX; // every tree of such a message fits
-inline constexpr int SMP_NAME_MAX = 512;
 
 enum SmpPduType : int32_t {
     SMP_GET_REQUEST = 0,
@@ -29,6 +28,12 @@ enum SmpPduType : int32_t {
 // Operations given to the community check (smp/agentside.h).
 inline constexpr int SMP_OP_READ = 1;
 inline constexpr int SMP_OP_WRITE = 2;
+// What the community check answers; a refusal says which counter it raises
+// (RFC 1213, 6.12): the community is not declared for the host, or it does not
+// allow the operation.
+inline constexpr int SMP_CHECK_BAD_NAME = 0;
+inline constexpr int SMP_CHECK_ALLOWED = 1;
+inline constexpr int SMP_CHECK_BAD_USE = 2;
 
 // Generic trap numbers (RFC 1157, 4.1.6) the engine sends.
 inline constexpr int SMP_TRAP_AUTHENTICATION_FAILURE = 4;

@@ -250,7 +250,9 @@ int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length
         return -1;
     int pos = 0;
     int at = 0;
-    uint32_t x = smxReadSubId(oid, length, &at);
+    uint32_t x = 0;
+    if (!smxReadSubId(oid, length, &at, &x))
+        return -1;
     uint32_t firstArc = x / 40u;
     if (firstArc > 2)
         firstArc = 2;
@@ -258,8 +260,9 @@ int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length
         !appendDecimal(buf, capacity, &pos, x - 40u * firstArc))
         return -1;
     while (at < length) {
-        uint32_t subId = smxReadSubId(oid, length, &at);
-        if (!appendChar(buf, capacity, &pos, '.') || !appendDecimal(buf, capacity, &pos, subId))
+        uint32_t subId = 0;
+        if (!smxReadSubId(oid, length, &at, &subId) || !appendChar(buf, capacity, &pos, '.') ||
+            !appendDecimal(buf, capacity, &pos, subId))
             return -1;
     }
     return pos;
@@ -325,7 +328,8 @@ int smxObjectIdToSubIds(uint32_t *subIds, int maxCount, const uint8_t *oid, int 
     int stored = 0;
     int at = 0;
     while (at < length && stored < maxCount)
-        subIds[stored++] = smxReadSubId(oid, length, &at);
+        if (!smxReadSubId(oid, length, &at, &subIds[stored++]))
+            return -1;
     return stored;
 }
 
@@ -551,13 +555,19 @@ int smxTextToValue(SmpBind *bind, const char *text) {
     }
 }
 
-uint32_t smxReadSubId(const uint8_t *oid, int length, int *pos) {
-    uint32_t value = 0;
+bool smxReadSubId(const uint8_t *oid, int length, int *pos, uint32_t *value) {
+    uint64_t v = 0;
+    bool fits = true;
     while (*pos < length) {
         uint8_t octet = oid[(*pos)++];
-        value = (value << 7) | (octet & 0x7Fu);
+        v = (v << 7) | (octet & 0x7Fu);
+        if (v > UINT32_MAX) {
+            fits = false;
+            v = 0; // the rest of the arc is still passed over
+        }
         if (!(octet & 0x80))
             break;
     }
-    return value;
+    *value = fits ? static_cast<uint32_t>(v) : 0;
+    return fits;
 }

@@ -81,10 +81,12 @@ int smxNumericToObjectId(uint8_t *out, int capacity, const char *text);
 // Encoded identifier to text with the longest defined name substituted.
 int smxObjectIdToText(char *buf, int capacity, const uint8_t *oid, int length);
 // Encoded identifier to dotted decimal.
-// Reads one sub-identifier at oid[*pos] and moves *pos past it: octets up to
-// one without bit 8, or to the end of the data (a cut-off sub-identifier is
-// used as far as it was read).
-uint32_t smxReadSubId(const uint8_t *oid, int length, int *pos);
+// Reads one sub-identifier at oid[*pos] into *value and moves *pos past it:
+// octets up to one without bit 8, or to the end of the data (a cut-off
+// sub-identifier is used as far as it was read). False, *value 0, when it
+// exceeds 2^32-1: RFC 2578, 7.1.3 bounds every sub-identifier there, so such
+// a name exists nowhere and is never wrapped into one that does.
+bool smxReadSubId(const uint8_t *oid, int length, int *pos, uint32_t *value);
 int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length);
 // Base text followed by further arcs, to encoded identifier.
 int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const uint32_t *arcs,
@@ -95,7 +97,7 @@ int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const 
 int smxEncodeSubId(uint8_t *out, int capacity, uint32_t value);
 
 // Sub-identifier arrays. The first element is the first encoded sub-identifier
-// (40 x first arc + second), not split.
+// (40 x first arc + second), not split. -1 for a sub-identifier over 2^32-1.
 int smxObjectIdToSubIds(uint32_t *subIds, int maxCount, const uint8_t *oid, int length);
 int smxSubIdsToObjectId(uint8_t *out, int capacity, const uint32_t *subIds, int count);
 int smxCompareSubIds(const uint32_t *a, int countA, const uint32_t *b,

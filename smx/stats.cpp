@@ -97,10 +97,10 @@ int wordIndex(int word) {
 
 } // namespace
 
-void smpStatRaise(int word) {
+void smpStatRaise(int word, uint32_t by) {
     int i = wordIndex(word);
     if (i >= 0)
-        shmCounterRaise(&smpStats[i]);
+        shmCounterRaise(&smpStats[i], by);
 }
 
 uint32_t smpStatRead(int word) {

@@ -54,8 +54,8 @@ extern uint32_t *smpStats;
 extern uint32_t shmLocalBlock[SMP_STATS_WORDS];
 
 // Atomic access to word n (1 to 30) of smpStats; other numbers are ignored
-// (reading gives 0).
-void smpStatRaise(int word);
+// (reading gives 0). Counters wrap at 2^32 (RFC 1155, 3.2.3.3).
+void smpStatRaise(int word, uint32_t by = 1);
 uint32_t smpStatRead(int word);
 void smpStatWrite(int word, uint32_t value);
 

@@ -59,11 +59,11 @@ TEST_F(CommTest, FileDeclaresHostsAndRequestsAreJudged) {
         {"public", 0, SMP_OP_READ, 0},            // host 0 is refused before the list is looked at
         {"public", 0x0A000001, 3, 0},             // an unknown operation
         {"private", 0x0A000001, SMP_OP_WRITE, 1}, // the duplicate READ was refused
-        {"ro", 0x0A000002, SMP_OP_WRITE, 0},
+        {"ro", 0x0A000002, SMP_OP_WRITE, SMP_CHECK_BAD_USE},
         // A host's own entry is judged before the any-host entry, in either order.
-        {"any", 0x0A000001, SMP_OP_WRITE, 0},
+        {"any", 0x0A000001, SMP_OP_WRITE, SMP_CHECK_BAD_USE},
         {"any", 0x0A000009, SMP_OP_WRITE, 1},
-        {"own", 0x0A000001, SMP_OP_WRITE, 0},
+        {"own", 0x0A000001, SMP_OP_WRITE, SMP_CHECK_BAD_USE},
         {"own", 0x0A000009, SMP_OP_WRITE, 1},
     };
     for (auto [community, address, operation, allowed] : cases) {

@@ -181,6 +181,10 @@ TEST(MibStore, RefusalsAndBounds) {
     rows = {{{1, 0}, 7}};
     EXPECT_EQ(next(store, oid, len(oid) + 1).second, -1);
     EXPECT_EQ(next(store, oid, len(oid) + 2).second, 7);
+    // An arc over 2^32-1 follows every instance with its prefix, never wrapping to 0.
+    Oid past = oid;
+    past.insert(past.end(), {0x90, 0x80, 0x80, 0x80, 0x00});
+    EXPECT_EQ(next(store, past).second, -1);
     EXPECT_EQ(next(store, enc(Arcs{43, 6, 1, 2, 1}), len(oid) + 1).second, -1);
     EXPECT_EQ(next(nullptr, oid).second, -1);
     EXPECT_EQ(mibGet(nullptr, whole.data(), len(whole)), nullptr);

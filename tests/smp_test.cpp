@@ -298,15 +298,17 @@ TEST_F(Engine, RefusedDatagramsAreCountedUnansweredAndLeaveNothing) {
         {whole, LOOPBACK, "1 6", 0, static_cast<int>(whole.size() / 2)},
         {hex("0400"), LOOPBACK, "1 6", 0},       // not a SEQUENCE
         {message(0xA7, {}), LOOPBACK, "1 6", 0}, // no such PDU
+        // RFC 2578, 7.1.3: a sub-identifier of 2^32 names nothing; it is not read as 0.
+        {message(GET, {hex("300B 0607 2B06 9080808000 0500")}), LOOPBACK, "1 6", 0},
         {Bytes(get.begin(), get.begin() + 20), LOOPBACK, "1 6", 0},
         {message(GET, {}, "public", 1), LOOPBACK, "1 3", 0},
         {message(RESPONSE, {}, "public", -7), LOOPBACK, "1 3", 0},
         {message(RESPONSE, {}, "private"), LOOPBACK, "1 4", 1},
         {message(GET, {}, "pub"), LOOPBACK, "1 4", 1},
         {message(GET, {}, std::string("public\0x", 8)), LOOPBACK, "1 4", 1}, // octets, not text
-        {message(GET, {}, "publicpublicpubli"), LOOPBACK, "1", 0},           // longer than any name
-        {get, 0, "1", 1},                                                    // host not identified
-        {message(SET, {}, "reader"), LOOPBACK, "1", 1}, // a write with read rights
+        {message(GET, {}, "publicpublicpubli"), LOOPBACK, "1 4", 1},         // longer than any name
+        {get, 0, "1 4", 1},                                                  // host not identified
+        {message(SET, {}, "reader"), LOOPBACK, "1 5", 1}, // a write with read rights
     };
     for (const Row &r : rows) {
         auto before = words();
@@ -366,26 +368,26 @@ TEST_F(Engine, RequestsAreAnsweredBindingByBinding) {
         bool writable = true;
         size_t eighth = 1500; // the length of column 8
     } rows[] = {
-        {GET, "n.1.0 n.2.0", "0/0 .1.0=42 .2.0=start", "1 2 15"},
-        {GET, "n.1.0 n.9.0", "2/2 .1.0=null .9.0=null", "1 2 9 15"},
-        {GET, "", "0/0", "1 2 15", "0201FF"},
-        {NEXT, "n1.3.6.1.4.1 n.1.0", "0/0 .1.0=42 .2.0=start", "1 2 16", "020180"},
-        {NEXT, "n.8.0", "2/1 .8.0=null", "1 2 9 16", "02020080"}, // the store's end
-        {NEXT, "n" + BASE + " nlong", "2/2 " + BASE + "=null long=null", "1 2 9 16",
-         "02047FFFFFFF"},
+        {GET, "n.1.0 n.2.0", "0/0 .1.0=42 .2.0=start", "1 2 13+2 15 28"},
+        {GET, "n.1.0 n.9.0", "2/2 .1.0=null .9.0=null", "1 2 15 21 28"},
+        {GET, "", "0/0", "1 2 15 28", "0201FF"},
+        {NEXT, "n1.3.6.1.4.1 n.1.0", "0/0 .1.0=42 .2.0=start", "1 2 13+2 16 28", "020180"},
+        {NEXT, "n.8.0", "2/1 .8.0=null", "1 2 16 21 28", "02020080"}, // the store's end
+        // A name past the store's old 512-octet buffer still has its successor.
+        {NEXT, "n" + BASE + " nlong", "0/0 .1.0=42 .1.0=42", "1 2 13+2 16 28", "02047FFFFFFF"},
         // RFC 1157, 4.1.5: every binding is tested before any is set.
-        {SET, "s.2.0=new i.1.0=7", "2/2 .2.0=new .1.0=7", "1 2 9 17", "02050080000000"},
-        {GET, "n.2.0", "0/0 .2.0=start", "1 2 15", "020500FFFFFFFF"},
-        {SET, "i.2.0=1", "3/1 .2.0=1", "1 2 10 17", "020480000000"},
-        {SET, "s.2.0=abc", "0/0 .2.0=abc", "1 2 17"},
-        {SET, "s.2.0=z", "4/1 .2.0=z", "1 2 11 17", "020109", false},
-        {GET, "n.2.0", "0/0 .2.0=abc", "1 2 15"},
+        {SET, "s.2.0=new i.1.0=7", "2/2 .2.0=new .1.0=7", "1 2 17 21 28", "02050080000000"},
+        {GET, "n.2.0", "0/0 .2.0=start", "1 2 13 15 28", "020500FFFFFFFF"},
+        {SET, "i.2.0=1", "3/1 .2.0=1", "1 2 17 22 28", "020480000000"},
+        {SET, "s.2.0=abc", "0/0 .2.0=abc", "1 2 14 17 28"},
+        {SET, "s.2.0=z", "4/1 .2.0=z", "1 2 17 28", "020109", false},
+        {GET, "n.2.0", "0/0 .2.0=abc", "1 2 13 15 28"},
         // RFC 1157, 4.1.2: a reply that does not fit is tooBig, index 0, the request's bindings.
-        {GET, "n.8.0", "0/0 .8.0=#1500", "1 2 15"},
-        {GET, "n.8.0 n.8.0", "1/0 .8.0=null .8.0=null", "1 2 8 15"},
-        {NEXT, "n.3.0 n.3.0", "1/0 .3.0=null .3.0=null", "1 2 8 16"},
+        {GET, "n.8.0", "0/0 .8.0=#1500", "1 2 13 15 28"},
+        {GET, "n.8.0 n.8.0", "1/0 .8.0=null .8.0=null", "1 2 15 20 28"},
+        {NEXT, "n.3.0 n.3.0", "1/0 .3.0=null .3.0=null", "1 2 16 20 28"},
         // The reply list fills before any message is formed: index 0 as well.
-        {GET, "n.8.0 n.8.0", "1/0 .8.0=null .8.0=null", "1 2 8 15", "020109", true,
+        {GET, "n.8.0 n.8.0", "1/0 .8.0=null .8.0=null", "1 2 15 20 28", "020109", true,
          ASN_CAPACITY / 2 + 16},
     };
     for (const Row &r : rows) {

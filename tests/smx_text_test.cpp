@@ -63,8 +63,9 @@ TEST(SmxText, TextsAndObjectIds) {
                        "second", "1.3.9", "first", "1.3.8", "big", "1.3" + repeat(".2", 124),
                        "ifDescr", "1.3.6.1.2.1.2.2.1.2"});
     // Rows "TEXT op HEX[@capacity]": op ">" text to identifier (capacity 200), "<" identifier
-    // to text (capacity 256), unless given, "=" both; "!" is a failure. 2^32 wraps; "2B86" is a
-    // cut-off sub-identifier, used as far as read.
+    // to text (capacity 256), unless given, "=" both; "!" is a failure. 2^32 wraps in text, but
+    // an encoded arc over 2^32-1 has no text; "2B86" is a cut-off sub-identifier, used as far as
+    // read.
     std::vector<std::string> rows =
         words({"1.3.6.1=2B0601 2.100=8134 3.1>! 1.40>! 0.39>27 2.999>8837 1>28 2>50 >00 0.0<00",
                "1..3>2803 1.3.>2B00 .>00 1.3.6.4294967296>2B0600 1.3.128>2B8100",
@@ -75,7 +76,7 @@ TEST(SmxText, TextsAndObjectIds) {
                "sysUpTime.0>! SYSTEM.1>! sys.1>! big.2.2.3>! 2.4294967215<8FFFFFFF7F 1.3.6<2B86",
                "1.3.6.1<2B0601@7 !<2B0601@6 1.3<2B@3 !<2B@2 !< sysDescr.0<2B06010201010100@10",
                "!<2B06010201010100@9 system.10<2B06010201010A first.5<2B0905 1.3.6.1>2B0601@3",
-               "1.3.6.1>!@2 1.3.6.1.128>!@4 1.3>!@0"});
+               "1.3.6.1>!@2 1.3.6.1.128>!@4 1.3>!@0 !<2B069080808000"});
     rows.push_back("big.2.2>2B" + repeat("02", 126));
     rows.push_back("first.11" + repeat(".1", 124) + "<2B090B" + repeat("01", 124));
     rows.push_back("1.3.9" + repeat(".1", 126) + "<2B09" + repeat("01", 126) + "@300");
@@ -140,6 +141,7 @@ TEST(SmxText, SubIds) {
     EXPECT_EQ(smxObjectIdToSubIds(ids, 2, oid.data(), 6), 2);
     EXPECT_EQ(smxObjectIdToSubIds(ids, -1, oid.data(), 6), -1);
     EXPECT_EQ(smxObjectIdToSubIds(ids, 8, oid.data(), -1), -1);
+    EXPECT_EQ(smxObjectIdToSubIds(ids, 8, hex("2B9080808000").data(), 6), -1); // over 2^32-1
     uint8_t out[8];
     EXPECT_EQ(got(out, smxSubIdsToObjectId(out, 8, back, 5), true), "2B0601822C00");
     EXPECT_EQ(smxSubIdsToObjectId(out, 5, back, 5), -1);

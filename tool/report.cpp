@@ -24,8 +24,11 @@ bool oidGreater(const uint8_t *a, int aLen, const uint8_t *b, int bLen) {
     int i = 0;
     int j = 0;
     while (i < aLen && j < bLen) {
-        uint32_t x = smxReadSubId(a, aLen, &i);
-        uint32_t y = smxReadSubId(b, bLen, &j);
+        uint32_t x = 0;
+        uint32_t y = 0;
+        // No name holds such an arc; the decoder refuses them before this.
+        if (!smxReadSubId(a, aLen, &i, &x) || !smxReadSubId(b, bLen, &j, &y))
+            return false;
         if (x != y)
             return x > y;
     }
