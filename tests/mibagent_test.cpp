@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <thread>
@@ -146,6 +147,62 @@ TEST_F(MibagentTest, GetAndSet) {
         auto r = runProcess(argv, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 30);
         EXPECT_NE((r.out + r.err).find(expected), std::string::npos) << args[2] << r.out << r.err;
     }
+}
+
+// RFC 1213, 6.12: each exchange moves the snmp group as the RFC defines it.
+// Two readings of the whole group, each a Get of every column, frame the
+// exchanges; one reading's own Get is in the difference.
+TEST_F(MibagentTest, SnmpGroupCountsAsTheRfcDefines) {
+    Agent a;
+    ASSERT_GT(a.port, 0);
+    UdpPeer peer;
+    const int columns[] = {1,  2,  3,  4,  5,  6,  8,  9,  10, 11, 12, 13, 14, 15,
+                           16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30};
+    std::vector<ber::Bytes> group;
+    for (int c : columns)
+        group.push_back(ber::varBind("1.3.6.1.2.1.11." + std::to_string(c) + ".0", ber::null()));
+    auto read = [&](int64_t id) {
+        peer.sendTo(a.port, ber::message("public", 0xA0, id, 0, 0, group));
+        std::map<int, int64_t> words;
+        ber::Bytes in;
+        int from = 0;
+        while (words.empty() && peer.receive(in, from, 3000))
+            if (auto m = ber::parse(in); m && m->requestId == id && m->binds.size() == 28)
+                for (size_t i = 0; i < 28; ++i)
+                    words[columns[i]] = ber::toInt(m->binds[i].value.content);
+        return words;
+    };
+    auto get = [](const char *community, unsigned char tag, std::vector<ber::Bytes> binds) {
+        return ber::message(community, tag, 9, 0, 0, binds);
+    };
+    const auto name = [](const char *oid) { return ber::varBind(oid, ber::null()); };
+    ber::Bytes badVersion = get("public", 0xA0, {name("1.3.6.1.2.1.1.7.0")});
+    badVersion[4] = 7;
+    const std::vector<ber::Bytes> exchanges = {
+        get("public", 0xA0, {name("1.3.6.1.2.1.1.7.0")}),                              // 1 var
+        get("public", 0xA1, {name("1.3.6.1.2.1.1.1"), name("1.3.6.1.2.1.1.2")}),       // 2 vars
+        get("public", 0xA0, {name("1.3.6.1.2.1.1.99.0")}),                             // noSuchName
+        get("private", 0xA3, {ber::varBind("1.3.6.1.2.1.1.5.0", ber::integer(5))}),    // badValue
+        get("private", 0xA3, {ber::varBind("1.3.6.1.2.1.1.4.0", ber::octets("ops"))}), // set
+        get("public", 0xA3, {ber::varBind("1.3.6.1.2.1.1.4.0", ber::octets("x"))}),    // a use
+        get("wrong", 0xA0, {name("1.3.6.1.2.1.1.7.0")}),                               // a name
+        get("public", 0xA0, std::vector<ber::Bytes>(120, name("1.3.6.1.2.1.1.1.0"))),  // tooBig
+        get("public", 0xA2, {name("1.3.6.1.2.1.1.7.0")}), // a response comes in
+        ber::hex("3000"),
+        badVersion,
+    };
+    auto before = read(1);
+    ASSERT_EQ(before.size(), 28u);
+    for (const ber::Bytes &d : exchanges)
+        peer.sendTo(a.port, d);
+    auto after = read(2); // answered after everything sent before it
+    ASSERT_EQ(after.size(), 28u);
+    // Words 1 to 30 but 7 and 23; replies to 6 requests and one reading.
+    const std::map<int, int64_t> expected = {
+        {1, 12}, {2, 7},  {3, 1},  {4, 1},  {5, 1},  {6, 1},  {13, 1 + 2 + 28}, {14, 1},
+        {15, 4}, {16, 1}, {17, 2}, {18, 1}, {20, 1}, {21, 1}, {22, 1},          {28, 7}};
+    for (int c : columns)
+        EXPECT_EQ(after[c] - before[c], expected.count(c) ? expected.at(c) : 0) << "snmp." << c;
 }
 
 TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
