@@ -265,14 +265,16 @@ int systemSet(uint32_t column, int, AsnNode *value, bool apply) {
     if (asnClass(value) != ASN_UNIVERSAL || asnTag(value) != ASN_TAG_OCTETS ||
         asnValueLength(value) < 0 || asnValueLength(value) > MIB2_TEXT_MAX)
         return SMP_BAD_VALUE;
-    if (!apply)
-        return SMP_NO_ERROR;
     uint8_t got[MIB2_TEXT_MAX + 1];
     int n = asnGather(value, got, MIB2_TEXT_MAX);
-    if (n < 0)
+    // A NUL would end the kept text, and is no text (RFC 2579, DisplayString):
+    // refused, as snmpd does. Every other octet is kept as sent (UTF-8 too).
+    if (n < 0 || memchr(got, 0, static_cast<size_t>(n)))
         return SMP_BAD_VALUE;
+    if (!apply)
+        return SMP_NO_ERROR;
     memcpy(into, got, static_cast<size_t>(n));
-    into[n] = '\0'; // an embedded NUL cuts the text: it is a DisplayString
+    into[n] = '\0';
     return SMP_NO_ERROR;
 }
 

@@ -7,8 +7,9 @@
 // a table is a snapshot sorted by its index, so GetNext never goes back.
 //
 // Writable: sysContact, sysName and sysLocation (DisplayString of at most
-// MIB2_TEXT_MAX octets, kept in the process) and snmpEnableAuthenTraps (1 or
-// 2, written to "snmp.aut" and applied at once). Nothing else is.
+// MIB2_TEXT_MAX octets, none of them NUL, kept in the process) and
+// snmpEnableAuthenTraps (1 or 2, written to "snmp.aut" and applied at once).
+// Nothing else is.
 //
 // Bounds: a table holds every row its source has, up to MIB2_ROWS_MAX (far
 // above any real system; a bound on memory only). Rows beyond it are the last
