@@ -487,7 +487,10 @@ AsnNode *addrValue(const Table *, uint32_t column, int row) {
     case 3:
         return asxEncodeIpAddress(r.netmask);
     case 4:
-        return integer(r.broadcast ? 1 : 0); // RFC 1213: the broadcast's host bits are all ones
+        // RFC 1213: the least-significant bit of the broadcast address used; an
+        // interface that broadcasts, for an address without one of its own, sends to
+        // all ones (255.255.255.255).
+        return integer(!r.broadcast ? 0 : r.broadcastAddress ? r.broadcastAddress & 1 : 1);
     case 5:
         return integer(65535); // the largest datagram Linux reassembles
     default:

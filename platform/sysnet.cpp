@@ -225,6 +225,10 @@ int snetReadAddresses(std::vector<SnetAddress> *rows, size_t max) {
         o.broadcast = (a->ifa_flags & IFF_BROADCAST) != 0;
         o.address = in(a->ifa_addr);
         o.netmask = in(a->ifa_netmask);
+        // Without a broadcast address of its own, glibc gives the address itself.
+        o.broadcastAddress = o.broadcast ? in(a->ifa_broadaddr) : 0;
+        if (o.broadcastAddress == o.address)
+            o.broadcastAddress = 0;
         sysAddRow(rows, max, o, addressOrder);
     }
     freeifaddrs(list);

@@ -54,7 +54,8 @@ struct SnetAddress {
     char ifName[SNET_NAME_MAX + 1];
     uint32_t ifIndex;
     uint32_t address, netmask;
-    bool broadcast; // the interface broadcasts (IFF_BROADCAST)
+    bool broadcast;            // the interface broadcasts (IFF_BROADCAST)
+    uint32_t broadcastAddress; // the address's own broadcast address, 0 when it has none
 };
 
 // Each replaces rows (their memory is reused) with the source's rows sorted
