@@ -80,9 +80,9 @@ struct ScriptedAgent {
     }
     std::string summary() const { // the ids, "/count" where other than one binding
         std::string s;
-        for (const auto &r : requests)
-            s += (s.empty() ? "" : " ") + std::to_string(r.requestId) +
-                 (r.binds.size() != 1 ? "/" + std::to_string(r.binds.size()) : "");
+        for (const auto &r : requests) // std::string first: "x" + std::string makes GCC 12 warn
+            s += std::string(s.empty() ? "" : " ") + std::to_string(r.requestId) +
+                 (r.binds.size() != 1 ? std::string("/") + std::to_string(r.binds.size()) : "");
         return s;
     }
 };
