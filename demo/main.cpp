@@ -44,6 +44,10 @@ void dotted(char *buf, size_t size, uint32_t a) {
 
 int main(int argc, char **argv) {
     programName = argv[0];
+    // Caught first: a stop during start-up is kept and taken once the loop is
+    // reached, rather than ending the agent by the signal. Should it fail, the
+    // signals end the agent as they do by default.
+    netStopOnSignals();
     const char *hostText = "127.0.0.1";
     const char *portText = nullptr;
     uint32_t testRows = 0;
@@ -89,6 +93,7 @@ int main(int argc, char **argv) {
         udpCloseSocket(sock);
         return 1;
     }
+    udpWakeOnStop(sock);
 
     // The engine reaches the agent side only through what is registered here.
     smpRegisterCommunityCheck(commVerify);
@@ -108,8 +113,6 @@ int main(int argc, char **argv) {
     }
     if (demoRegister(testRows) != 0)
         fprintf(stderr, "%s: some variables could not be registered\n", programName);
-
-    udpStopOnSignals(sock); // should it fail, the signals end the agent as they do by default
 
     char where[16];
     dotted(where, sizeof where, address);

@@ -11,11 +11,15 @@
 FILE *fileOpen(const char *path, const char *mode) {
     if (!path || !mode)
         return nullptr;
-    bool writing = strcmp(mode, "w") == 0;
+    bool exclusive = strcmp(mode, "wx") == 0;
+    bool writing = exclusive || strcmp(mode, "w") == 0;
     if (!writing && strcmp(mode, "r") != 0)
         return nullptr;
-    // Non-blocking, so that a FIFO without a peer cannot hold the open up.
-    int flags = (writing ? O_WRONLY | O_CREAT : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // Non-blocking, so that a FIFO without a peer cannot hold the open up. A
+    // write never follows a link: it would change the file the link names.
+    // Nothing is truncated before it is known to be a regular file.
+    int flags = (writing ? O_WRONLY | O_CREAT | O_NOFOLLOW : O_RDONLY) | O_NONBLOCK | O_NOCTTY |
+                O_CLOEXEC | (exclusive ? O_EXCL : 0);
     int fd;
     while ((fd = open(path, flags, 0666)) < 0 && errno == EINTR) {
     }
@@ -32,7 +36,7 @@ FILE *fileOpen(const char *path, const char *mode) {
         close(fd);
         return nullptr;
     }
-    FILE *file = fdopen(fd, mode);
+    FILE *file = fdopen(fd, writing ? "w" : "r");
     if (!file)
         close(fd);
     return file;
@@ -75,9 +79,12 @@ int fileProbeWritable(const char *path) {
         }
         return 1;
     }
-    int fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    // As fileOpen would write it: a regular file, not through a link.
+    int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return 0;
+    struct stat st;
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     close(fd);
-    return 1;
+    return regular ? 1 : 0;
 }

@@ -7,9 +7,10 @@
 
 #include <cstdio>
 
-// mode is "r" (read) or "w" (create or truncate, then write). The stream, or
-// none when the path does not open as a regular file; a file that is not
-// regular is neither truncated nor otherwise changed.
+// mode is "r" (read), "w" (create or truncate, then write) or "wx" (create a
+// new file, then write). The stream, or none when the path does not open as a
+// regular file; a file that is not regular is neither truncated nor otherwise
+// changed. A write never follows a link (on Windows a reparse point) at path.
 FILE *fileOpen(const char *path, const char *mode);
 
 // The directory separator of the platform's paths, and every character that
@@ -31,7 +32,8 @@ int fileIdentity(const char *path, char *identity, int capacity);
 // 0 when nothing exists at path, 1 when something does, -1 when that cannot be told.
 int fileExists(const char *path);
 
-// Whether path could be written: an existing file is opened for appending
-// (nothing changes); a missing one is created exclusively, so that a file
-// another process made meanwhile is left alone, and removed again. 1 or 0.
+// Whether path could be written by fileOpen: an existing regular file, not a
+// link, is opened for appending (nothing changes); a missing one is created
+// exclusively, so that a file another process made meanwhile is left alone,
+// and removed again. 1 or 0.
 int fileProbeWritable(const char *path);

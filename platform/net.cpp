@@ -261,9 +261,15 @@ int netStopArrived() {
     return stopSocket.load();
 }
 
-int udpStopOnSignals(int socket) {
-    stopSocket.store(socket);
+int netStopOnSignals() {
     return netCatchStop();
+}
+
+void udpWakeOnStop(int socket) {
+    stopSocket.store(socket);
+    // After the store: a stop that comes later finds the socket itself.
+    if (stopFlag.load())
+        netWake(socket);
 }
 
 bool udpStopRequested() {

@@ -120,13 +120,21 @@ int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
                uint16_t *fromPort);
 int udpCloseSocket(int socket); // 0, or -1 on failure
 
-// Stop signals for a server that blocks in udpReceive on socket: from now on
-// SIGINT and SIGTERM set the stop flag and shut the socket's receiving side,
-// so that a receive under way returns at once and every later one returns 0
-// octets without waiting. A signal that comes between a test of the flag and
-// the receive is not lost, and waiting costs no system call besides the
-// receive. One socket per process. 0, or -1 when a handler cannot be installed.
-int udpStopOnSignals(int socket);
+// Stop signals for a server that blocks in udpReceive. Catching them comes
+// first, before anything is read, and waking the socket once it exists: a stop
+// that comes during start-up is then kept, and taken at the server's first
+// test of the flag, instead of ending the process by the signal.
+//
+// From netStopOnSignals on, SIGINT and SIGTERM (on Windows the console's
+// Ctrl+C, Ctrl+Break and close events) set the stop flag. 0, or -1 when a
+// handler cannot be installed.
+int netStopOnSignals();
+// The bound socket a stop wakes: its receiving side is shut, so that a
+// receive under way returns at once and every later one returns 0 octets
+// without waiting; a stop that came before this call wakes it here. A signal
+// that comes between a test of the flag and the receive is not lost, and
+// waiting costs no system call besides the receive. One socket per process.
+void udpWakeOnStop(int socket);
 bool udpStopRequested(); // true once a stop signal has arrived
 
 // Time of day for trap time stamps: seconds since 1 January 1970, with a

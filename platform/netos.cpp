@@ -13,11 +13,11 @@ namespace {
 constexpr int SERVENT_BUFFER = 1024;
 
 void onStopSignal(int) {
-    // On an unconnected socket Linux answers ENOTCONN but still marks it shut
-    // for reading and wakes its receivers; shutdown is async-signal-safe.
+    int saved = errno; // the code the signal interrupted may read errno next
     int socket = netStopArrived();
     if (socket >= 0)
-        shutdown(socket, SHUT_RD);
+        netWake(socket);
+    errno = saved;
 }
 
 } // namespace
@@ -90,12 +90,20 @@ int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from)
     return received < 0 ? -1 : static_cast<int>(received);
 }
 
+void netWake(int socket) {
+    // On an unconnected socket Linux answers ENOTCONN but still marks it shut
+    // for reading and wakes its receivers; shutdown is async-signal-safe.
+    shutdown(socket, SHUT_RD);
+}
+
 int netCatchStop() {
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: a blocked receive is interrupted
+    // A read or write the signal interrupts during start-up goes on; the
+    // receive ends by the shutdown, not by the interruption.
+    action.sa_flags = SA_RESTART;
     if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0)
         return -1;
     return 0;

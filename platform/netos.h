@@ -50,4 +50,5 @@ void netDottedText(char (&text)[NET_DOTTED], uint32_t networkOrder); // "" on fa
 void netDescribeSystem(UnameRec *record, const char *localName);
 // One datagram into buffer and its sender into from: octets received, or -1.
 int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from);
-int netCatchStop(); // routes the stop signals to netStopArrived; 0, or -1
+int netCatchStop();       // routes the stop signals to netStopArrived; 0, or -1
+void netWake(int socket); // ends a receive on socket under way or to come; signal-safe

@@ -67,27 +67,58 @@ uint32_t *attachShared(const char *keyFile) {
     return reinterpret_cast<uint32_t *>(static_cast<char *>(address) + SHM_BLOCK_OFFSET);
 }
 
+// Every place the reader tries, in its order. The writers take their place
+// among the same ones, so that a value written is the one read at the next
+// start.
+constexpr unsigned AUT_FORMS = CFG_FORM_DIR | CFG_FORM_ETC | CFG_FORM_BARE;
+
 struct AutContext {
-    const char *mode; // fopen mode, or none for the writability test
+    bool write; // open the place for writing, else only probe it
     FILE *file;
 };
 
-// The trace sequence of the writers: the first place, "errBad" after each
-// place that failed, the second place's failure traced as "buffer".
-int tryAutPlace(CfgSearch *search, void *context) {
+// The reader's test: the place opens for reading as a regular file.
+int tryAutRead(CfgSearch *search, void *context) {
     auto *c = static_cast<AutContext *>(context);
-    bool first = search->form == CFG_FORM_DIR;
-    if (first)
+    if (search->form == CFG_FORM_DIR)
         logFailure("authABFile: %s\n", search->path);
+    c->file = fileOpen(search->path, "r");
+    return c->file ? 1 : 0;
+}
+
+// Where the reader takes no file: the first place where one can be created,
+// never an existing one (which the reader passed over) nor through a link.
+// Traces "errBad" after each place that failed, the first place's as
+// "authABFile", the others' as "buffer".
+int tryAutCreate(CfgSearch *search, void *context) {
+    auto *c = static_cast<AutContext *>(context);
     bool taken;
-    if (c->mode) {
-        c->file = fileOpen(search->path, c->mode);
+    if (c->write) {
+        c->file = fileOpen(search->path, "wx");
         taken = c->file != nullptr;
     } else {
-        taken = authFileWritable(search->path) == 1;
+        taken = fileExists(search->path) == 0 && authFileWritable(search->path) == 1;
     }
     if (!taken)
-        logFailure(first ? "authABFile: %s errBad\n" : "buffer: %s errBad\n", search->path);
+        logFailure(search->form == CFG_FORM_DIR ? "authABFile: %s errBad\n" : "buffer: %s errBad\n",
+                   search->path);
+    return taken;
+}
+
+// Takes the place of the setting, opening it (context->file) or probing it:
+// the file the reader takes, else the first of its places where the file can
+// be created. When the reader's file cannot be written, no other place is
+// taken: the next start would read the old value again.
+bool takeAutPlace(AutContext *context) {
+    CfgSearch search;
+    AutContext read{false, nullptr};
+    if (!cfgSearch(&search, AUT_FILE, AUT_FORMS, tryAutRead, &read))
+        return cfgSearch(&search, AUT_FILE, AUT_FORMS, tryAutCreate, context) != 0;
+    fclose(read.file);
+    bool taken = context->write ? (context->file = fileOpen(search.path, "w")) != nullptr
+                                : authFileWritable(search.path) == 1;
+    if (!taken)
+        logFailure("authABFile: %s errBad\n", search.path);
     return taken;
 }
 
@@ -160,17 +191,8 @@ void shminit(const char *keyFile) {
 
 void authReadSetting(uint32_t *setting) {
     CfgSearch search;
-    AutContext context{"r", nullptr};
-    cfgSearch(
-        &search, AUT_FILE, CFG_FORM_DIR | CFG_FORM_ETC | CFG_FORM_BARE,
-        [](CfgSearch *s, void *c) {
-            auto *ctx = static_cast<AutContext *>(c);
-            if (s->form == CFG_FORM_DIR)
-                logFailure("authABFile: %s\n", s->path);
-            ctx->file = fileOpen(s->path, ctx->mode);
-            return ctx->file ? 1 : 0;
-        },
-        &context);
+    AutContext context{false, nullptr};
+    cfgSearch(&search, AUT_FILE, AUT_FORMS, tryAutRead, &context);
     *setting = 1;
     if (!context.file)
         return;
@@ -196,10 +218,8 @@ void authReadSetting(uint32_t *setting) {
 }
 
 int authWriteSetting(uint32_t setting) {
-    CfgSearch search;
-    AutContext context{"w", nullptr};
-    cfgSearch(&search, AUT_FILE, CFG_FORM_DIR | CFG_FORM_ETC, tryAutPlace, &context);
-    if (!context.file)
+    AutContext context{true, nullptr};
+    if (!takeAutPlace(&context))
         return 1;
     FILE *f = context.file;
     bool written = fprintf(f, "# \n") >= 0 && fprintf(f, "# %s status :\n", AUT_KEY) >= 0 &&
@@ -213,9 +233,8 @@ int authWriteSetting(uint32_t setting) {
 }
 
 int authCheckWritable() {
-    CfgSearch search;
-    AutContext context{nullptr, nullptr};
-    return cfgSearch(&search, AUT_FILE, CFG_FORM_DIR | CFG_FORM_ETC, tryAutPlace, &context) ? 0 : 1;
+    AutContext context{false, nullptr};
+    return takeAutPlace(&context) ? 0 : 1;
 }
 
 int authFileWritable(const char *path) {

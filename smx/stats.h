@@ -71,8 +71,13 @@ inline void *const SHM_ATTACH_FAILED = reinterpret_cast<void *>(static_cast<intp
 void *shmAttach(int id, int, int);                // the segment's address, or SHM_ATTACH_FAILED
 int shmStatus(int id, int, ShmStatusRec *status); // 0, or -1
 
-// The authentication-trap setting.
+// The authentication-trap setting. It is read from the first of
+// DIR/etc/snmp.aut, etc/snmp.aut and snmp.aut that opens as a regular file,
+// and written back to that same file, never through a link; when none opens,
+// to the first of those places where the file can be created. So a value
+// written is the one read at the next start, and a Set fails rather than
+// write a file that is not read.
 void authReadSetting(uint32_t *setting); // 1 or 2 stored
-int authWriteSetting(uint32_t setting);  // 0 written, 1 no place could be opened
-int authCheckWritable();                 // 0 a place is writable, 1 none is
+int authWriteSetting(uint32_t setting);  // 0 written, 1 its place could not be written
+int authCheckWritable();                 // 0 its place is writable, 1 it is not
 int authFileWritable(const char *path);  // 1 writable, 0 not

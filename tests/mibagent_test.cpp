@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 using namespace testing_support;
 using namespace walkout;
@@ -262,6 +265,36 @@ TEST_F(MibagentTest, EndsCleanlyOnSigintAndSigtermWheneverTheyCome) {
             peer.sendTo(a.port, get);
         EXPECT_EQ(a.process->stop(sig), 0) << "signal " << sig << ", case " << when;
     }
+}
+
+// A stop while the agent starts (held there once it catches SIGTERM: its
+// warning of no community goes to a full pipe) ends it cleanly.
+TEST_F(MibagentTest, StopDuringStartUpEndsCleanly) {
+    LINUX_ONLY("signals, and the caught ones read in /proc");
+#ifndef _WIN32
+    int p[2]; // the write end inherited: the agent's stderr
+    ASSERT_EQ(pipe2(p, O_NONBLOCK), 0);
+    for (char fill[4096]{}; write(p[1], fill, sizeof fill) > 0;) {
+    }
+    fcntl(p[1], F_SETFL, 0);
+    TempDir dir;
+    BackgroundProcess agent({"sh", "-c", "exec \"$0\" -p 0 2>&" + std::to_string(p[1]), mibagent},
+                            dir.path, {{"TARNOQSNMP_REGISTRY", dir.file("none")}});
+    close(p[1]);
+    auto catching = [&] { // SIGTERM is among the signals it catches
+        std::string s = readFile("/proc/" + std::to_string(agent.pid) + "/status");
+        return s.find("SigCgt:") != s.npos &&
+               std::stoull(s.substr(s.find("SigCgt:") + 7), 0, 16) & 0x4000;
+    };
+    for (int i = 0; i < 500 && !catching(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(agent.pid, SIGTERM);
+    for (char drained[4096]; read(p[0], drained, sizeof drained) > 0;) {
+    }
+    EXPECT_TRUE(agent.wait(5000));
+    EXPECT_EQ(agent.status, 0); // not 143, ended by the signal
+    close(p[0]);
+#endif
 }
 
 } // namespace

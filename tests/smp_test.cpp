@@ -139,9 +139,9 @@ std::vector<int64_t> words() {
 std::string moved(const std::vector<int64_t> &before) {
     std::string s;
     for (int w = 1; w <= SMP_STATS_WORDS; ++w)
-        if (int64_t d = smpStatRead(w) - before[w]; d != 0)
-            s += (s.empty() ? "" : " ") + std::to_string(w) +
-                 (d == 1 ? "" : "+" + std::to_string(d));
+        if (int64_t d = smpStatRead(w) - before[w]; d != 0) // std::string first: GCC 12 warns
+            s += std::string(s.empty() ? "" : " ") + std::to_string(w) + // on "x" + std::string
+                 (d == 1 ? "" : std::string("+") + std::to_string(d));
     return s;
 }
 

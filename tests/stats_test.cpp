@@ -49,21 +49,31 @@ TEST(AuthSetting, ReadFromTheFirstPlaceThatIsAFile) {
     EXPECT_EQ(setting(), 2u);
 }
 
-TEST(AuthSetting, WrittenWhereItCanBe) {
+TEST(AuthSetting, WrittenWhereItIsRead) {
     const std::string five = "# \n# AUTHENTICATIONTRAP status :\n# - enabled\n# - disabled\n";
     ConfigSetup s; // the configured place cannot be opened: etc/ below the working directory
     rmdir(s.config.file("etc").c_str());
     EXPECT_EQ(authCheckWritable(), 0);
     EXPECT_FALSE(fileExists(s.work.file("etc/snmp.aut"))); // the probe leaves nothing behind
     writeFile(s.work.file("etc/snmp.aut"), std::string(120, '.') + "\n"); // longer than the new
+    std::filesystem::create_directory(s.config.file("etc")); // writable, but read after
     EXPECT_EQ(authWriteSetting(1), 0);
     EXPECT_EQ(lfText(readFile(s.work.file("etc/snmp.aut"))), five + "AUTHENTICATIONTRAP=enabled\n");
-    // Nowhere to write, and never the bare name.
-    remove(s.work.file("etc/snmp.aut").c_str());
-    std::filesystem::remove(s.work.file("etc"));
+    if (!ON_WINDOWS) { // read through a link: not written through, nor anywhere else
+        writeFile(s.work.file("target"), "AUTHENTICATIONTRAP=disabled\n");
+        std::filesystem::create_symlink(s.work.file("target"), s.etc("snmp.aut"));
+        EXPECT_EQ(authCheckWritable(), 1);
+        EXPECT_EQ(authWriteSetting(1), 1);
+        EXPECT_EQ(readFile(s.work.file("target")), "AUTHENTICATIONTRAP=disabled\n");
+    }
+    std::filesystem::remove_all(s.work.file("etc")); // none read: the first place to create
+    std::filesystem::remove_all(s.config.file("etc"));
+    EXPECT_EQ(authWriteSetting(2), 0);
+    EXPECT_EQ(lfText(readFile(s.work.file("snmp.aut"))), five + "AUTHENTICATIONTRAP=disabled\n");
+    std::filesystem::remove(s.work.file("snmp.aut"));
+    std::filesystem::create_directory(s.work.file("snmp.aut")); // nowhere
     EXPECT_EQ(authWriteSetting(2), 1);
     EXPECT_EQ(authCheckWritable(), 1);
-    EXPECT_FALSE(fileExists(s.work.file("snmp.aut")));
     EXPECT_EQ(authFileWritable(s.work.path.c_str()), 0); // a directory does not open to append
 }
 

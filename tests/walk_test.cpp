@@ -80,9 +80,9 @@ struct ScriptedAgent {
     }
     std::string summary() const { // the ids, "/count" where other than one binding
         std::string s;
-        for (const auto &r : requests)
-            s += (s.empty() ? "" : " ") + std::to_string(r.requestId) +
-                 (r.binds.size() != 1 ? "/" + std::to_string(r.binds.size()) : "");
+        for (const auto &r : requests) // std::string first: "x" + std::string makes GCC 12 warn
+            s += std::string(s.empty() ? "" : " ") + std::to_string(r.requestId) +
+                 (r.binds.size() != 1 ? std::string("/") + std::to_string(r.binds.size()) : "");
         return s;
     }
 };
@@ -237,6 +237,12 @@ std::vector<WalkCase> walkCases() {
         EXPECT_EQ(a.requests[3].binds[0].value.tag, 0x43);
     };
     auto fullRequest = [](const ScriptedAgent &a) { EXPECT_EQ(a.raw.at(0).size(), 2048u); };
+    auto fullAnswer = [sys](const Msg &r) { // 2048 octets to request 127, whose next is 128
+        return Datagrams{r.requestId == 127
+                             ? one(127, sys + ".1.0", ber::octets(std::string(1998, 'z')))
+                             : one(r.requestId, "1.3.6.1.2.1.2.1.0", ber::integer(1))};
+    };
+    const std::string garbled = line(sys + ".1.0", "OctetString", "GARBLED");
     return {
         {"one column", S, fromMib, systemLines, 0, ids, firstRequests},
         {"three columns", three, fromMib,
@@ -250,6 +256,7 @@ std::vector<WalkCase> walkCases() {
         {"288 names", std::vector<std::string>(288, "1.3"), reply({}, 2, 1), "End of MIB\n", 0,
          "0/288", fullRequest},
         {"289 names", std::vector<std::string>(289, "1.3"), fromMib, unsent, 2, ""},
+        {"id 127, 2048 octets", {"-i", "127", sys}, fullAnswer, garbled, 0, "127 128"},
         {"17-character community", {"-c", std::string(17, 'c'), sys}, fromMib, unsent, 2, ""},
         {"another community", S, otherCommunity, "", 0, "0"},
         {"no names", {}, reply({}), "", 0, "0/0"},

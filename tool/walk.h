@@ -66,8 +66,9 @@ struct WalkState {
 extern WalkState walkState;
 
 // Sends record as a request on object; on failure prints "Error sending
-// protocol request" and returns nonzero.
-int walkSend(SmpObject *object, const SmpPdu *record);
+// protocol request" and returns nonzero. Values that would make the message
+// longer than SMP_MESSAGE_MAX octets are sent, and left in record, as NULL.
+int walkSend(SmpObject *object, SmpPdu *record);
 
 // Copies the names of binds into walkState.columns; -1 when they do not fit.
 int walkRememberNames(const SmpBind *binds, uint16_t count);

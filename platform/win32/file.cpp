@@ -9,11 +9,53 @@
 #include <io.h>
 #include <sys/stat.h>
 
+namespace {
+
+// A handle for writing path, only when it is a regular file on a disk: never
+// a directory, a device name ("NUL", "COM1") or a reparse point (a symbolic
+// link or a junction), which is opened itself rather than followed and then
+// refused. INVALID_HANDLE_VALUE otherwise.
+HANDLE openForWriting(const char *path, DWORD access, DWORD disposition) {
+    HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return h;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// "w" and "wx": truncated only once known to be a regular file, in text mode
+// as fopen's "w" writes.
+FILE *openWrite(const char *path, bool exclusive) {
+    HANDLE h = openForWriting(path, GENERIC_WRITE, exclusive ? CREATE_NEW : OPEN_ALWAYS);
+    if (h == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int fd = -1;
+    if (!SetEndOfFile(h) ||
+        (fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_TEXT)) < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    FILE *file = _fdopen(fd, "wt");
+    if (!file)
+        _close(fd); // closes the handle too
+    return file;
+}
+
+} // namespace
+
 FILE *fileOpen(const char *path, const char *mode) {
     if (!path || !mode)
         return nullptr;
-    bool writing = strcmp(mode, "w") == 0;
-    if (!writing && strcmp(mode, "r") != 0)
+    bool exclusive = strcmp(mode, "wx") == 0;
+    if (exclusive || strcmp(mode, "w") == 0)
+        return openWrite(path, exclusive);
+    if (strcmp(mode, "r") != 0)
         return nullptr;
     // Only a regular file counts: not a directory, nor a device name ("NUL", "COM1").
     DWORD attributes = GetFileAttributesA(path);
@@ -22,7 +64,7 @@ FILE *fileOpen(const char *path, const char *mode) {
         errno = EISDIR;
         return nullptr;
     }
-    FILE *file = fopen(path, writing ? "w" : "r");
+    FILE *file = fopen(path, "r");
     if (file &&
         GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != FILE_TYPE_DISK) {
         fclose(file);
@@ -56,12 +98,17 @@ int fileProbeWritable(const char *path) {
     int exists = fileExists(path);
     if (exists < 0)
         return 0;
-    int fd = exists ? _open(path, _O_WRONLY | _O_APPEND)
-                    : _open(path, _O_WRONLY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
+    if (exists) { // as fileOpen would write it: appending changes nothing
+        HANDLE h = openForWriting(path, FILE_APPEND_DATA, OPEN_EXISTING);
+        if (h == INVALID_HANDLE_VALUE)
+            return 0;
+        CloseHandle(h);
+        return 1;
+    }
+    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
     if (fd < 0)
         return 0;
     _close(fd);
-    if (!exists)
-        _unlink(path);
+    _unlink(path);
     return 1;
 }

@@ -14,24 +14,14 @@ constexpr struct {
 } PROCESSORS[] = {
     {386, "i386"}, {486, "i486"}, {586, "PENTIUM"}, {4000, "MIPS4000"}, {21064, "DECALPHA"}};
 
-// Console events come on a thread of their own: the flag is set, then an empty
-// datagram sent to the server's own port ends the receive under way.
+// Console events come on a thread of their own (errno and the socket error
+// are the thread's, nothing to restore): the flag is set, then the socket woken.
 BOOL WINAPI onConsoleEvent(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
     int socket = netStopArrived();
-    sockaddr_in self;
-    int length = sizeof self;
-    if (socket >= 0 &&
-        getsockname(netHandle(socket), reinterpret_cast<sockaddr *>(&self), &length) == 0) {
-        if (self.sin_addr.s_addr == htonl(INADDR_ANY))
-            self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        SOCKET waker = ::socket(AF_INET, SOCK_DGRAM, 0);
-        if (waker != INVALID_SOCKET) {
-            sendto(waker, "", 0, 0, reinterpret_cast<const sockaddr *>(&self), sizeof self);
-            closesocket(waker);
-        }
-    }
+    if (socket >= 0)
+        netWake(socket);
     return TRUE;
 }
 
@@ -107,6 +97,21 @@ int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from)
     if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE)
         received = capacity;
     return received < 0 ? -1 : received;
+}
+
+// An empty datagram sent to the socket's own port ends the receive under way.
+void netWake(int socket) {
+    sockaddr_in self;
+    int length = sizeof self;
+    if (getsockname(netHandle(socket), reinterpret_cast<sockaddr *>(&self), &length) != 0)
+        return;
+    if (self.sin_addr.s_addr == htonl(INADDR_ANY))
+        self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    SOCKET waker = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (waker != INVALID_SOCKET) {
+        sendto(waker, "", 0, 0, reinterpret_cast<const sockaddr *>(&self), sizeof self);
+        closesocket(waker);
+    }
 }
 
 int netCatchStop() {
