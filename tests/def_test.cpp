@@ -85,10 +85,12 @@ TEST(DefFile, ReadsTablesAndReports) {
          "{H}2 : include cycle, not read again : {E}/snmp.def\n"
          "{H}2 : include cycle, not read again : {E}/a.def\n"},
         {chain, "", 0, chainTable, "{H}2 : includes nested too deep : {E}/d16.def\n"},
-        // 254 characters and a line feed: one line; 300: the rest is a bad line of its own.
+        // 254 characters and a line feed: one line; 300: reported once and skipped; a long
+        // comment is ignored whole.
         {"@{E}/snmp.def\nexact = 1.3" + std::string(242, ' ') + "x\nlong = 1.4 " +
-             std::string(289, 'r') + "\r\nlast = 1.5\r\n",
-         "", 0, "exact=1.3 long=1.4 last=1.5", "{H}2" + badLine},
+             std::string(289, 'r') + "\r\n#" + std::string(260, '-') +
+             " evil = 1.6\nlast = 1.5\r\n",
+         "", 0, "exact=1.3 last=1.5", "{H}2 : line too long in {E}/snmp.def\n"},
     };
     const char *savedProgram = programName;
     programName = "mibwalk";
