@@ -218,6 +218,10 @@ TEST(CfgPath, DirectoryFromTheRegistry) {
         {crlf, 1, 0, "/opt/tarnoq", ""},
         {upper, 1, 0, "/OPT/TARNOQ", ""},
         {hiveText("/t", "Installed=1\nL=" + std::string(2000, 'x') + "\n"), 1, 0, "/t", ""},
+        // 1024 characters and CR LF: one line. A hive past the bound does not open (on Linux).
+        {hiveText("/t", "Installed=" + std::string(1013, '0') + "1\r\n"), 1, 0, "/t", ""},
+        {"#" + std::string(FILE_CONFIG_MAX, '-') + "\n" + ok, 1, ON_WINDOWS ? 0 : 1,
+         ON_WINDOWS ? "/opt/tarnoq" : "", ON_WINDOWS ? "" : fail},
         {hiveText("/opt/tarnoq", ""), 1, 1, "", fail}, // no Installed
         {otherVersion, 1, 1, "", fail},
         {ok.substr(ok.find("\n[")), 1, 1, "", fail}, // no version key
@@ -228,15 +232,16 @@ TEST(CfgPath, DirectoryFromTheRegistry) {
         {hiveText("/opt", "Installed=0\nyours=/home/u\n"), 1, 0, "/home/u", "", readYourPath},
     };
     for (const auto &c : cases) {
+        const std::string hive = c.hive.substr(0, 200); // what a failure shows
         ConfigSetup s;
         writeHive(s.config.file("registry"), c.hive);
         tokenSetOverride(c.admin);
         EventCapture capture;
         char path[CFG_DIR_BUFFER] = "stale";
-        EXPECT_EQ(c.read(appName, path), c.result) << c.hive;
-        EXPECT_EQ(path, c.path) << c.hive;
-        EXPECT_EQ(capture.joined(), c.reports) << c.hive;
-        EXPECT_EQ(regOpenKeyCount(), 0) << c.hive;
+        EXPECT_EQ(c.read(appName, path), c.result) << hive;
+        EXPECT_EQ(path, c.path) << hive;
+        EXPECT_EQ(capture.joined(), c.reports) << hive;
+        EXPECT_EQ(regOpenKeyCount(), 0) << hive;
     }
 }
 
