@@ -220,7 +220,7 @@ TEST(CfgPath, DirectoryFromTheRegistry) {
         {hiveText("/t", "Installed=1\nL=" + std::string(2000, 'x') + "\n"), 1, 0, "/t", ""},
         // 1024 characters and CR LF: one line. A hive past the bound does not open (on Linux).
         {hiveText("/t", "Installed=" + std::string(1013, '0') + "1\r\n"), 1, 0, "/t", ""},
-        {"#" + std::string(FILE_CONFIG_MAX, '-') + "\n" + ok, 1, ON_WINDOWS ? 0 : 1,
+        {std::string(FILE_CONFIG_MAX, '#') + "\n" + ok, 1, ON_WINDOWS ? 0 : 1,
          ON_WINDOWS ? "/opt/tarnoq" : "", ON_WINDOWS ? "" : fail},
         {hiveText("/opt/tarnoq", ""), 1, 1, "", fail}, // no Installed
         {otherVersion, 1, 1, "", fail},

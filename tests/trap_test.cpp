@@ -70,7 +70,7 @@ TEST_F(TrapTest, FileEntriesAndWhichFileIsRead) {
         {many + "# a comment\n", 25, "\tline 25 : File is too big \n"},
         {many, 25, ""},
         // A line is a line: a long comment is ignored whole, a long line reported once.
-        {"#" + std::string(260, '-') + " evil 127.0.0.1 162\nx" + std::string(260, 'y') +
+        {std::string(254, '#') + " evil 127.0.0.1 162\nx" + std::string(260, 'y') +
              "\npublic 127.0.0.1 162\n",
          1, "\tline 2 : line too long :  x" + std::string(253, 'y') + "\n"},
     };
