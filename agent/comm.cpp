@@ -1,8 +1,8 @@
 // Community configuration and the community check.
 //
 // Bounds: stem COMM_STEM_MAX (31) characters, paths CFG_PATH_MAX (255), lines
-// read in pieces of CFG_LINE_MAX (254); words of a line are separated by
-// spaces and tabs.
+// of at most CFG_LINE_MAX (254) characters, a longer one reported and skipped;
+// words of a line are separated by spaces and tabs.
 #include "agent/comm.h"
 
 #include <cstdlib>
@@ -44,6 +44,19 @@ int32_t classifyRights(const char *word) {
     if (strncmp(word, "NONE", 4) == 0)
         return 0;
     return -1;
+}
+
+// The file's lines, then back to its start; -1 when it cannot be read to its
+// end, so that such a file declares no host at all.
+int countLines(FILE *file) {
+    CfgLineReader reader;
+    cfgReaderInit(&reader, file);
+    char line[CFG_LINE_MAX + 1];
+    for (int length; (length = cfgReadLine(&reader, line)) != CFG_LINE_END;)
+        if (length == CFG_LINE_UNREADABLE)
+            return -1;
+    rewind(file);
+    return reader.lineNumber;
 }
 
 } // namespace
@@ -117,16 +130,31 @@ int commReadFile() {
         return -1;
     }
     logStepFlush("from %s : \n", path);
+    int lines = countLines(file);
+    if (lines < 0) {
+        fclose(file);
+        commErrorFn(0, "can't read community configuration file", "");
+        return -1;
+    }
 
     CfgLineReader reader;
     cfgReaderInit(&reader, file);
     char line[CFG_LINE_MAX + 1];
     int declared = 0;
-    while (cfgReadLine(&reader, line) >= 0) {
+    while (reader.lineNumber < lines) {
+        int length = cfgReadLine(&reader, line);
+        if (length == CFG_LINE_END || length == CFG_LINE_UNREADABLE)
+            break; // the file changed since it was counted
         const char *start = line;
         while (*start && cfgIsBlank(static_cast<unsigned char>(*start)))
             ++start;
-        if (!*start || *start == '#')
+        if (*start == '#')
+            continue;
+        if (length == CFG_LINE_TOO_LONG) {
+            commErrorFn(reader.lineNumber, "line too long : ", start);
+            continue;
+        }
+        if (!*start)
             continue;
         char copy[CFG_LINE_MAX + 1];
         strcpy(copy, start);

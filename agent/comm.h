@@ -5,8 +5,8 @@
 //
 // Bounds: the stem (the program's base name up to its first ".") holds at most
 // COMM_STEM_MAX characters and a path CFG_PATH_MAX; a stem or path that does
-// not fit counts as a file that does not open. Lines are read in pieces of at
-// most CFG_LINE_MAX characters.
+// not fit counts as a file that does not open. Lines hold at most
+// CFG_LINE_MAX characters; a longer one is reported and skipped.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +28,7 @@ struct CommHost {
 };
 
 // Reads the community file: 0 when at least one host was declared, -1 when
-// no file could be opened, -2 when the file declared no host.
+// no file could be opened or read to its end, -2 when the file declared no host.
 int commInit();
 int commReadFile();
 

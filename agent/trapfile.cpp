@@ -2,8 +2,9 @@
 //
 // Bounds: TRAP_DESTINATIONS_MAX (25) destinations, the enterprise converted
 // into TRAP_OID_BUFFER (2048) octets, stem TRAP_STEM_MAX (31) characters,
-// paths CFG_PATH_MAX (255), lines read in pieces of CFG_LINE_MAX (254); words
-// of a line are separated by spaces and tabs.
+// paths CFG_PATH_MAX (255), lines of at most CFG_LINE_MAX (254) characters, a
+// longer one reported and skipped; words of a line are separated by spaces and
+// tabs.
 #include "agent/trapfile.h"
 
 #include <array>
@@ -141,12 +142,15 @@ void addDestination(int line, char **words) {
     ++config.destCount;
 }
 
-void readFile(FILE *file) {
+// 0, or -1 when the file cannot be read to its end.
+int readFile(FILE *file) {
     CfgLineReader reader;
     cfgReaderInit(&reader, file);
     char line[CFG_LINE_MAX + 1];
     int previousLine = 0;
-    while (cfgReadLine(&reader, line) >= 0) {
+    for (int length; (length = cfgReadLine(&reader, line)) != CFG_LINE_END;) {
+        if (length == CFG_LINE_UNREADABLE)
+            return -1;
         if (trapFile.config.destCount >= TRAP_DESTINATIONS_MAX) {
             trapErrorFn(previousLine, "File is too big", "");
             break;
@@ -154,6 +158,10 @@ void readFile(FILE *file) {
         previousLine = reader.lineNumber;
         if (line[0] == '#')
             continue;
+        if (length == CFG_LINE_TOO_LONG) {
+            trapErrorFn(reader.lineNumber, "line too long : ", line);
+            continue;
+        }
         char copy[CFG_LINE_MAX + 1];
         strcpy(copy, line);
         char *words[4];
@@ -167,6 +175,7 @@ void readFile(FILE *file) {
         else // one word, two without the keyword, or more than three
             trapErrorFn(reader.lineNumber, "bad arg list : ", line);
     }
+    return 0;
 }
 
 } // namespace
@@ -180,8 +189,13 @@ int trapFileRead() {
     if (!file)
         return 0;
     logStepFlush("from %s :\n", path);
-    readFile(file);
+    int read = readFile(file);
     fclose(file);
+    if (read != 0) {
+        forgetConfiguration();
+        trapErrorFn(0, "can't read file : ", path);
+        return -1;
+    }
 
     TrapConfig &config = trapFile.config;
     if (!config.enterprise)

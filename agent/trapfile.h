@@ -4,8 +4,8 @@
 // Bounds: at most TRAP_DESTINATIONS_MAX destinations; the enterprise is
 // converted into TRAP_OID_BUFFER octets; the stem holds at most TRAP_STEM_MAX
 // characters and a path CFG_PATH_MAX, a stem or path that does not fit counts
-// as a file that does not open. Lines are read in pieces of at most
-// CFG_LINE_MAX characters.
+// as a file that does not open. Lines hold at most CFG_LINE_MAX characters; a
+// longer one is reported and skipped.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,8 @@ struct TrapDest {
 };
 
 // trapInit's reading: forgets what was read before, then reads the file and
-// fixes the agent address. 0, or -1 when a file name was set and does not open.
+// fixes the agent address. 0, or -1 when a file name was set and does not
+// open, or the file cannot be read to its end (then nothing is declared).
 int trapFileRead();
 
 // Reports a file error (line 0: one without a line).

@@ -13,7 +13,7 @@
 // no encoding exceeds 32767 octets; constructed and decoding trees have a
 // capacity of ASN_CAPACITY octets, enough for any tree of a message of at most
 // ASN_MESSAGE_MAX octets; tag numbers are unsigned 32-bit, classes 0 to 3;
-// at most two long-form length octets are read.
+// at most four long-form length octets are read, all but the last two 0.
 #pragma once
 
 #include <cstdint>

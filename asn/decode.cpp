@@ -188,8 +188,10 @@ int asnLen0(AsnHeader *h, int c) {
         logStep("8\n");
         return 0;
     }
+    // More length octets than needed are allowed (RFC 3417, 8); lengths stay
+    // 16-bit, so of four octets the first two must be 0.
     int k = c & 0x7F;
-    if (k > 2)
+    if (k > 4)
         return refuse("5\n");
     if (n->maxLen != -1 && n->total + k + e->aslMinLen > n->maxLen)
         return refuse("6\n");
@@ -208,6 +210,8 @@ int asnLen1(AsnHeader *h, int c) {
     AsnNode *n = currentNode(h);
     n->total++;
     h->lenShift -= 8;
+    if (h->lenShift >= 16 && c != 0) // beyond every bound
+        return refuse("5\n");
     auto t = static_cast<int16_t>(n->contentLen | (c << h->lenShift));
     if (logSteps()) {
         logPrintf("tlen %d ", t);

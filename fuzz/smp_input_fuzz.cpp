@@ -3,10 +3,15 @@
 // kind, some writable, beside the MIB-II groups of the running system (read
 // again at most once a second, so the inputs stay fast). Every reply the engine sends must
 // decode as one complete message; every binding handed to the upcall must be
-// readable over its whole length.
+// readable over its whole length. An input longer than the agent's receive
+// buffer reaches the engine as the agent's receive reports it.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
 
 #include <unistd.h>
 
@@ -120,12 +125,19 @@ int readBindings(SmpObject *, SmpPdu *record) {
     return sum == 0xFFFFFFFFu ? 1 : 0;
 }
 
+// The starting directory, where the fuzzer's own paths lead, and a fresh one,
+// removed at once, the working directory only while an input runs: a Set of
+// snmpEnableAuthenTraps then writes no snmp.aut anywhere.
+int home = -1;
+int scratch = -1;
+
 bool setUp() {
-    // A Set of snmpEnableAuthenTraps writes snmp.aut: leave none anywhere (no
-    // configuration directory, and a working directory without etc/).
-    setenv("TARNOQSNMP_REGISTRY", "/nonexistent", 1);
+    setenv("TARNOQSNMP_REGISTRY", "/nonexistent", 1); // no configuration directory
     char dir[] = "/tmp/smp_input_fuzz.XXXXXX";
-    check(mkdtemp(dir) != nullptr && chdir(dir) == 0);
+    check(mkdtemp(dir) != nullptr);
+    home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    scratch = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    check(home >= 0 && scratch >= 0 && rmdir(dir) == 0);
     logSetEventSink(discard);
     logLevel = 0;
     smpRegisterCommunityCheck(commVerify);
@@ -146,14 +158,38 @@ bool setUp() {
 
 } // namespace
 
+// A crash inside an input is written below the starting directory, not the
+// fresh one, unless the command line says where.
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
+    static std::vector<char *> args;
+    static std::string prefix = "-artifact_prefix=";
+    for (int i = 1; i < *argc; ++i)
+        if (strncmp((*argv)[i], "-artifact_prefix=", prefix.size()) == 0 ||
+            strncmp((*argv)[i], "-exact_artifact_path=", 21) == 0)
+            return 0;
+    char *cwd = getcwd(nullptr, 0);
+    check(cwd != nullptr);
+    prefix += std::string(cwd) + "/";
+    free(cwd);
+    args.assign(*argv, *argv + *argc);
+    args.push_back(prefix.data());
+    args.push_back(nullptr);
+    *argv = args.data();
+    ++*argc;
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static bool ready = setUp();
     (void)ready;
-    if (size > SMP_MESSAGE_MAX)
-        return 0; // agents receive at most one buffer's worth
+    // The agent receives into SMP_MESSAGE_MAX octets and is told of a longer
+    // datagram by a length one past them.
+    auto length = static_cast<int16_t>(size > SMP_MESSAGE_MAX ? SMP_MESSAGE_MAX + 1 : size);
     SmpObject *object = smpNew(nullptr, decodeReply, readBindings);
     check(object != nullptr);
-    smpInput(object, SENDER, data, static_cast<int16_t>(size));
+    check(fchdir(scratch) == 0);
+    smpInput(object, SENDER, data, length);
+    check(fchdir(home) == 0);
     smpFree(object);
     return 0;
 }

@@ -7,6 +7,12 @@
 
 #include <cstdio>
 
+// The most octets a configuration reader takes from one file: far above any
+// real one (a definitions file naming every object of MIB-II has 10 KB), and
+// read in well under a second. A file that is longer, or never ends (a
+// growing file, some files of /proc), is one that cannot be read.
+inline constexpr long FILE_CONFIG_MAX = 16L * 1024 * 1024;
+
 // mode is "r" (read), "w" (create or truncate, then write) or "wx" (create a
 // new file, then write). The stream, or none when the path does not open as a
 // regular file; a file that is not regular is neither truncated nor otherwise

@@ -7,6 +7,7 @@
 #include "smx/number.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -242,7 +243,7 @@ int udpGetLocalPort(int socket) {
 
 int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
                uint16_t *fromPort) {
-    if (!buffer || capacity < 0)
+    if (!buffer || capacity < 0 || capacity == INT_MAX)
         return -1;
     sockaddr_in from;
     memset(&from, 0, sizeof from);

@@ -8,7 +8,7 @@
 //
 // Bounds: UnameRec fields hold 31 characters and a NUL; the local host name is
 // read into 256 bytes; a datagram is received into the caller's buffer of the
-// caller's capacity.
+// caller's capacity, and one that is longer is reported as such.
 #pragma once
 
 #include <cstdint>
@@ -113,9 +113,10 @@ int udpGetLocalPort(int socket); // the bound local port, or -1
 // 1 when one is waiting, 0 when the time ran out, -1 on failure.
 int udpWaitReadable(int socket, int timeoutMs);
 // Receives one datagram into buffer (at most capacity octets) and stores the
-// sender's address and port (host order) where given. A longer datagram is
-// truncated to capacity octets and its rest is lost. Returns the number of
-// octets received, or -1 on failure.
+// sender's address and port (host order) where given. Returns the datagram's
+// length; capacity + 1 when it was longer than capacity (its first capacity
+// octets are in buffer, the rest is lost); -1 on failure or for a capacity
+// that is negative or leaves no room for that signal.
 int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
                uint16_t *fromPort);
 int udpCloseSocket(int socket); // 0, or -1 on failure

@@ -83,11 +83,14 @@ void netDescribeSystem(UnameRec *record, const char *localName) {
 int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from) {
     socklen_t fromLength = sizeof *from;
     ssize_t received;
+    // MSG_TRUNC: the datagram's whole length, also when it did not fit.
     do {
-        received = recvfrom(socket, buffer, static_cast<size_t>(capacity), 0,
+        received = recvfrom(socket, buffer, static_cast<size_t>(capacity), MSG_TRUNC,
                             reinterpret_cast<sockaddr *>(from), &fromLength);
     } while (received < 0 && errno == EINTR);
-    return received < 0 ? -1 : static_cast<int>(received);
+    if (received < 0)
+        return -1;
+    return received > capacity ? capacity + 1 : static_cast<int>(received);
 }
 
 void netWake(int socket) {

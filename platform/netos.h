@@ -48,7 +48,8 @@ const char *netNameOf(uint32_t networkOrder, char (&scratch)[NET_HOST_NAME]);
 void netDottedText(char (&text)[NET_DOTTED], uint32_t networkOrder); // "" on failure
 // Fills systemName, version and machine; localName is the whole local host name.
 void netDescribeSystem(UnameRec *record, const char *localName);
-// One datagram into buffer and its sender into from: octets received, or -1.
+// One datagram into buffer and its sender into from: its length, capacity + 1
+// when it was longer than capacity, or -1.
 int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from);
 int netCatchStop();       // routes the stop signals to netStopArrived; 0, or -1
 void netWake(int socket); // ends a receive on socket under way or to come; signal-safe

@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include "platform/file.h"
+#include "platform/log.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,24 +24,33 @@ const char *hivePath() {
 }
 
 // Reads one line into buf without its line feed (and a CR before it). A line
-// longer than the buffer is consumed and reported as too long.
-enum LineResult { LINE_OK, LINE_TOO_LONG, LINE_END };
-LineResult readHiveLine(FILE *f, char *buf, int capacity) {
+// longer than the buffer is consumed whole and reported as too long, its start
+// in buf. *octets counts what was taken from the file, which cannot be read
+// past FILE_CONFIG_MAX octets or after a failed read.
+enum LineResult { LINE_OK, LINE_TOO_LONG, LINE_END, LINE_UNREADABLE };
+LineResult readHiveLine(FILE *f, char *buf, int capacity, long *octets) {
     int n = 0;
-    bool tooLong = false;
+    int past = 0; // characters beyond the buffer
     int c;
+    int last = 0;
     while ((c = getc(f)) != EOF && c != '\n') {
+        if (++*octets > FILE_CONFIG_MAX)
+            return LINE_UNREADABLE;
         if (n < capacity)
             buf[n++] = static_cast<char>(c);
         else
-            tooLong = true;
+            ++past;
+        last = c;
     }
-    if (c == EOF && n == 0 && !tooLong)
+    if (c == EOF && ferror(f))
+        return LINE_UNREADABLE;
+    if (c == EOF && n == 0)
         return LINE_END;
-    if (n > 0 && buf[n - 1] == '\r')
+    if (past == 0 && n > 0 && buf[n - 1] == '\r')
         --n;
     buf[n] = '\0';
-    return tooLong ? LINE_TOO_LONG : LINE_OK;
+    // A CR right past a full buffer is the end of the line, not its content.
+    return past > 1 || (past == 1 && last != '\r') ? LINE_TOO_LONG : LINE_OK;
 }
 
 const char *findValue(const RegKey *key, const char *name) {
@@ -63,9 +73,22 @@ int regOpenKey(const char *keyPath, RegKey **key) {
     bool inKey = false;
     char line[REG_LINE_MAX + 1];
     LineResult r;
-    while ((r = readHiveLine(f, line, REG_LINE_MAX)) != LINE_END) {
-        if (r == LINE_TOO_LONG || line[0] == '#')
+    long octets = 0;
+    int lineNumber = 0;
+    while ((r = readHiveLine(f, line, REG_LINE_MAX, &octets)) != LINE_END) {
+        if (r == LINE_UNREADABLE) {
+            logFailure("registry %s cannot be read\n", hivePath());
+            free(found); // as when the hive does not open
+            found = nullptr;
+            break;
+        }
+        ++lineNumber;
+        if (line[0] == '#')
             continue;
+        if (r == LINE_TOO_LONG) {
+            logFailure("registry %s line %d too long\n", hivePath(), lineNumber);
+            continue;
+        }
         size_t length = strlen(line);
         if (line[0] == '[' && length >= 2 && line[length - 1] == ']') {
             if (inKey)

@@ -3,8 +3,9 @@
 // compare without regard to case), "Name=data" lines below it are its values,
 // "#" starts a comment line. Results are Windows status codes.
 //
-// Bounds: hive lines of at most REG_LINE_MAX characters (longer ones are
-// ignored); a key holds at most REG_MAX_VALUES values.
+// Bounds: hive lines of at most REG_LINE_MAX characters (a longer one is
+// traced and skipped whole); a key holds at most REG_MAX_VALUES values; a hive
+// that cannot be read within FILE_CONFIG_MAX octets is one that does not open.
 #pragma once
 
 #include <cstdint>

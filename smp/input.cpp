@@ -4,8 +4,8 @@
 //
 // Bounds: the datagram length is signed 16-bit; a message is at most
 // SMP_MESSAGE_MAX octets, and every message within it fits the decoding tree;
-// one that is longer is a parse error; a binding list yields at most 65535
-// bindings.
+// a datagram that is longer, or holds more than the message, is a parse
+// error; a binding list yields at most 65535 bindings.
 #include <cstdio>
 
 #include "platform/log.h"
@@ -145,13 +145,15 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     }
 
     int r = 0;
+    int i = 0;
     // A message that has not ended within SMP_MESSAGE_MAX octets stays incomplete.
     int limit = length < SMP_MESSAGE_MAX ? length : SMP_MESSAGE_MAX;
     if (octets)
-        for (int i = 0; i < limit && r == 0; i++)
+        for (; i < limit && r == 0; i++)
             r = asnDecode(object->decoder, octets[i]);
-    // Octets after a complete message are ignored.
-    if (r != ASN_COMPLETE) {
+    // A datagram carries exactly one message (RFC 3417, 3.1): octets after it
+    // and a datagram longer than the buffer are parse errors.
+    if (r != ASN_COMPLETE || i != length) {
         logFailureFlush("smpInput: parse error\n");
         smpStatRaise(SMP_STAT_IN_ASN_PARSE_ERRS);
         object->decoder = asnFree(object->decoder);

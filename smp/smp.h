@@ -143,7 +143,8 @@ AsnNode *smpPduBuild(uint32_t tag, const AsnNode *requestId, int32_t status, int
 
 // One received datagram from host (IPv4, host byte order; 0 when unknown):
 // the object's status afterwards, 0 when decoded, authenticated, allowed and
-// handled.
+// handled. A length above SMP_MESSAGE_MAX (a datagram longer than the
+// receive buffer) is a parse error; at most SMP_MESSAGE_MAX octets are read.
 int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t length);
 // The bindings of a decoded binding list; name and value point into the tree.
 SmpBind *smpCrackList(AsnNode *list, uint16_t *count);

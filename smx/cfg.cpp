@@ -198,24 +198,33 @@ void cfgReaderInit(CfgLineReader *reader, FILE *file) {
     reader->file = file;
     reader->lineNumber = 0;
     reader->held = -1;
-    reader->midLine = 0;
+    reader->octets = 0;
+    reader->unusable = 0;
 }
 
 int cfgReadLine(CfgLineReader *reader, char *buf) {
+    buf[0] = '\0';
+    // The next character; EOF also once the file is unusable.
     auto next = [reader]() {
         if (reader->held >= 0) {
             int c = reader->held;
             reader->held = -1;
             return c;
         }
-        return getc(reader->file);
+        int c = reader->unusable ? EOF : getc(reader->file);
+        // A file that never ends (a growing one, some of /proc) stops here.
+        if ((c != EOF && ++reader->octets > FILE_CONFIG_MAX) || (c == EOF && ferror(reader->file)))
+            reader->unusable = 1;
+        return c;
     };
     int c = next();
+    if (reader->unusable)
+        return CFG_LINE_UNREADABLE;
     if (c == EOF)
-        return -1;
-    if (!reader->midLine)
-        ++reader->lineNumber;
+        return CFG_LINE_END;
+    ++reader->lineNumber;
     int n = 0;
+    bool tooLong = false;
     for (;; c = next()) {
         if (c == EOF || c == '\n')
             break;
@@ -225,21 +234,16 @@ int cfgReadLine(CfgLineReader *reader, char *buf) {
                 break;
             reader->held = after; // a CR inside the line is kept
         }
-        if (n == CFG_LINE_MAX) {
-            // c starts the next piece. The line feed right after a full piece
-            // ended the line above, so a 254-character line is one line.
-            if (reader->held >= 0)
-                ungetc(reader->held, reader->file);
-            reader->held = c;
-            reader->midLine = 1;
-            buf[n] = '\0';
-            return n;
-        }
-        buf[n++] = static_cast<char>(c);
+        // The whole line is read, so its tail is never taken for a line.
+        if (n == CFG_LINE_MAX)
+            tooLong = true;
+        else
+            buf[n++] = static_cast<char>(c);
     }
-    reader->midLine = 0;
     buf[n] = '\0';
-    return n;
+    if (reader->unusable)
+        return CFG_LINE_UNREADABLE;
+    return tooLong ? CFG_LINE_TOO_LONG : n;
 }
 
 bool cfgIsBlank(int c) {

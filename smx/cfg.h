@@ -5,7 +5,9 @@
 // Bounds: directory buffers of CFG_DIR_BUFFER bytes (the registry limit);
 // file paths of at most CFG_PATH_MAX characters, a longer candidate is treated
 // as one that does not open; lines of at most CFG_LINE_MAX characters, a
-// longer line is read in pieces.
+// longer line is one line, reported by its reader (a comment ignored) and
+// skipped, never read in pieces; at most FILE_CONFIG_MAX octets of a file are
+// read, a longer file is one that cannot be read.
 #pragma once
 
 #include "platform/file.h"
@@ -56,18 +58,25 @@ FILE *cfgOpenFirst(CfgSearch *search, const char *fileName, unsigned forms, cons
 
 // Reads a configuration file line by line: lines of at most CFG_LINE_MAX
 // characters, without the line feed and a CR right before it (or at the end of
-// the file). A longer line comes in pieces; the line feed right after a full
-// piece ends that line. lineNumber counts the file's lines, a piece carrying
-// the number of the line it belongs to.
+// the file). lineNumber is the number of the file's line last read.
 struct CfgLineReader {
     FILE *file;
     int lineNumber;
-    int held;    // a character read ahead, or -1
-    int midLine; // the last piece ended without its line feed
+    int held;     // a character read ahead, or -1
+    long octets;  // octets taken from the file
+    int unusable; // a read failed or the file passed FILE_CONFIG_MAX octets
 };
 void cfgReaderInit(CfgLineReader *reader, FILE *file);
-// Writes the next line or piece into buf (CFG_LINE_MAX + 1 bytes) and returns
-// its length, or -1 at the end of the file.
+// cfgReadLine's results besides a line's length.
+inline constexpr int CFG_LINE_END = -1;
+// The line is longer than CFG_LINE_MAX: buf holds its first CFG_LINE_MAX
+// characters (enough to tell a comment), the rest is skipped.
+inline constexpr int CFG_LINE_TOO_LONG = -2;
+// The file cannot be read to its end: a read failed, or it has more than
+// FILE_CONFIG_MAX octets. Every later call gives it too.
+inline constexpr int CFG_LINE_UNREADABLE = -3;
+// Writes the next line into buf (CFG_LINE_MAX + 1 bytes) and returns its
+// length, or one of the results above.
 int cfgReadLine(CfgLineReader *reader, char *buf);
 
 // Tokenisers: they change the line in place and return pointers into it.

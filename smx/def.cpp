@@ -138,6 +138,8 @@ int includePath(const char *argument, char *path) {
     return 1;
 }
 
+// fileInsert's result for a file that cannot be read to its end.
+constexpr int DEF_UNREADABLE = -3;
 int fileInsert(int *counter, const char *path, FILE *file, int storing, IncludeChain *chain);
 
 void include(int *counter, const char *argument, int line, int storing, IncludeChain *chain) {
@@ -166,7 +168,8 @@ void include(int *counter, const char *argument, int line, int storing, IncludeC
     if (!included)
         return refuse("can't access", path);
     // A failure inside an included file does not stop the including one.
-    fileInsert(counter, path, included, storing, chain);
+    if (fileInsert(counter, path, included, storing, chain) == DEF_UNREADABLE)
+        refuse("can't access", path);
     fclose(included);
 }
 
@@ -183,10 +186,26 @@ int fileInsert(int *counter, const char *path, FILE *file, int storing, IncludeC
 
     int status = 0;
     int count = 0;
+    int firstStored = defCount;
     CfgLineReader reader;
     cfgReaderInit(&reader, file);
     char line[CFG_LINE_MAX + 1];
-    while (cfgReadLine(&reader, line) >= 0) {
+    for (int length; (length = cfgReadLine(&reader, line)) != CFG_LINE_END;) {
+        if (length == CFG_LINE_UNREADABLE) {
+            // What the file declared so far is not kept.
+            for (; storing && defCount > firstStored; --defCount) {
+                free(defTable[defCount - 1].value);
+                free(defTable[defCount - 1].name);
+                defTable[defCount - 1] = DefEntry{};
+            }
+            status = DEF_UNREADABLE;
+            break;
+        }
+        if (length == CFG_LINE_TOO_LONG) {
+            if (storing && line[0] != '#')
+                defErrorFn(reader.lineNumber, "line too long in", path);
+            continue;
+        }
         char *key;
         char *value;
         int form = defSplitLine(line, &key, &value);

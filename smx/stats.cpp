@@ -200,7 +200,17 @@ void authReadSetting(uint32_t *setting) {
     CfgLineReader reader;
     cfgReaderInit(&reader, context.file);
     char line[CFG_LINE_MAX + 1];
-    while (cfgReadLine(&reader, line) >= 0) {
+    for (int length; (length = cfgReadLine(&reader, line)) != CFG_LINE_END;) {
+        if (length == CFG_LINE_UNREADABLE) {
+            *setting = 1; // as when no file opens
+            logFailure("cannot read %s\n", search.path);
+            break;
+        }
+        if (length == CFG_LINE_TOO_LONG) {
+            if (line[0] != '#')
+                logFailure("line %d too long in %s\n", reader.lineNumber, search.path);
+            continue;
+        }
         char *key;
         char *value;
         if (cfgSplitAssignment(line, &key, &value) != 0 || strcmp(key, AUT_KEY) != 0)

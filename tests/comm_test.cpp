@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "agent/comm.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
@@ -35,6 +36,8 @@ struct CommTest : ::testing::Test {
 };
 
 TEST_F(CommTest, FileDeclaresHostsAndRequestsAreJudged) {
+    // A line is a line: a long comment is ignored whole, a long line reported once.
+    const std::string tooLong = "toolong 10.0.0.5 READ " + std::string(240, 'x');
     writeFile(s.etc("mibagent.cmm"), "# communities\npublic 0.0.0.0 READ\n"
                                      "private 10.0.0.1 WRITE\nprivate 10.0.0.1 READ\n"
                                      "ro 10.0.0.2 readonly\nignored 10.0.0.3 Nonesuch\n"
@@ -45,7 +48,9 @@ TEST_F(CommTest, FileDeclaresHostsAndRequestsAreJudged) {
                                      "nohost no-such-host.invalid READ\n"
                                      "ignored no-such-host.invalid NONE\n" // rights first
                                      "any 0.0.0.0 WRITE\nany 10.0.0.1 READ\n"
-                                     "own 10.0.0.1 READ\nown 0.0.0.0 WRITE\n");
+                                     "own 10.0.0.1 READ\nown 0.0.0.0 WRITE\n#" +
+                                         std::string(252, '-') + " evil 127.0.0.1 WRITE\n" +
+                                         tooLong + "\n");
     EventCapture capture;
     EXPECT_EQ(commReadFile(), 0);
     const std::string h = "/usr/sbin/mibagent : community configuration file error\n\tline ";
@@ -53,7 +58,8 @@ TEST_F(CommTest, FileDeclaresHostsAndRequestsAreJudged) {
     EXPECT_EQ(capture.joined(), h + "4" + dup + "1\n" + h + "7 : bad rights arg :  RW\n" + h +
                                     "8 : bad arg list :  two words\n" + h +
                                     "11 : bad arg list :  crlf 10.0.0.6\n" + h + "12" + dup +
-                                    "8\n" + h + "13 : no such host name :  no-such-host.invalid\n");
+                                    "8\n" + h + "13 : no such host name :  no-such-host.invalid\n" +
+                                    h + "20 : line too long :  " + tooLong.substr(0, 254) + "\n");
     const std::tuple<const char *, uint32_t, int, int> cases[] = {
         {"public", 0xC0A80101, SMP_OP_READ, 1},   // 0.0.0.0 reads from anywhere
         {"public", 0, SMP_OP_READ, 0},            // host 0 is refused before the list is looked at
@@ -71,7 +77,7 @@ TEST_F(CommTest, FileDeclaresHostsAndRequestsAreJudged) {
         EXPECT_EQ(commVerify(address, operation, handleOf(community)), allowed)
             << community << " " << address << " " << operation;
     }
-    for (const char *none : {"ignored", "bad", "crlf"})
+    for (const char *none : {"ignored", "bad", "crlf", "evil", "toolong"})
         EXPECT_EQ(handleOf(none), nullptr) << none;
     EXPECT_EQ(handleOf("private")->refCount, 1); // the refused duplicate gave its reference back
     logLevel = 2;                                // the trace of a refusal
@@ -114,6 +120,9 @@ TEST_F(CommTest, WhichFileIsRead) {
     file("other.cfg", "other");
     read("mibagent", "other.cfg", 0, "other");
     read("mibagent", std::string(256, 'a'), -1, "");
+    file("big.cfg", "big"); // past the bound it is no community file: nothing is declared
+    std::filesystem::resize_file("big.cfg", FILE_CONFIG_MAX + 1);
+    read("mibagent", "big.cfg", -1, "");
     const std::string stem = "a23456789012345678901234567890b"; // 31 characters
     file(stem + ".cmm", "long");
     read("/opt/" + stem + ".x", "", 0, "long");

@@ -253,8 +253,7 @@ TEST_F(Engine, ResponsesAndTrapsReachTheUpcall) {
     ApsRec *sixteen = apsNew("0123456789abcdef", "trivial", nullptr);
     auto v = [](const char *name, const char *value) { return ber::varBind(name, hex(value)); };
     const std::pair<Bytes, std::string> rows[] = {
-        {ber::cat({ber::response(200, {v("1.3.1", "0403626F78"), v("1.3.2", "430210E1")}, 2, 1),
-                   hex("DEADBEEF")}), // octets after the message are ignored
+        {ber::response(200, {v("1.3.1", "0403626F78"), v("1.3.2", "430210E1")}, 2, 1),
          "2 id 200 err 2/1 n 2 public | 1.3.1 2 0:626F78 | 1.3.2 7 4321:10E1"},
         {ber::response(2147483648, {}), "2 id -2147483648 err 0/0 n 0 public"},
         {ber::response(4294967301, {}), "2 id 5 err 0/0 n 0 public"},
@@ -301,6 +300,7 @@ TEST_F(Engine, RefusedDatagramsAreCountedUnansweredAndLeaveNothing) {
         // RFC 2578, 7.1.3: a sub-identifier of 2^32 names nothing; it is not read as 0.
         {message(GET, {hex("300B 0607 2B06 9080808000 0500")}), LOOPBACK, "1 6", 0},
         {Bytes(get.begin(), get.begin() + 20), LOOPBACK, "1 6", 0},
+        {ber::cat({get, hex("00")}), LOOPBACK, "1 6", 0}, // an octet after the message
         {message(GET, {}, "public", 1), LOOPBACK, "1 3", 0},
         {message(RESPONSE, {}, "public", -7), LOOPBACK, "1 3", 0},
         {message(RESPONSE, {}, "private"), LOOPBACK, "1 4", 1},

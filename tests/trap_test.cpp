@@ -69,6 +69,10 @@ TEST_F(TrapTest, FileEntriesAndWhichFileIsRead) {
          "\tline 1 : bad arg list :  public 127.0.0.1 162 extra\n"},
         {many + "# a comment\n", 25, "\tline 25 : File is too big \n"},
         {many, 25, ""},
+        // A line is a line: a long comment is ignored whole, a long line reported once.
+        {std::string(254, '#') + " evil 127.0.0.1 162\nx" + std::string(260, 'y') +
+             "\npublic 127.0.0.1 162\n",
+         1, "\tline 2 : line too long :  x" + std::string(253, 'y') + "\n"},
     };
     for (const auto &[text, count, errors] : cases) {
         EXPECT_EQ(load(text), errors) << text;

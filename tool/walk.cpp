@@ -138,10 +138,10 @@ int receiveAll(WalkResources *r, uint32_t timeout) {
         r->object = newObject(r->endpoint);
         if (!r->object)
             return 2;
-        // A longer datagram is cut at the buffer's end and then fails to decode.
+        // A longer datagram gives WALK_DATAGRAM + 1, which the engine refuses.
         int length = udpReceive(r->sock, datagram, WALK_DATAGRAM, nullptr, nullptr);
         if (logSteps()) {
-            for (int i = 0; i < length; ++i)
+            for (int i = 0; i < length && i < WALK_DATAGRAM; ++i)
                 logPrintf("%02X ", datagram[i]);
             fflush(stdout);
             logPrintf("\n");

@@ -95,7 +95,7 @@ int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from)
                             reinterpret_cast<sockaddr *>(from), &fromLength);
     // Windows fails a longer datagram but still hands over its first octets.
     if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE)
-        received = capacity;
+        received = capacity + 1;
     return received < 0 ? -1 : received;
 }
 
