@@ -151,6 +151,7 @@ constexpr bool selectorsFit() {
 }
 static_assert(selectorsFit());
 static_assert(ASL_COUNT < ASL_INDEX_LIMIT);
+static_assert(ASL_INDEX_LIMIT <= 1 << ASN_DESCRIPTOR_BITS);
 
 } // namespace
 

@@ -111,7 +111,6 @@ AsnNode *asnNewBlock(int capacity) {
         static_cast<uint16_t>(n * ASN_SLOT <= ASN_MAX_COUNT ? n * ASN_SLOT : ASN_MAX_COUNT);
     h->lowest = static_cast<uint16_t>(n);
     h->nextToHeader = 2;
-    h->slotCount = static_cast<uint16_t>(slots);
     h->pos = 0;
     h->lenShift = 0;
     h->refs = 1;

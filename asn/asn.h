@@ -71,6 +71,9 @@ enum AsnTag : uint32_t {
 inline constexpr int ASN_MAX_COUNT = 32767;  // largest signed 16-bit count
 inline constexpr int ASN_MESSAGE_MAX = 2048; // the largest message a tree must hold
 
+inline constexpr int ASN_KIND_BITS = 3, ASN_CLASS_BITS = 2, ASN_FLAG_BITS = 5,
+                     ASN_DESCRIPTOR_BITS = 6;
+
 // 24 octets, so that every tree of a message of ASN_MESSAGE_MAX octets fits a
 // block whose counts stay signed 16-bit. Narrow fields say what they hold.
 struct AsnNode {
@@ -83,12 +86,19 @@ struct AsnNode {
     int16_t valueLen; // value octets of the primitives in the subtree
     int16_t endPos;   // decoder: byte position where the content ends
     uint32_t tagNumber;
-    int16_t valueOffset;     // byte position of the first content octet
-    uint16_t kind : 3;       // AsnKind
-    uint16_t tagClass : 2;   // 0 universal to 3 private
-    uint16_t flags : 5;      // AsnFlag bits
-    uint16_t descriptor : 6; // decoder: grammar entry matched, as aslIndex gives it; 0 none
+    int16_t valueOffset;                // byte position of the first content octet
+    uint16_t kind : ASN_KIND_BITS;      // AsnKind
+    uint16_t tagClass : ASN_CLASS_BITS; // 0 universal to 3 private
+    uint16_t flags : ASN_FLAG_BITS;     // AsnFlag bits
+    uint16_t descriptor
+        : ASN_DESCRIPTOR_BITS; // decoder: grammar entry, as aslIndex gives it; 0 none
 };
+// The narrow fields hold every value given them (the descriptor's bound is
+// checked against the grammar's table).
+static_assert(ASN_NULL < 1u << ASN_KIND_BITS);
+static_assert(ASN_PRIVATE < 1u << ASN_CLASS_BITS);
+static_assert((ASN_FLAG_CONSTRUCTED | ASN_FLAG_DEFINITE | ASN_FLAG_INDEFINITE) <
+              1u << ASN_FLAG_BITS);
 
 inline constexpr int ASN_SLOT = static_cast<int>(sizeof(AsnNode));
 static_assert(ASN_SLOT == 24);
@@ -114,7 +124,6 @@ struct AsnHeader {
     uint16_t bytesLeft; // compared as signed
     uint16_t lowest;
     uint16_t nextToHeader;
-    uint16_t slotCount;
     uint16_t pos;
     uint16_t current;
     uint8_t grammar; // decoder: grammar root

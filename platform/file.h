@@ -9,7 +9,7 @@
 
 // The most octets a configuration reader takes from one file: far above any
 // real one (a definitions file naming every object of MIB-II has 10 KB), and
-// read in well under a second. A file that is longer, or never ends (a
+// read within seconds. A file that is longer, or never ends (a
 // growing file, some files of /proc), is one that cannot be read.
 inline constexpr long FILE_CONFIG_MAX = 16L * 1024 * 1024;
 
