@@ -117,7 +117,7 @@ struct AsnHeader {
     uint16_t slotCount;
     uint16_t pos;
     uint16_t current;
-    uint8_t grammar; // decoder: grammar root
+    uint8_t grammar; // decoder: the grammar's number (AslGrammar), naming its table
     uint8_t pending; // decoder: next SEQUENCE component to open
 };
 
@@ -137,7 +137,7 @@ AsnNode *asnNewOctetString(uint32_t tagClass, uint32_t tagNumber, const uint8_t 
 // data are the encoded sub-identifier octets; an unfinished last one is refused.
 AsnNode *asnNewObjectId(uint32_t tagClass, uint32_t tagNumber, const uint8_t *data, int len);
 AsnNode *asnNewConstructed(uint32_t tagClass, uint32_t tagNumber, uint32_t kind);
-// A tree for decoding with the built-in grammar (the number is ignored).
+// A tree for decoding with the grammar of a number (AslGrammar; any other is version 1's).
 AsnNode *asnNew(int grammarNumber);
 
 // Copies the complete subtree of item behind the content of head, a complete
