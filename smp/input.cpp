@@ -81,6 +81,10 @@ SmpBind *smpCrackList(AsnNode *list, uint16_t *count) {
             // Of more than four octets the low 32 bits remain.
             b.number = b.value ? asnBytesToInt(b.value, b.valueLen) : 0;
             break;
+        case SMP_KIND_COUNTER64:
+            b.number =
+                b.value ? static_cast<int64_t>(asnBytesToUnsigned64(b.value, b.valueLen)) : 0;
+            break;
         default:
             b.number = 0;
         }

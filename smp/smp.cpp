@@ -47,7 +47,7 @@ AsnNode *smpValueNode(const SmpBind *bind) {
     bool octetsAbsent = !bind->value && bind->valueLen != 0;
     switch (bind->kind) {
     case SMP_KIND_INTEGER:
-        return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, bind->number);
+        return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<int32_t>(bind->number));
     case SMP_KIND_OCTET_STRING:
     case SMP_KIND_OPAQUE:
     case SMP_KIND_NULL: {
@@ -71,6 +71,15 @@ AsnNode *smpValueNode(const SmpBind *bind) {
         if (octetsAbsent || bind->valueLen < 0)
             return nullptr;
         return asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, bind->value, bind->valueLen);
+    case SMP_KIND_COUNTER64:
+        return asnNewUnsigned64(ASN_APPLICATION, ASN_TAG_COUNTER64,
+                                static_cast<uint64_t>(bind->number));
+    case SMP_KIND_NO_SUCH_OBJECT:
+    case SMP_KIND_NO_SUCH_INSTANCE:
+    case SMP_KIND_END_OF_MIB_VIEW:
+        return asnNewPrimitive(ASN_CONTEXT,
+                               static_cast<uint32_t>(smpKindTypes[bind->kind].tagNumber), ASN_NULL,
+                               nullptr, 0);
     default:
         return nullptr;
     }

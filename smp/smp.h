@@ -23,6 +23,11 @@ enum SmpPduType : int32_t {
     SMP_GET_RESPONSE = 2,
     SMP_SET_REQUEST = 3,
     SMP_TRAP = 4,
+    // RFC 3416, 3: version-2 messages only.
+    SMP_GET_BULK_REQUEST = 5,
+    SMP_INFORM_REQUEST = 6,
+    SMP_V2_TRAP = 7,
+    SMP_REPORT = 8,
 };
 
 // Operations given to the community check (smp/agentside.h).
@@ -90,22 +95,33 @@ inline constexpr std::array<SmpKindType, SMP_KIND_COUNT> smpKindTypes = {{
     {ASN_APPLICATION, ASN_TAG_TIMETICKS}, // TimeTicks
     {ASN_UNIVERSAL, ASN_TAG_OBJECTID},    // ObjectId
     {ASN_UNIVERSAL, ASN_TAG_NULL},        // Null
+    {ASN_APPLICATION, 6},                 // Counter64 (RFC 2578, 7.1.10)
+    {ASN_CONTEXT, 0},                     // noSuchObject (RFC 3416, 3)
+    {ASN_CONTEXT, 1},                     // noSuchInstance
+    {ASN_CONTEXT, 2},                     // endOfMibView
 }};
 
-// The reverse maps by tag number: universal class, and every other class.
+// The reverse maps by tag number: universal, application and context class.
 inline constexpr std::array<int32_t, 8> smpUniversalKinds = {
     SMP_KIND_NONE,         SMP_KIND_NONE, SMP_KIND_INTEGER,   SMP_KIND_NONE,
     SMP_KIND_OCTET_STRING, SMP_KIND_NULL, SMP_KIND_OBJECT_ID, SMP_KIND_NONE,
 };
-inline constexpr std::array<int32_t, 6> smpApplicationKinds = {
-    SMP_KIND_IP_ADDRESS, SMP_KIND_COUNTER, SMP_KIND_GAUGE,
-    SMP_KIND_TIME_TICKS, SMP_KIND_OPAQUE,  SMP_KIND_NONE,
+inline constexpr std::array<int32_t, 7> smpApplicationKinds = {
+    SMP_KIND_IP_ADDRESS, SMP_KIND_COUNTER, SMP_KIND_GAUGE,     SMP_KIND_TIME_TICKS,
+    SMP_KIND_OPAQUE,     SMP_KIND_NONE,    SMP_KIND_COUNTER64,
+};
+inline constexpr std::array<int32_t, 3> smpContextKinds = {
+    SMP_KIND_NO_SUCH_OBJECT,
+    SMP_KIND_NO_SUCH_INSTANCE,
+    SMP_KIND_END_OF_MIB_VIEW,
 };
 
 // The kind of a received value's identifier; None for a tag beyond its table.
 constexpr int32_t smpKindOf(uint32_t tagClass, uint32_t tagNumber) {
     if (tagClass == ASN_UNIVERSAL)
         return tagNumber < smpUniversalKinds.size() ? smpUniversalKinds[tagNumber] : SMP_KIND_NONE;
+    if (tagClass == ASN_CONTEXT)
+        return tagNumber < smpContextKinds.size() ? smpContextKinds[tagNumber] : SMP_KIND_NONE;
     return tagNumber < smpApplicationKinds.size() ? smpApplicationKinds[tagNumber] : SMP_KIND_NONE;
 }
 
