@@ -150,7 +150,15 @@ int opSet(const uint32_t *arcs, int count, AsnNode *value, uintptr_t context) {
     return setOp(arcs, count, value, context, true);
 }
 
-const MibOps tableOps = {opGet, opNext, opTestSet, opSet};
+// The column a name's instance starts with is one the table has.
+int opExists(const uint32_t *arcs, int count, uintptr_t context) {
+    const auto *e = reinterpret_cast<const Entry *>(context);
+    uint32_t full[INDEX_MAX + 1];
+    int n = fullInstance(e, arcs, count, full);
+    return n >= 1 && findColumn(e->table, full[0]) >= 0;
+}
+
+const MibOps tableOps = {opGet, opNext, opTestSet, opSet, opExists};
 
 // --- sources, each read again at most once a second, and once a request ---
 

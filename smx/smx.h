@@ -46,6 +46,20 @@ enum SmpErrorStatus : int32_t {
     SMP_BAD_VALUE = 3,
     SMP_READ_ONLY = 4,
     SMP_GEN_ERR = 5,
+    // RFC 3416, 3: version-2 statuses.
+    SMP_NO_ACCESS = 6,
+    SMP_WRONG_TYPE = 7,
+    SMP_WRONG_LENGTH = 8,
+    SMP_WRONG_ENCODING = 9,
+    SMP_WRONG_VALUE = 10,
+    SMP_NO_CREATION = 11,
+    SMP_INCONSISTENT_VALUE = 12,
+    SMP_RESOURCE_UNAVAILABLE = 13,
+    SMP_COMMIT_FAILED = 14,
+    SMP_UNDO_FAILED = 15,
+    SMP_AUTHORIZATION_ERROR = 16,
+    SMP_NOT_WRITABLE = 17,
+    SMP_INCONSISTENT_NAME = 18,
 };
 inline constexpr int SMP_ERROR_STATUS_COUNT = 6;
 // The statuses RFC 3416, 3 adds, 6 (noAccess) to 18 (inconsistentName).
