@@ -666,8 +666,9 @@ const Table udpConnTable = {udpColumns, 2, udpRows, udpIndex, udpValue, nullptr,
 
 // --- snmp group (1.3.6.1.2.1.11): the engine's statistics block ---
 
-constexpr uint32_t snmpColumns[] = {1,  2,  3,  4,  5,  6,  8,  9,  10, 11, 12, 13, 14, 15,
-                                    16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30};
+// 31 and 32 are RFC 3418's snmpSilentDrops and snmpProxyDrops (no proxy: 0).
+constexpr uint32_t snmpColumns[] = {1,  2,  3,  4,  5,  6,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                                    17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 
 AsnNode *snmpValue(const Table *, uint32_t column, int) {
     uint32_t v = smpStatRead(static_cast<int>(column));
@@ -690,7 +691,9 @@ int snmpSet(uint32_t column, int, AsnNode *value, bool apply) {
     return SMP_NO_ERROR;
 }
 
-const Table snmpTable = {snmpColumns, 28, oneRow, zeroIndex, snmpValue, snmpSet, nullptr};
+const Table snmpTable = {
+    snmpColumns, static_cast<int>(std::size(snmpColumns)), oneRow, zeroIndex, snmpValue, snmpSet,
+    nullptr};
 
 // --- registration ---
 
