@@ -229,6 +229,15 @@ AsnNode *mibGet(MibEntry *store, const uint8_t *oid, int length) {
     return entry->ops->get(subIds, count, entry->context);
 }
 
+int mibExists(MibEntry *store, const uint8_t *oid, int length) {
+    uint32_t subIds[MIB_INSTANCE_MAX + 1];
+    int count = 0;
+    MibEntry *entry = store ? covering(store, oid, length, subIds, &count) : nullptr;
+    if (!entry)
+        return 0;
+    return entry->ops->exists ? entry->ops->exists(subIds, count, entry->context) : 1;
+}
+
 namespace {
 
 // Asks an entry for the instance after subIds[0..count) and writes its name
@@ -305,4 +314,5 @@ int mibSet(MibEntry *store, const uint8_t *oid, int length, AsnNode *value) {
     return setStep(store, oid, length, value, false);
 }
 
-const SmpStoreOps mibStoreOps = {mibGetStore, mibIsWritable, mibGet, mibNext, mibTestSet, mibSet};
+const SmpStoreOps mibStoreOps = {mibGetStore, mibIsWritable, mibGet,   mibNext,
+                                 mibTestSet,  mibSet,        mibExists};

@@ -32,6 +32,9 @@ struct MibOps {
     AsnNode *(*next)(uint32_t *subIds, int *count, uintptr_t context);
     int (*testSet)(const uint32_t *subIds, int count, AsnNode *value, uintptr_t context);
     int (*set)(const uint32_t *subIds, int count, AsnNode *value, uintptr_t context);
+    // Whether the entry serves an object type at the instance's place (its
+    // column); none: every name the entry covers is one.
+    int (*exists)(const uint32_t *subIds, int count, uintptr_t context);
 };
 
 // An entry; the store itself has this shape too, with no ops, its AVL tree in
@@ -55,6 +58,7 @@ int mibRegister(const char *name, const MibOps *ops, uintptr_t context);      //
 int mibAdd(MibEntry *store, const uint8_t *oid, int length, AsnNode *packed); // 0, or 5
 
 AsnNode *mibGet(MibEntry *store, const uint8_t *oid, int length);
+int mibExists(MibEntry *store, const uint8_t *oid, int length); // 1 or 0
 // buffer holds a name of *length octets; on success it and *length hold the
 // name of the instance found. size is the buffer's capacity.
 AsnNode *mibNext(MibEntry *store, uint8_t *buffer, int *length, int size);

@@ -150,7 +150,15 @@ int opSet(const uint32_t *arcs, int count, AsnNode *value, uintptr_t context) {
     return setOp(arcs, count, value, context, true);
 }
 
-const MibOps tableOps = {opGet, opNext, opTestSet, opSet};
+// The column a name's instance starts with is one the table has.
+int opExists(const uint32_t *arcs, int count, uintptr_t context) {
+    const auto *e = reinterpret_cast<const Entry *>(context);
+    uint32_t full[INDEX_MAX + 1];
+    int n = fullInstance(e, arcs, count, full);
+    return n >= 1 && findColumn(e->table, full[0]) >= 0;
+}
+
+const MibOps tableOps = {opGet, opNext, opTestSet, opSet, opExists};
 
 // --- sources, each read again at most once a second, and once a request ---
 
@@ -658,8 +666,9 @@ const Table udpConnTable = {udpColumns, 2, udpRows, udpIndex, udpValue, nullptr,
 
 // --- snmp group (1.3.6.1.2.1.11): the engine's statistics block ---
 
-constexpr uint32_t snmpColumns[] = {1,  2,  3,  4,  5,  6,  8,  9,  10, 11, 12, 13, 14, 15,
-                                    16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30};
+// 31 and 32 are RFC 3418's snmpSilentDrops and snmpProxyDrops (no proxy: 0).
+constexpr uint32_t snmpColumns[] = {1,  2,  3,  4,  5,  6,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                                    17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 
 AsnNode *snmpValue(const Table *, uint32_t column, int) {
     uint32_t v = smpStatRead(static_cast<int>(column));
@@ -682,7 +691,9 @@ int snmpSet(uint32_t column, int, AsnNode *value, bool apply) {
     return SMP_NO_ERROR;
 }
 
-const Table snmpTable = {snmpColumns, 28, oneRow, zeroIndex, snmpValue, snmpSet, nullptr};
+const Table snmpTable = {
+    snmpColumns, static_cast<int>(std::size(snmpColumns)), oneRow, zeroIndex, snmpValue, snmpSet,
+    nullptr};
 
 // --- registration ---
 

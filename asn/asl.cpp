@@ -1,8 +1,12 @@
-// The built-in grammar of the SNMP version 1 message (RFC 1157, 4; types of
-// RFC 1155), as one constant table. The alternatives of a selector stand
-// contiguously behind the index its `next` names. An entry serves one position
-// of the message, so each INTEGER has its own; entries whose following
-// components are the same are shared (the request PDUs, the binding list).
+// The built-in grammars of the SNMP messages, one constant table per version:
+// version 1 (RFC 1157, 4; types of RFC 1155) and community-based SNMPv2
+// (RFC 1901; PDUs of RFC 3416, types of RFC 2578). The tables share one layout
+// and differ only in two selectors: the PDUs and the values they accept. The
+// alternatives of a selector stand contiguously behind the index its `next`
+// names. An entry serves one position of the message, so each INTEGER has its
+// own; entries whose following components are the same are shared (the
+// request PDUs, the binding list). Entries the version-1 selectors do not
+// reach lie unused in its table.
 #include "asn/asl.h"
 
 #include "asn/asn.h"
@@ -18,11 +22,15 @@ enum AslIndex : int {
     COMMUNITY_SEL,
     COMMUNITY,
     PDU_SEL,
-    PDU_GET, // the five PDU alternatives, in the order of the selector's octets
+    PDU_TRAP, // version 1 takes these five, version 2 the eight from PDU_GET
+    PDU_GET,
     PDU_GET_NEXT,
     PDU_RESPONSE,
     PDU_SET,
-    PDU_TRAP,
+    PDU_GET_BULK,
+    PDU_INFORM,
+    PDU_V2_TRAP,
+    PDU_REPORT,
     REQUEST_ID_SEL,
     REQUEST_ID,
     ERROR_STATUS_SEL,
@@ -46,7 +54,7 @@ enum AslIndex : int {
     NAME_SEL,
     NAME,
     VALUE_SEL,
-    VALUE_INTEGER, // the ten value alternatives, in the order of the selector's octets
+    VALUE_INTEGER, // version 1 takes the first ten value alternatives, version 2 all
     VALUE_OCTETS,
     VALUE_NULL,
     VALUE_OBJECTID,
@@ -56,26 +64,31 @@ enum AslIndex : int {
     VALUE_TIMETICKS,
     VALUE_OPAQUE,
     VALUE_SEGMENTS,
+    VALUE_COUNTER64,
+    VALUE_NO_SUCH_OBJECT,
+    VALUE_NO_SUCH_INSTANCE,
+    VALUE_END_OF_MIB_VIEW,
     SEGMENT_SEL,
     SEGMENT_OCTETS,
     SEGMENT_SEGMENTS,
     ASL_COUNT
 };
 
-extern const AslEntry aslTable[ASL_COUNT];
+// A table per grammar G; its entries name each other by address.
+template <int G> struct Grammar { static const AslEntry table[ASL_COUNT]; };
 
-constexpr const AslEntry *at(int i) {
-    return &aslTable[i];
+template <int G> constexpr const AslEntry *at(int i) {
+    return &Grammar<G>::table[i];
 }
 
-constexpr AslEntry sel(const char *octets, int16_t min, int alternatives) {
-    return {ASN_CHOICE, nullptr, octets, min, at(alternatives)};
+template <int G> constexpr AslEntry sel(const char *octets, int16_t min, int alternatives) {
+    return {ASN_CHOICE, nullptr, octets, min, at<G>(alternatives)};
 }
-constexpr AslEntry seq(int16_t min, int first, const AslEntry *next) {
-    return {ASN_SEQUENCE, at(first), nullptr, min, next};
+template <int G> constexpr AslEntry seq(int16_t min, int first, const AslEntry *next) {
+    return {ASN_SEQUENCE, at<G>(first), nullptr, min, next};
 }
-constexpr AslEntry seqOf(int16_t min, int element) {
-    return {ASN_SEQUENCEOF, at(element), nullptr, min, nullptr};
+template <int G> constexpr AslEntry seqOf(int16_t min, int element) {
+    return {ASN_SEQUENCEOF, at<G>(element), nullptr, min, nullptr};
 }
 constexpr AslEntry leaf(uint32_t kind, int16_t min, const AslEntry *next) {
     return {kind, nullptr, nullptr, min, next};
@@ -83,43 +96,64 @@ constexpr AslEntry leaf(uint32_t kind, int16_t min, const AslEntry *next) {
 
 constexpr const AslEntry *NONE = nullptr;
 
-constexpr AslEntry aslTable[ASL_COUNT] = {
-    /* MESSAGE_SEL */ sel("\x30", 20, MESSAGE),
-    /* MESSAGE */ seq(20, VERSION_SEL, NONE),
-    /* VERSION_SEL */ sel("\x02", 18, VERSION),
-    /* VERSION */ leaf(ASN_INTEGER, 1, at(COMMUNITY_SEL)),
-    /* COMMUNITY_SEL */ sel("\x04", 15, COMMUNITY),
-    /* COMMUNITY */ leaf(ASN_OCTETS, 0, at(PDU_SEL)),
-    /* PDU_SEL */ sel("\xA0\xA1\xA2\xA3\xA4", 13, PDU_GET),
-    /* PDU_GET */ seq(12, REQUEST_ID_SEL, NONE),
-    /* PDU_GET_NEXT */ seq(12, REQUEST_ID_SEL, NONE),
-    /* PDU_RESPONSE */ seq(12, REQUEST_ID_SEL, NONE),
-    /* PDU_SET */ seq(12, REQUEST_ID_SEL, NONE),
-    /* PDU_TRAP */ seq(16, ENTERPRISE_SEL, NONE),
-    /* REQUEST_ID_SEL */ sel("\x02", 11, REQUEST_ID),
-    /* REQUEST_ID */ leaf(ASN_INTEGER, 1, at(ERROR_STATUS_SEL)),
-    /* ERROR_STATUS_SEL */ sel("\x02", 8, ERROR_STATUS),
-    /* ERROR_STATUS */ leaf(ASN_INTEGER, 1, at(ERROR_INDEX_SEL)),
-    /* ERROR_INDEX_SEL */ sel("\x02", 5, ERROR_INDEX),
-    /* ERROR_INDEX */ leaf(ASN_INTEGER, 1, at(BINDINGS_SEL)),
-    /* BINDINGS_SEL */ sel("\x30", 2, BINDINGS),
-    /* BINDINGS */ seqOf(0, BINDING_SEL),
-    /* ENTERPRISE_SEL */ sel("\x06", 14, ENTERPRISE),
-    /* ENTERPRISE */ leaf(ASN_OBJECTID, 0, at(AGENT_SEL)),
-    /* AGENT_SEL */ sel("\x40", 12, AGENT),
-    /* AGENT */ leaf(ASN_OCTETS, 4, at(GENERIC_SEL)),
-    /* GENERIC_SEL */ sel("\x02", 10, GENERIC),
-    /* GENERIC */ leaf(ASN_INTEGER, 1, at(SPECIFIC_SEL)),
-    /* SPECIFIC_SEL */ sel("\x02", 7, SPECIFIC),
-    /* SPECIFIC */ leaf(ASN_INTEGER, 1, at(TIME_SEL)),
-    /* TIME_SEL */ sel("\x43", 4, TIME),
-    /* TIME */ leaf(ASN_INTEGER, 1, at(BINDINGS_SEL)),
+// The PDUs (RFC 3416, 3: GetBulk, Inform, SNMPv2-Trap and Report; no v1
+// Trap) and values (Counter64 and the three exceptions, context class) that
+// only version 2 takes.
+template <int G> constexpr AslEntry pduSelector() {
+    return G == ASL_GRAMMAR_V2C ? sel<G>("\xA0\xA1\xA2\xA3\xA5\xA6\xA7\xA8", 13, PDU_GET)
+                                : sel<G>("\xA4\xA0\xA1\xA2\xA3", 13, PDU_TRAP);
+}
+template <int G> constexpr AslEntry valueSelector() {
+    return G == ASL_GRAMMAR_V2C
+               ? sel<G>("\x02\x04\x05\x06\x40\x41\x42\x43\x44\x24\x46\x80\x81\x82", 2,
+                        VALUE_INTEGER)
+               : sel<G>("\x02\x04\x05\x06\x40\x41\x42\x43\x44\x24", 2, VALUE_INTEGER);
+}
+
+template <int G>
+constexpr AslEntry Grammar<G>::table[ASL_COUNT] = {
+    /* MESSAGE_SEL */ sel<G>("\x30", 20, MESSAGE),
+    /* MESSAGE */ seq<G>(20, VERSION_SEL, NONE),
+    /* VERSION_SEL */ sel<G>("\x02", 18, VERSION),
+    /* VERSION */ leaf(ASN_INTEGER, 1, at<G>(COMMUNITY_SEL)),
+    /* COMMUNITY_SEL */ sel<G>("\x04", 15, COMMUNITY),
+    /* COMMUNITY */ leaf(ASN_OCTETS, 0, at<G>(PDU_SEL)),
+    /* PDU_SEL */ pduSelector<G>(),
+    /* PDU_TRAP */ seq<G>(16, ENTERPRISE_SEL, NONE),
+    /* PDU_GET */ seq<G>(12, REQUEST_ID_SEL, NONE),
+    /* PDU_GET_NEXT */ seq<G>(12, REQUEST_ID_SEL, NONE),
+    /* PDU_RESPONSE */ seq<G>(12, REQUEST_ID_SEL, NONE),
+    /* PDU_SET */ seq<G>(12, REQUEST_ID_SEL, NONE),
+    // GetBulk's non-repeaters and max-repetitions stand where error-status and
+    // error-index do (RFC 3416, 3).
+    /* PDU_GET_BULK */ seq<G>(12, REQUEST_ID_SEL, NONE),
+    /* PDU_INFORM */ seq<G>(12, REQUEST_ID_SEL, NONE),
+    /* PDU_V2_TRAP */ seq<G>(12, REQUEST_ID_SEL, NONE),
+    /* PDU_REPORT */ seq<G>(12, REQUEST_ID_SEL, NONE),
+    /* REQUEST_ID_SEL */ sel<G>("\x02", 11, REQUEST_ID),
+    /* REQUEST_ID */ leaf(ASN_INTEGER, 1, at<G>(ERROR_STATUS_SEL)),
+    /* ERROR_STATUS_SEL */ sel<G>("\x02", 8, ERROR_STATUS),
+    /* ERROR_STATUS */ leaf(ASN_INTEGER, 1, at<G>(ERROR_INDEX_SEL)),
+    /* ERROR_INDEX_SEL */ sel<G>("\x02", 5, ERROR_INDEX),
+    /* ERROR_INDEX */ leaf(ASN_INTEGER, 1, at<G>(BINDINGS_SEL)),
+    /* BINDINGS_SEL */ sel<G>("\x30", 2, BINDINGS),
+    /* BINDINGS */ seqOf<G>(0, BINDING_SEL),
+    /* ENTERPRISE_SEL */ sel<G>("\x06", 14, ENTERPRISE),
+    /* ENTERPRISE */ leaf(ASN_OBJECTID, 0, at<G>(AGENT_SEL)),
+    /* AGENT_SEL */ sel<G>("\x40", 12, AGENT),
+    /* AGENT */ leaf(ASN_OCTETS, 4, at<G>(GENERIC_SEL)),
+    /* GENERIC_SEL */ sel<G>("\x02", 10, GENERIC),
+    /* GENERIC */ leaf(ASN_INTEGER, 1, at<G>(SPECIFIC_SEL)),
+    /* SPECIFIC_SEL */ sel<G>("\x02", 7, SPECIFIC),
+    /* SPECIFIC */ leaf(ASN_INTEGER, 1, at<G>(TIME_SEL)),
+    /* TIME_SEL */ sel<G>("\x43", 4, TIME),
+    /* TIME */ leaf(ASN_INTEGER, 1, at<G>(BINDINGS_SEL)),
     // A binding's next is its own selector: a binding is never the last component.
-    /* BINDING_SEL */ sel("\x30", 0, BINDING),
-    /* BINDING */ seq(4, NAME_SEL, at(BINDING_SEL)),
-    /* NAME_SEL */ sel("\x06", 4, NAME),
-    /* NAME */ leaf(ASN_OBJECTID, 0, at(VALUE_SEL)),
-    /* VALUE_SEL */ sel("\x02\x04\x05\x06\x40\x41\x42\x43\x44\x24", 2, VALUE_INTEGER),
+    /* BINDING_SEL */ sel<G>("\x30", 0, BINDING),
+    /* BINDING */ seq<G>(4, NAME_SEL, at<G>(BINDING_SEL)),
+    /* NAME_SEL */ sel<G>("\x06", 4, NAME),
+    /* NAME */ leaf(ASN_OBJECTID, 0, at<G>(VALUE_SEL)),
+    /* VALUE_SEL */ valueSelector<G>(),
     /* VALUE_INTEGER */ leaf(ASN_INTEGER, 1, NONE),
     /* VALUE_OCTETS */ leaf(ASN_OCTETS, 0, NONE),
     /* VALUE_NULL */ leaf(ASN_NULL, 0, NONE),
@@ -129,44 +163,64 @@ constexpr AslEntry aslTable[ASL_COUNT] = {
     /* VALUE_GAUGE */ leaf(ASN_INTEGER, 1, NONE),
     /* VALUE_TIMETICKS */ leaf(ASN_INTEGER, 0, NONE),
     /* VALUE_OPAQUE */ leaf(ASN_OCTETS, 0, NONE),
-    /* VALUE_SEGMENTS */ seqOf(0, SEGMENT_SEL),
-    /* SEGMENT_SEL */ sel("\x04\x24", 0, SEGMENT_OCTETS),
+    /* VALUE_SEGMENTS */ seqOf<G>(0, SEGMENT_SEL),
+    /* VALUE_COUNTER64 */ leaf(ASN_INTEGER, 1, NONE),
+    // The exceptions are empty, as NULL is (RFC 3416, 3).
+    /* VALUE_NO_SUCH_OBJECT */ leaf(ASN_NULL, 0, NONE),
+    /* VALUE_NO_SUCH_INSTANCE */ leaf(ASN_NULL, 0, NONE),
+    /* VALUE_END_OF_MIB_VIEW */ leaf(ASN_NULL, 0, NONE),
+    /* SEGMENT_SEL */ sel<G>("\x04\x24", 0, SEGMENT_OCTETS),
     /* SEGMENT_OCTETS */ leaf(ASN_OCTETS, 0, NONE),
-    /* SEGMENT_SEGMENTS */ seqOf(0, SEGMENT_SEL),
+    /* SEGMENT_SEGMENTS */ seqOf<G>(0, SEGMENT_SEL),
 };
 
 // Every selector has one alternative per octet, all inside the table.
-constexpr bool selectorsFit() {
+template <int G> constexpr bool selectorsFit() {
     for (int i = 0; i < ASL_COUNT; i++) {
-        const AslEntry &e = aslTable[i];
+        const AslEntry &e = Grammar<G>::table[i];
         if (e.kind != ASN_CHOICE)
             continue;
         int n = 0;
         while (e.octets[n] != 0)
             n++;
-        if (n == 0 || e.next - aslTable + n > ASL_COUNT)
+        if (n == 0 || e.next - Grammar<G>::table + n > ASL_COUNT)
             return false;
     }
     return true;
 }
-static_assert(selectorsFit());
+static_assert(selectorsFit<ASL_GRAMMAR_V1>() && selectorsFit<ASL_GRAMMAR_V2C>());
 static_assert(ASL_COUNT < ASL_INDEX_LIMIT);
 static_assert(ASL_INDEX_LIMIT <= 1 << ASN_DESCRIPTOR_BITS);
+
+constexpr const AslEntry *tables[ASL_GRAMMAR_COUNT] = {Grammar<ASL_GRAMMAR_V1>::table,
+                                                       Grammar<ASL_GRAMMAR_V2C>::table};
 
 } // namespace
 
 void aslInit() {}
 
 int aslIndex(const AslEntry *e) {
-    return e ? static_cast<int>(e - aslTable) + 1 : 0;
+    if (!e)
+        return 0;
+    // The tables share one layout: a position is the same in each.
+    for (const AslEntry *t : tables)
+        if (e >= t && e < t + ASL_COUNT)
+            return static_cast<int>(e - t) + 1;
+    return 0;
 }
 
-const AslEntry *aslEntry(int index) {
-    return index > 0 && index <= ASL_COUNT ? &aslTable[index - 1] : nullptr;
+const AslEntry *aslEntry(int grammar, int index) {
+    if (grammar < 0 || grammar >= ASL_GRAMMAR_COUNT)
+        return nullptr;
+    return index > 0 && index <= ASL_COUNT ? &tables[grammar][index - 1] : nullptr;
 }
 
-const AslEntry *aslGrammar(int) {
-    return at(MESSAGE_SEL);
+int aslGrammarNumber(int grammarNumber) {
+    return grammarNumber == ASL_GRAMMAR_V2C ? ASL_GRAMMAR_V2C : ASL_GRAMMAR_V1;
+}
+
+const AslEntry *aslGrammar(int grammarNumber) {
+    return &tables[aslGrammarNumber(grammarNumber)][MESSAGE_SEL];
 }
 
 const AslEntry *aslChoice(const AslEntry *selector, int octet) {

@@ -1,7 +1,8 @@
 // The decoding grammar: a static table of AslEntry records saying, element by
 // element, which identifier octets may come next, how the content is parsed,
 // the least number of octets it needs and what follows it. One grammar is
-// built in: the SNMP version 1 message (RFC 1157, 4).
+// built in per message version: SNMP version 1 (RFC 1157, 4) and
+// community-based SNMPv2 (RFC 1901), whose tables share one layout.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +17,14 @@ struct AslEntry {
 
 void aslInit();
 
-// Entries are named by index in node records: 1 + the table position, 0 none.
+// Grammar numbers: the message's version field, as RFC 1901 numbers it.
+enum AslGrammar : int { ASL_GRAMMAR_V1 = 0, ASL_GRAMMAR_V2C = 1, ASL_GRAMMAR_COUNT };
+
+// Entries are named by index in node records: 1 + the table position, 0 none;
+// the tree's header says which grammar's table.
 inline constexpr int ASL_INDEX_LIMIT = 64; // what the record's field holds
 int aslIndex(const AslEntry *e);
-const AslEntry *aslEntry(int index);
+const AslEntry *aslEntry(int grammar, int index);
 
 inline uint32_t aslKind(const AslEntry *e) {
     return e->kind;
@@ -37,7 +42,9 @@ inline const AslEntry *aslNext(const AslEntry *e) {
     return e->next;
 }
 
-// The built-in grammar's root selector, for any number.
+// The grammar a number names: version 1's for any number but ASL_GRAMMAR_V2C.
+int aslGrammarNumber(int grammarNumber);
+// That grammar's root selector.
 const AslEntry *aslGrammar(int grammarNumber);
 // The alternative of a selector for an identifier octet, or none.
 const AslEntry *aslChoice(const AslEntry *selector, int octet);

@@ -74,7 +74,7 @@ AsnNode *newWithContent(uint32_t tagClass, uint32_t tagNumber, uint32_t kind, co
 // one whose first octet would read as positive a leading FF.
 int integerOctets(int64_t value, uint8_t *out) {
     const int64_t fill = value < 0 ? -1 : 0;
-    uint8_t rev[5];
+    uint8_t rev[9];
     int k = 0;
     do {
         rev[k++] = static_cast<uint8_t>(value & 0xFF);
@@ -136,6 +136,18 @@ AsnNode *asnNewPrimitive(uint32_t tagClass, uint32_t tagNumber, uint32_t kind, c
 AsnNode *asnNewUnsigned(uint32_t tagClass, uint32_t tagNumber, uint32_t value) {
     uint8_t octets[5];
     int k = integerOctets(value, octets);
+    return newWithContent(tagClass, tagNumber, ASN_INTEGER, octets, k);
+}
+
+// Of 2^63 and above the nine octets: 00 and the eight of the value.
+AsnNode *asnNewUnsigned64(uint32_t tagClass, uint32_t tagNumber, uint64_t value) {
+    uint8_t octets[9] = {0};
+    int k = 9;
+    if (value < (uint64_t{1} << 63))
+        k = integerOctets(static_cast<int64_t>(value), octets);
+    else
+        for (int i = 8; i >= 1; --i, value >>= 8)
+            octets[i] = static_cast<uint8_t>(value & 0xFF);
     return newWithContent(tagClass, tagNumber, ASN_INTEGER, octets, k);
 }
 
@@ -326,6 +338,13 @@ int32_t asnBytesToInt(const uint8_t *octets, int n) {
     for (int i = 1; i < n; i++)
         v = (v << 8) | octets[i];
     return static_cast<int32_t>(v);
+}
+
+uint64_t asnBytesToUnsigned64(const uint8_t *octets, int n) {
+    uint64_t v = 0;
+    for (int i = 0; i < n; i++)
+        v = (v << 8) | octets[i];
+    return v;
 }
 
 int asnNegative(const uint8_t *octets) {

@@ -66,6 +66,7 @@ enum AsnTag : uint32_t {
     ASN_TAG_GAUGE = 2,
     ASN_TAG_TIMETICKS = 3,
     ASN_TAG_OPAQUE = 4,
+    ASN_TAG_COUNTER64 = 6, // RFC 2578, 7.1.10
 };
 
 inline constexpr int ASN_MAX_COUNT = 32767;  // largest signed 16-bit count
@@ -126,7 +127,7 @@ struct AsnHeader {
     uint16_t nextToHeader;
     uint16_t pos;
     uint16_t current;
-    uint8_t grammar; // decoder: grammar root
+    uint8_t grammar; // decoder: the grammar's number (AslGrammar), naming its table
     uint8_t pending; // decoder: next SEQUENCE component to open
 };
 
@@ -142,11 +143,12 @@ AsnNode *asnNewPrimitive(uint32_t tagClass, uint32_t tagNumber, uint32_t kind, c
                          int len);
 AsnNode *asnNewInteger(uint32_t tagClass, uint32_t tagNumber, int32_t value);
 AsnNode *asnNewUnsigned(uint32_t tagClass, uint32_t tagNumber, uint32_t value);
+AsnNode *asnNewUnsigned64(uint32_t tagClass, uint32_t tagNumber, uint64_t value);
 AsnNode *asnNewOctetString(uint32_t tagClass, uint32_t tagNumber, const uint8_t *data, int len);
 // data are the encoded sub-identifier octets; an unfinished last one is refused.
 AsnNode *asnNewObjectId(uint32_t tagClass, uint32_t tagNumber, const uint8_t *data, int len);
 AsnNode *asnNewConstructed(uint32_t tagClass, uint32_t tagNumber, uint32_t kind);
-// A tree for decoding with the built-in grammar (the number is ignored).
+// A tree for decoding with the grammar of a number (AslGrammar; any other is version 1's).
 AsnNode *asnNew(int grammarNumber);
 
 // Copies the complete subtree of item behind the content of head, a complete
@@ -202,7 +204,8 @@ const uint8_t *asnValue(const AsnNode *node);
 // Content octets of every primitive record of the subtree in pre-order, node
 // first; the total, or -1 for none or a total above max.
 int16_t asnGather(const AsnNode *node, uint8_t *buf, int max);
-int32_t asnBytesToInt(const uint8_t *octets, int n); // n < 1 gives 0
+int32_t asnBytesToInt(const uint8_t *octets, int n);         // n < 1 gives 0
+uint64_t asnBytesToUnsigned64(const uint8_t *octets, int n); // the low 64 bits; n < 1 gives 0
 int asnNegative(const uint8_t *octets);
 int asnNonZero(const uint8_t *octets, int n);
 

@@ -22,8 +22,9 @@ AsnNode *currentNode(AsnHeader *h) {
     return asnNodeAt(h, h->current);
 }
 
+// The entry a node matched, in its tree's grammar.
 const AslEntry *entryOf(const AsnNode *n) {
-    return aslEntry(n->descriptor);
+    return aslEntry(asnHeader(n)->grammar, n->descriptor);
 }
 
 AsnHandler handlerFor(uint32_t kind) {
@@ -74,7 +75,7 @@ AsnNode *asnNew(int grammarNumber) {
         AsnHeader *h = asnHeader(root);
         h->status = ASN_MORE;
         h->handler = handlerFor(g->kind);
-        h->grammar = static_cast<uint8_t>(aslIndex(g));
+        h->grammar = static_cast<uint8_t>(aslGrammarNumber(grammarNumber));
         h->depth = 1;
         logStep(" dp %" PRIXPTR, addr(root));
         root->descriptor = static_cast<uint16_t>(aslIndex(g));
@@ -403,7 +404,7 @@ int asnSeq(AsnHeader *h, int c) {
     AsnNode *n = currentNode(h);
     if (h->pending) {
         logStep("4\n");
-        int r = asnPush(h, aslEntry(h->pending));
+        int r = asnPush(h, aslEntry(h->grammar, h->pending));
         if (r != 0)
             return r;
         return h->handler(h, c); // an end signal here means a missing component

@@ -159,7 +159,7 @@ AsnNode *benchNext(uint32_t *ids, int *count, uintptr_t) {
     return asnNewInteger(0, 2, 1);
 }
 
-constexpr MibOps benchOps = {nullptr, benchNext, nullptr, nullptr};
+constexpr MibOps benchOps = {nullptr, benchNext, nullptr, nullptr, nullptr};
 
 // A GetNext walk over 10,000 entries 1.3.6.1.4.1.32473.N, each with one
 // instance; per call.

@@ -41,7 +41,7 @@ int testSet(const uint32_t *, int, AsnNode *, uintptr_t) {
     return SMP_NO_SUCH_NAME;
 }
 
-const MibOps testOps = {testGet, testNext, testSet, testSet};
+const MibOps testOps = {testGet, testNext, testSet, testSet, nullptr};
 
 } // namespace
 

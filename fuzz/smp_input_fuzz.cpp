@@ -97,7 +97,7 @@ int fuzzSet(const uint32_t *ids, int count, AsnNode *value, uintptr_t) {
     return 0;
 }
 
-constexpr MibOps fuzzOps = {fuzzGet, fuzzNext, fuzzTestSet, fuzzSet};
+constexpr MibOps fuzzOps = {fuzzGet, fuzzNext, fuzzTestSet, fuzzSet, nullptr};
 
 int decodeReply(void *, const uint8_t *octets, int length) {
     check(length > 0 && length <= SMP_MESSAGE_MAX);

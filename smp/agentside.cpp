@@ -31,8 +31,12 @@ int setNothing(MibEntry *, const uint8_t *, int, AsnNode *) {
     return SMP_GEN_ERR;
 }
 
-constexpr SmpStoreOps idleStore = {noStore,     notWritable, findNothing,
-                                   nothingNext, setNothing,  setNothing};
+int noObject(MibEntry *, const uint8_t *, int) {
+    return 0;
+}
+
+constexpr SmpStoreOps idleStore = {noStore,    notWritable, findNothing, nothingNext,
+                                   setNothing, setNothing,  noObject};
 
 SmpAgentSide registered = {refuseEveryRequest, sendNoTrap, idleStore};
 

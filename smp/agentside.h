@@ -7,7 +7,7 @@
 // Unregistered parts are idle: the community check refuses every request
 // (no request reaches the store), the trap sender sends nothing and returns
 // 0, and the store has no store, is not writable, finds no name (get and next
-// give none) and sets nothing (testSet and set give genErr, 5).
+// give none, exists 0) and sets nothing (testSet and set give genErr, 5).
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,10 @@ struct SmpStoreOps {
     AsnNode *(*next)(MibEntry *store, uint8_t *buffer, int *length, int size);
     SmpStoreSetFn testSet;
     SmpStoreSetFn set;
+    // 1 when an object type the store serves holds the name, though get
+    // found no instance there (RFC 3416, 4.2.1: noSuchInstance, not
+    // noSuchObject); 0 when none does.
+    int (*exists)(MibEntry *store, const uint8_t *oid, int length);
 };
 
 struct SmpAgentSide {

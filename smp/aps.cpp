@@ -17,7 +17,7 @@ namespace {
 
 ApsScheme *schemes = nullptr;
 ApsRec *handles = nullptr;
-AsnNode *versionNode = nullptr; // INTEGER 0, built on first use
+AsnNode *versionNodes[2] = {}; // INTEGER 0 and 1, built on first use
 
 // apsInit forgets the registry and the handle list, but their records may
 // still be in use by handles made before; they stay reachable here, and a
@@ -80,7 +80,8 @@ void apsInit() {
         h->next = retiredHandles;
         retiredHandles = h;
     }
-    versionNode = asnFree(versionNode);
+    for (AsnNode *&v : versionNodes)
+        v = asnFree(v);
 }
 
 int apsRegister(const char *name, ApsVerifyFn verify, ApsEncodeFn encode, ApsDecodeFn decode) {
@@ -157,13 +158,16 @@ ApsRec *apsFree(ApsRec *handle) {
     return nullptr;
 }
 
-ApsRec *apsVerify(AsnNode *message) {
-    AsnNode *version = asnComponent(message, 1);
-    if (!version)
+ApsRec *apsVerify(AsnNode *message, int32_t *version) {
+    AsnNode *versionNode = asnComponent(message, 1);
+    if (!versionNode)
         return nullptr;
-    const uint8_t *v = asnValue(version);
-    bool versionOk = v && asnValueLength(version) == 1 && v[0] == 0;
-    version = asnFree(version);
+    const uint8_t *v = asnValue(versionNode);
+    bool versionOk =
+        v && asnValueLength(versionNode) == 1 && (v[0] == SMP_VERSION_1 || v[0] == SMP_VERSION_2C);
+    if (versionOk && version)
+        *version = v[0];
+    versionNode = asnFree(versionNode);
     if (!versionOk) {
         smpStatRaise(SMP_STAT_IN_BAD_VERSIONS);
         return nullptr;
@@ -197,11 +201,12 @@ AsnNode *apsDecode(ApsRec *handle, AsnNode *message) {
     return handle->scheme->decode(handle->schemeData, message);
 }
 
-AsnNode *apsEncode(ApsRec *handle, AsnNode *pdu) {
-    if (!handle)
+AsnNode *apsEncode(ApsRec *handle, AsnNode *pdu, int32_t version) {
+    if (!handle || (version != SMP_VERSION_1 && version != SMP_VERSION_2C))
         return nullptr;
+    AsnNode *&versionNode = versionNodes[version];
     if (!versionNode) {
-        versionNode = asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, 0);
+        versionNode = asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, version);
         if (!versionNode)
             return nullptr;
     }

@@ -60,12 +60,15 @@ ApsRec *apsFree(ApsRec *handle);
 
 // Checks the version and the community of a decoded message: the handle with
 // a new reference, or none (counted in the statistics; an authentication
-// failure may send an authenticationFailure Trap).
-ApsRec *apsVerify(AsnNode *message);
+// failure may send an authenticationFailure Trap). Communities serve version 1
+// and community-based SNMPv2 alike (RFC 1901); the message's version comes
+// back through version.
+ApsRec *apsVerify(AsnNode *message, int32_t *version);
 // The PDU of a message through the handle's scheme, with a new reference.
 AsnNode *apsDecode(ApsRec *handle, AsnNode *message);
-// SEQUENCE { version 0, community, PDU } (RFC 1157, 4.1); the PDU stays the caller's.
-AsnNode *apsEncode(ApsRec *handle, AsnNode *pdu);
+// SEQUENCE { version, community, PDU } (RFC 1157, 4.1; RFC 1901); the PDU
+// stays the caller's. version is SMP_VERSION_1 or SMP_VERSION_2C.
+AsnNode *apsEncode(ApsRec *handle, AsnNode *pdu, int32_t version);
 
 // The handle list head, newest first (for the community module and tests).
 ApsRec *apsHandles();

@@ -8,6 +8,7 @@
 // error; a binding list yields at most 65535 bindings.
 #include <cstdio>
 
+#include "asn/asl.h"
 #include "platform/log.h"
 #include "smp/agentside.h"
 #include "smp/aps.h"
@@ -15,6 +16,19 @@
 #include "smx/stats.h"
 
 namespace {
+
+// RFC 3412, 4.2.1: the version is read before the message is parsed, so that
+// it is parsed by its own version's grammar. SEQUENCE, its length in any form
+// the decoder takes, then the version INTEGER of one octet; -1 when the
+// octets do not start so (version 1's grammar then judges them).
+int32_t messageVersion(const uint8_t *octets, int length) {
+    if (!octets || length < 2 || octets[0] != 0x30)
+        return -1;
+    int at = 2 + ((octets[1] & 0x80) ? octets[1] & 0x7F : 0);
+    if (at + 3 > length || octets[at] != 0x02 || octets[at + 1] != 1)
+        return -1;
+    return octets[at + 2];
+}
 
 // The signed value of a primitive component of node; 0 when it is absent.
 int32_t componentInt(AsnNode *node, int i) {
@@ -81,6 +95,10 @@ SmpBind *smpCrackList(AsnNode *list, uint16_t *count) {
             // Of more than four octets the low 32 bits remain.
             b.number = b.value ? asnBytesToInt(b.value, b.valueLen) : 0;
             break;
+        case SMP_KIND_COUNTER64:
+            b.number =
+                b.value ? static_cast<int64_t>(asnBytesToUnsigned64(b.value, b.valueLen)) : 0;
+            break;
         default:
             b.number = 0;
         }
@@ -93,11 +111,12 @@ SmpBind *smpCrackList(AsnNode *list, uint16_t *count) {
     return binds;
 }
 
-int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
+int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t version) {
     if (!object || !pdu)
         return 1;
     SmpPdu record{};
     record.type = static_cast<int32_t>(asnTag(pdu));
+    record.version = version;
     record.requestId = componentInt(pdu, 1);
     record.errorStatus = componentInt(pdu, 2);
     record.errorIndex = static_cast<uint16_t>(componentInt(pdu, 3));
@@ -141,7 +160,8 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     }
     if (!object->decoder) {
         logEntryFlush("smpInput: asnNew(0)\n");
-        object->decoder = asnNew(0);
+        object->decoder = asnNew(messageVersion(octets, length) == SMP_VERSION_2C ? ASL_GRAMMAR_V2C
+                                                                                  : ASL_GRAMMAR_V1);
     }
 
     int r = 0;
@@ -161,7 +181,8 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
         return 1;
     }
 
-    ApsRec *handle = apsVerify(object->decoder);
+    int32_t version = SMP_VERSION_1;
+    ApsRec *handle = apsVerify(object->decoder, &version);
     if (!handle) {
         logFailureFlush("smpInput: apsVerify failed\n");
         object->decoder = asnFree(object->decoder);
@@ -185,25 +206,43 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
 
     int check = SMP_CHECK_ALLOWED;
     int status = 1;
+    auto request = [&](int operation) {
+        object->version = version; // the reply goes out in the request's version
+        check = smpAgentSide.checkCommunity(host, operation, handle);
+        return check == SMP_CHECK_ALLOWED;
+    };
     switch (asnTag(pdu)) {
     case SMP_GET_REQUEST:
-        check = smpAgentSide.checkCommunity(host, SMP_OP_READ, handle);
-        if (check == SMP_CHECK_ALLOWED && (status = smpGetOp(object, handle, pdu)) == 0)
+        if (request(SMP_OP_READ) && (status = smpGetOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_GET_REQUESTS);
         break;
     case SMP_GET_NEXT_REQUEST:
-        check = smpAgentSide.checkCommunity(host, SMP_OP_READ, handle);
-        if (check == SMP_CHECK_ALLOWED && (status = smpNextOp(object, handle, pdu)) == 0)
+        if (request(SMP_OP_READ) && (status = smpNextOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_GET_NEXTS);
         break;
+    case SMP_GET_BULK_REQUEST: // only version 2's grammar takes it
+        if (request(SMP_OP_READ))
+            status = smpBulkOp(object, handle, pdu);
+        break;
     case SMP_GET_RESPONSE:
-        if ((status = smpResponseInput(object, handle, pdu)) == 0)
-            smpStatRaise(SMP_STAT_IN_GET_RESPONSES);
+    case SMP_INFORM_REQUEST:
+    case SMP_V2_TRAP:
+    case SMP_REPORT:
+        // Same shape as a response; the upcall tells them apart by type.
+        if ((status = smpResponseInput(object, handle, pdu, version)) == 0)
+            smpStatRaise(asnTag(pdu) == SMP_GET_RESPONSE ? SMP_STAT_IN_GET_RESPONSES
+                         : asnTag(pdu) == SMP_V2_TRAP    ? SMP_STAT_IN_TRAPS
+                                                         : 0);
         break;
     case SMP_SET_REQUEST:
-        check = smpAgentSide.checkCommunity(host, SMP_OP_WRITE, handle);
-        if (check == SMP_CHECK_ALLOWED && (status = smpSetOp(object, handle, pdu)) == 0)
+        if (request(SMP_OP_WRITE) && (status = smpSetOp(object, handle, pdu)) == 0)
             smpStatRaise(SMP_STAT_IN_SET_REQUESTS);
+        // RFC 3416, 4.2.5: version 2 answers a Set the community may not make.
+        if (check == SMP_CHECK_BAD_USE && version == SMP_VERSION_2C) {
+            smpStatRaise(SMP_STAT_IN_BAD_COMMUNITY_USES);
+            status = smpErrorOp(object, handle, pdu, SMP_NO_ACCESS, 1);
+            check = SMP_CHECK_ALLOWED;
+        }
         break;
     case SMP_TRAP:
         if ((status = smpTrapInput(object, handle, pdu)) == 0)

@@ -47,7 +47,7 @@ AsnNode *smpValueNode(const SmpBind *bind) {
     bool octetsAbsent = !bind->value && bind->valueLen != 0;
     switch (bind->kind) {
     case SMP_KIND_INTEGER:
-        return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, bind->number);
+        return asnNewInteger(ASN_UNIVERSAL, ASN_TAG_INTEGER, static_cast<int32_t>(bind->number));
     case SMP_KIND_OCTET_STRING:
     case SMP_KIND_OPAQUE:
     case SMP_KIND_NULL: {
@@ -71,6 +71,15 @@ AsnNode *smpValueNode(const SmpBind *bind) {
         if (octetsAbsent || bind->valueLen < 0)
             return nullptr;
         return asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, bind->value, bind->valueLen);
+    case SMP_KIND_COUNTER64:
+        return asnNewUnsigned64(ASN_APPLICATION, ASN_TAG_COUNTER64,
+                                static_cast<uint64_t>(bind->number));
+    case SMP_KIND_NO_SUCH_OBJECT:
+    case SMP_KIND_NO_SUCH_INSTANCE:
+    case SMP_KIND_END_OF_MIB_VIEW:
+        return asnNewPrimitive(ASN_CONTEXT,
+                               static_cast<uint32_t>(smpKindTypes[bind->kind].tagNumber), ASN_NULL,
+                               nullptr, 0);
     default:
         return nullptr;
     }
@@ -174,6 +183,8 @@ constexpr int outCounterOfType(int32_t type) {
         return SMP_STAT_OUT_GET_RESPONSES;
     case SMP_SET_REQUEST:
         return SMP_STAT_OUT_SET_REQUESTS;
+    case SMP_GET_BULK_REQUEST:
+        return 0; // RFC 1213 counts no GetBulk
     default:
         return SMP_STAT_OUT_TRAPS;
     }
@@ -189,7 +200,9 @@ int smpRequest(SmpObject *object, const SmpPdu *record) {
     if (!list)
         return 1;
     AsnNode *pdu = nullptr;
-    if (record->type >= SMP_GET_REQUEST && record->type <= SMP_SET_REQUEST) {
+    // GetBulk is version 2's (RFC 3416, 4.2.3); its two counts stand in the status fields.
+    bool bulk = record->type == SMP_GET_BULK_REQUEST && object->version == SMP_VERSION_2C;
+    if ((record->type >= SMP_GET_REQUEST && record->type <= SMP_SET_REQUEST) || bulk) {
         AsnNode *id = asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER,
                                      static_cast<uint32_t>(record->requestId));
         pdu = smpPduBuild(static_cast<uint32_t>(record->type), id, record->errorStatus,
@@ -206,7 +219,7 @@ int smpRequest(SmpObject *object, const SmpPdu *record) {
     if (r == 0) {
         smpStatRaise(outCounterOfType(record->type));
         // readOnly has no counter of its own in RFC 1213; word 23 stands in.
-        if (record->errorStatus >= SMP_TOO_BIG && record->errorStatus <= SMP_GEN_ERR)
+        if (!bulk && record->errorStatus >= SMP_TOO_BIG && record->errorStatus <= SMP_GEN_ERR)
             smpStatRaise(SMP_STAT_OUT_TOO_BIGS + record->errorStatus - SMP_TOO_BIG);
     }
     asnFree(pdu);
@@ -240,7 +253,7 @@ int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
     logEntry("smpSend:\n");
     if (!object || !object->send)
         return 1;
-    AsnNode *message = apsEncode(handle, pdu);
+    AsnNode *message = apsEncode(handle, pdu, object ? object->version : SMP_VERSION_1);
     if (!message)
         return 1;
     uint8_t buffer[SMP_MESSAGE_MAX];
@@ -250,7 +263,7 @@ int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
 
 int smpSendFitting(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
     // Serialised once: the octets that were measured are the ones sent.
-    AsnNode *message = apsEncode(handle, pdu);
+    AsnNode *message = apsEncode(handle, pdu, object ? object->version : SMP_VERSION_1);
     uint8_t buffer[SMP_MESSAGE_MAX];
     int16_t length = message ? asnEncode(message, buffer, SMP_MESSAGE_MAX) : -1;
     if (length < 0) {

@@ -17,12 +17,21 @@ struct ApsRec;
 
 inline constexpr int SMP_MESSAGE_MAX = ASN_MESSAGE_MAX; // every tree of such a message fits
 
+// Message versions (RFC 1901): the version field's value.
+inline constexpr int32_t SMP_VERSION_1 = 0;
+inline constexpr int32_t SMP_VERSION_2C = 1;
+
 enum SmpPduType : int32_t {
     SMP_GET_REQUEST = 0,
     SMP_GET_NEXT_REQUEST = 1,
     SMP_GET_RESPONSE = 2,
     SMP_SET_REQUEST = 3,
     SMP_TRAP = 4,
+    // RFC 3416, 3: version-2 messages only.
+    SMP_GET_BULK_REQUEST = 5,
+    SMP_INFORM_REQUEST = 6,
+    SMP_V2_TRAP = 7,
+    SMP_REPORT = 8,
 };
 
 // Operations given to the community check (smp/agentside.h).
@@ -54,15 +63,19 @@ struct SmpObject {
     void *transport;      // first argument of send; not owned
     AsnNode *decoder;     // the message being received; owned
     int32_t smpRecStatus; // 0, or the status of the failed or dispatched message
+    // The version requests go out with (SMP_VERSION_1 after smpNew); an agent's
+    // object takes the version of the request it answers.
+    int32_t version;
 };
 
 // One PDU as a flat record; the fields a type does not use are 0 or none.
 struct SmpPdu {
-    int32_t type; // SmpPduType
-    ApsRec *auth; // sending: gives the community; input: the verifying handle
+    int32_t type;    // SmpPduType
+    int32_t version; // input: the message's; sending: the object's is used
+    ApsRec *auth;    // sending: gives the community; input: the verifying handle
     int32_t requestId;
-    int32_t errorStatus; // SmpErrorStatus
-    uint16_t errorIndex;
+    int32_t errorStatus;   // SmpErrorStatus; GetBulk: non-repeaters
+    uint16_t errorIndex;   // GetBulk: max-repetitions
     int16_t enterpriseLen; // Trap
     const uint8_t *enterprise;
     int16_t agentAddrLen; // Trap
@@ -90,22 +103,33 @@ inline constexpr std::array<SmpKindType, SMP_KIND_COUNT> smpKindTypes = {{
     {ASN_APPLICATION, ASN_TAG_TIMETICKS}, // TimeTicks
     {ASN_UNIVERSAL, ASN_TAG_OBJECTID},    // ObjectId
     {ASN_UNIVERSAL, ASN_TAG_NULL},        // Null
+    {ASN_APPLICATION, 6},                 // Counter64 (RFC 2578, 7.1.10)
+    {ASN_CONTEXT, 0},                     // noSuchObject (RFC 3416, 3)
+    {ASN_CONTEXT, 1},                     // noSuchInstance
+    {ASN_CONTEXT, 2},                     // endOfMibView
 }};
 
-// The reverse maps by tag number: universal class, and every other class.
+// The reverse maps by tag number: universal, application and context class.
 inline constexpr std::array<int32_t, 8> smpUniversalKinds = {
     SMP_KIND_NONE,         SMP_KIND_NONE, SMP_KIND_INTEGER,   SMP_KIND_NONE,
     SMP_KIND_OCTET_STRING, SMP_KIND_NULL, SMP_KIND_OBJECT_ID, SMP_KIND_NONE,
 };
-inline constexpr std::array<int32_t, 6> smpApplicationKinds = {
-    SMP_KIND_IP_ADDRESS, SMP_KIND_COUNTER, SMP_KIND_GAUGE,
-    SMP_KIND_TIME_TICKS, SMP_KIND_OPAQUE,  SMP_KIND_NONE,
+inline constexpr std::array<int32_t, 7> smpApplicationKinds = {
+    SMP_KIND_IP_ADDRESS, SMP_KIND_COUNTER, SMP_KIND_GAUGE,     SMP_KIND_TIME_TICKS,
+    SMP_KIND_OPAQUE,     SMP_KIND_NONE,    SMP_KIND_COUNTER64,
+};
+inline constexpr std::array<int32_t, 3> smpContextKinds = {
+    SMP_KIND_NO_SUCH_OBJECT,
+    SMP_KIND_NO_SUCH_INSTANCE,
+    SMP_KIND_END_OF_MIB_VIEW,
 };
 
 // The kind of a received value's identifier; None for a tag beyond its table.
 constexpr int32_t smpKindOf(uint32_t tagClass, uint32_t tagNumber) {
     if (tagClass == ASN_UNIVERSAL)
         return tagNumber < smpUniversalKinds.size() ? smpUniversalKinds[tagNumber] : SMP_KIND_NONE;
+    if (tagClass == ASN_CONTEXT)
+        return tagNumber < smpContextKinds.size() ? smpContextKinds[tagNumber] : SMP_KIND_NONE;
     return tagNumber < smpApplicationKinds.size() ? smpApplicationKinds[tagNumber] : SMP_KIND_NONE;
 }
 
@@ -148,7 +172,9 @@ AsnNode *smpPduBuild(uint32_t tag, const AsnNode *requestId, int32_t status, int
 int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t length);
 // The bindings of a decoded binding list; name and value point into the tree.
 SmpBind *smpCrackList(AsnNode *list, uint16_t *count);
-int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+// A Response (or Inform, SNMPv2-Trap, Report) to the upcall, with the message's version.
+int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu,
+                     int32_t version = SMP_VERSION_1);
 int smpTrapInput(SmpObject *object, ApsRec *handle, AsnNode *pdu);
 
 // Agent operations on a decoded request PDU: the result of sending the reply
@@ -156,6 +182,10 @@ int smpTrapInput(SmpObject *object, ApsRec *handle, AsnNode *pdu);
 int smpGetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu);
 int smpNextOp(SmpObject *object, ApsRec *handle, AsnNode *pdu);
 int smpSetOp(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+// GetBulk (RFC 3416, 4.2.3), version 2 only.
+int smpBulkOp(SmpObject *object, ApsRec *handle, AsnNode *pdu);
+// The error reply of a status and index, with the request's bindings.
+int smpErrorOp(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t status, int32_t index);
 // The GetResponse to a request: list for status 0, else the request's own
 // bindings with status and index (RFC 1157, 4.1.2); none on failure.
 AsnNode *smpReply(AsnNode *pdu, int32_t status, int32_t index, const AsnNode *list);

@@ -16,15 +16,15 @@ int digitValue(char c, uint32_t base) {
     return static_cast<uint32_t>(d) < base ? d : -1;
 }
 
-int parseBase(uint32_t *value, const char *digits, uint32_t base) {
-    uint32_t v = 0;
+template <typename T> int parseBase(T *value, const char *digits, uint32_t base) {
+    T v = 0;
     for (; *digits; ++digits) {
         int d = digitValue(*digits, base);
         if (d < 0) {
             *value = v;
             return -1;
         }
-        v = v * base + static_cast<uint32_t>(d);
+        v = v * base + static_cast<T>(d);
     }
     *value = v;
     return 0;
@@ -56,6 +56,17 @@ int smxParseNumber(uint32_t *value, const char *text) {
 
 int smxTextToUnsigned(uint32_t *value, const char *text) {
     return smxParseNumber(value, text);
+}
+
+int smxTextToUnsigned64(uint64_t *value, const char *text) {
+    *value = 0;
+    if (!text)
+        return 0;
+    if (text[0] == '0' && text[1] == 'x')
+        return parseBase(value, text + 2, 16);
+    if (text[0] == '0')
+        return parseBase(value, text + 1, 8);
+    return parseBase(value, text, 10);
 }
 
 int smxTextToInteger(int32_t *value, const char *text) {

@@ -11,4 +11,5 @@ int smxParseDecimal(uint32_t *value, const char *digits);
 int smxParseOctal(uint32_t *value, const char *digits);
 int smxParseHex(uint32_t *value, const char *digits);
 int smxTextToUnsigned(uint32_t *value, const char *text);
+int smxTextToUnsigned64(uint64_t *value, const char *text); // the same forms, in 64 bits
 int smxTextToInteger(int32_t *value, const char *text);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -17,12 +18,32 @@ constexpr int WORK_TEXT = 256;
 constexpr int IP_PART_MAX = 32;
 
 constexpr std::array<const char *, SMP_KIND_COUNT> kindNames = {
-    "None",    "Integer", "OctetString", "IpAddress", "Opaque",
-    "Counter", "Gauge",   "TimeTicks",   "ObjectId",  "Null",
+    "None",      "Integer",      "OctetString",    "IpAddress",    "Opaque",
+    "Counter",   "Gauge",        "TimeTicks",      "ObjectId",     "Null",
+    "Counter64", "noSuchObject", "noSuchInstance", "endOfMibView",
 };
 
-constexpr std::array<const char *, SMP_ERROR_STATUS_COUNT> errorStatusNames = {
-    "noError", "tooBig", "noSuchName", "badValue", "readOnly", "genErr",
+// RFC 3416, 3; version 1 names the first six (RFC 1157, 4.1.1).
+constexpr std::array<const char *, SMP_V2_ERROR_STATUS_COUNT> v2ErrorStatusNames = {
+    "noError",
+    "tooBig",
+    "noSuchName",
+    "badValue",
+    "readOnly",
+    "genErr",
+    "noAccess",
+    "wrongType",
+    "wrongLength",
+    "wrongEncoding",
+    "wrongValue",
+    "noCreation",
+    "inconsistentValue",
+    "resourceUnavailable",
+    "commitFailed",
+    "undoFailed",
+    "authorizationError",
+    "notWritable",
+    "inconsistentName",
 };
 
 // Codes from the network can lie outside the tables; give them a printable
@@ -37,20 +58,20 @@ const char *unknownName(int32_t code) {
     return text;
 }
 
-template <size_t N> int32_t codeOf(const std::array<const char *, N> &table, const char *name) {
+int32_t codeOf(std::span<const char *const> table, const char *name) {
     if (!name)
         return 0;
-    for (size_t i = 0; i < N; ++i)
+    for (size_t i = 0; i < table.size(); ++i)
         if (strcmp(table[i], name) == 0)
             return static_cast<int32_t>(i);
     return 0;
 }
 
-int formatBase(char *buf, int capacity, uint32_t value, uint32_t base) {
+int formatBase(char *buf, int capacity, uint64_t value, uint32_t base) {
     if (capacity <= 0)
         return -1;
     int digits = 1;
-    for (uint32_t v = value / base; v != 0; v /= base)
+    for (uint64_t v = value / base; v != 0; v /= base)
         ++digits;
     if (digits > capacity)
         return -1;
@@ -127,14 +148,24 @@ int32_t smxKindCode(const char *name) {
 const char *smxErrorStatusName(int32_t status) {
     if (status < 0 || status >= SMP_ERROR_STATUS_COUNT)
         return unknownName(status);
-    return errorStatusNames[static_cast<size_t>(status)];
+    return v2ErrorStatusNames[static_cast<size_t>(status)];
+}
+
+const char *smxV2ErrorStatusName(int32_t status) {
+    if (status < 0 || status >= SMP_V2_ERROR_STATUS_COUNT)
+        return unknownName(status);
+    return v2ErrorStatusNames[static_cast<size_t>(status)];
 }
 
 int32_t smxErrorStatusCode(const char *name) {
-    return codeOf(errorStatusNames, name);
+    return codeOf(std::span(v2ErrorStatusNames).first(SMP_ERROR_STATUS_COUNT), name);
 }
 
 int smxFormatDecimal(char *buf, int capacity, uint32_t value) {
+    return formatBase(buf, capacity, value, 10);
+}
+
+int smxFormatDecimal64(char *buf, int capacity, uint64_t value) {
     return formatBase(buf, capacity, value, 10);
 }
 
@@ -473,7 +504,7 @@ int smxValueToText(char *buf, int capacity, const SmpBind *bind) {
             return writeWord(buf, capacity, "OVERFLOW");
         }
         logStep("smxValueToText 2\n");
-        return smxIntegerToText(buf, capacity, bind->number);
+        return smxIntegerToText(buf, capacity, static_cast<int32_t>(bind->number));
     case SMP_KIND_COUNTER:
     case SMP_KIND_GAUGE:
     case SMP_KIND_TIME_TICKS: {
@@ -490,6 +521,19 @@ int smxValueToText(char *buf, int capacity, const SmpBind *bind) {
         logStep("smxValueToText 6\n");
         return smxUnsignedToText(buf, capacity, static_cast<uint32_t>(bind->number));
     }
+    case SMP_KIND_COUNTER64: {
+        // The 32-bit kinds' rules at 64 bits: 8 octets, or 9 led by 00.
+        bool haveOctets = bind->value && bind->valueLen > 0;
+        if (haveOctets && (bind->value[0] & 0x80))
+            return writeWord(buf, capacity, "NEGATIVE");
+        if (haveOctets && bind->valueLen > 8 && bind->value[0] != 0)
+            return writeWord(buf, capacity, "OVERFLOW");
+        return smxFormatDecimal64(buf, capacity, static_cast<uint64_t>(bind->number));
+    }
+    case SMP_KIND_NO_SUCH_OBJECT:
+    case SMP_KIND_NO_SUCH_INSTANCE:
+    case SMP_KIND_END_OF_MIB_VIEW:
+        return writeWord(buf, capacity, "");
     case SMP_KIND_OCTET_STRING:
         if (octetsAbsent)
             return -1;
@@ -530,6 +574,14 @@ int smxTextToValue(SmpBind *bind, const char *text) {
         bind->value = nullptr;
         return result;
     }
+    case SMP_KIND_COUNTER64: {
+        uint64_t number = 0;
+        result = smxTextToUnsigned64(&number, text);
+        bind->number = static_cast<int64_t>(number);
+        bind->valueLen = 0;
+        bind->value = nullptr;
+        return result;
+    }
     case SMP_KIND_OCTET_STRING:
     case SMP_KIND_IP_ADDRESS:
     case SMP_KIND_OBJECT_ID: {
@@ -546,6 +598,9 @@ int smxTextToValue(SmpBind *bind, const char *text) {
         return result;
     }
     case SMP_KIND_NULL:
+    case SMP_KIND_NO_SUCH_OBJECT:
+    case SMP_KIND_NO_SUCH_INSTANCE:
+    case SMP_KIND_END_OF_MIB_VIEW:
         bind->valueLen = 0;
         bind->value = nullptr;
         bind->number = 0;

@@ -30,8 +30,13 @@ enum SmpKind : int32_t {
     SMP_KIND_TIME_TICKS = 7,
     SMP_KIND_OBJECT_ID = 8,
     SMP_KIND_NULL = 9,
+    // SNMPv2 (RFC 2578, RFC 3416): version-2 messages only.
+    SMP_KIND_COUNTER64 = 10,
+    SMP_KIND_NO_SUCH_OBJECT = 11,
+    SMP_KIND_NO_SUCH_INSTANCE = 12,
+    SMP_KIND_END_OF_MIB_VIEW = 13,
 };
-inline constexpr int SMP_KIND_COUNT = 10;
+inline constexpr int SMP_KIND_COUNT = 14;
 
 // SNMPv1 error-status values (RFC 1157, 4.1.1).
 enum SmpErrorStatus : int32_t {
@@ -41,8 +46,24 @@ enum SmpErrorStatus : int32_t {
     SMP_BAD_VALUE = 3,
     SMP_READ_ONLY = 4,
     SMP_GEN_ERR = 5,
+    // RFC 3416, 3: version-2 statuses.
+    SMP_NO_ACCESS = 6,
+    SMP_WRONG_TYPE = 7,
+    SMP_WRONG_LENGTH = 8,
+    SMP_WRONG_ENCODING = 9,
+    SMP_WRONG_VALUE = 10,
+    SMP_NO_CREATION = 11,
+    SMP_INCONSISTENT_VALUE = 12,
+    SMP_RESOURCE_UNAVAILABLE = 13,
+    SMP_COMMIT_FAILED = 14,
+    SMP_UNDO_FAILED = 15,
+    SMP_AUTHORIZATION_ERROR = 16,
+    SMP_NOT_WRITABLE = 17,
+    SMP_INCONSISTENT_NAME = 18,
 };
 inline constexpr int SMP_ERROR_STATUS_COUNT = 6;
+// The statuses RFC 3416, 3 adds, 6 (noAccess) to 18 (inconsistentName).
+inline constexpr int SMP_V2_ERROR_STATUS_COUNT = 19;
 
 // One variable binding. Name and value octets are not owned: they point into a
 // caller's buffer or into a decoded message tree. In a binding taken from a
@@ -54,15 +75,17 @@ struct SmpBind {
     int32_t kind;     // SmpKind
     int32_t valueLen; // octets of value (up to 32767)
     uint8_t *value;   // content octets, or none
-    int32_t number;   // Integer (signed), Counter, Gauge, TimeTicks (unsigned)
+    int64_t number;   // Integer (signed), Counter, Gauge, TimeTicks (unsigned 32 bits),
+                      // Counter64 (its 64 bits)
 };
 
 // Name tables. A code outside a table gives "unknown(N)"; that text lives in a
 // small per-thread ring and stays valid for the next 7 such calls.
 const char *smxKindName(int32_t kind);
-int32_t smxKindCode(const char *name); // 0 when no entry is equal
-const char *smxErrorStatusName(int32_t status);
-int32_t smxErrorStatusCode(const char *name); // 0 when no entry is equal
+int32_t smxKindCode(const char *name);            // 0 when no entry is equal
+const char *smxErrorStatusName(int32_t status);   // version 1's statuses, 0 to 5
+const char *smxV2ErrorStatusName(int32_t status); // RFC 3416's, 0 to 18
+int32_t smxErrorStatusCode(const char *name);     // 0 when no entry is equal
 
 // Appends length characters of text at buf[*pos] and the NUL when they fit
 // capacity characters, advancing *pos; false, nothing written, when they do not.
@@ -70,6 +93,7 @@ bool smxAppendText(char *buf, int capacity, int *pos, const char *text, int leng
 
 // Digits, without leading zeros.
 int smxFormatDecimal(char *buf, int capacity, uint32_t value);
+int smxFormatDecimal64(char *buf, int capacity, uint64_t value);
 int smxFormatOctal(char *buf, int capacity, uint32_t value);
 int smxUnsignedToText(char *buf, int capacity, uint32_t value);
 int smxIntegerToText(char *buf, int capacity, int32_t value);

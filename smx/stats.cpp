@@ -122,27 +122,32 @@ bool takeAutPlace(AutContext *context) {
     return taken;
 }
 
-int wordIndex(int word) {
-    return word >= 1 && word <= SMP_STATS_WORDS ? word - 1 : -1;
+uint32_t ownWords[SMP_STAT_LAST - SMP_STATS_WORDS];
+
+// The word's place, or none for a number that names no word.
+uint32_t *wordAt(int word) {
+    if (word >= 1 && word <= SMP_STATS_WORDS)
+        return &smpStats[word - 1];
+    if (word > SMP_STATS_WORDS && word <= SMP_STAT_LAST)
+        return &ownWords[word - SMP_STATS_WORDS - 1];
+    return nullptr;
 }
 
 } // namespace
 
 void smpStatRaise(int word, uint32_t by) {
-    int i = wordIndex(word);
-    if (i >= 0)
-        shmCounterRaise(&smpStats[i], by);
+    if (uint32_t *w = wordAt(word))
+        shmCounterRaise(w, by);
 }
 
 uint32_t smpStatRead(int word) {
-    int i = wordIndex(word);
-    return i >= 0 ? shmCounterRead(&smpStats[i]) : 0;
+    uint32_t *w = wordAt(word);
+    return w ? shmCounterRead(w) : 0;
 }
 
 void smpStatWrite(int word, uint32_t value) {
-    int i = wordIndex(word);
-    if (i >= 0)
-        shmCounterStore(&smpStats[i], value);
+    if (uint32_t *w = wordAt(word))
+        shmCounterStore(w, value);
 }
 
 void *shmAttach(int id, int, int) {

@@ -46,15 +46,21 @@ enum SmpStatWord : int {
     SMP_STAT_OUT_GET_RESPONSES = 28,
     SMP_STAT_OUT_TRAPS = 29,
     SMP_STAT_ENABLE_AUTHEN_TRAPS = 30,
+    // RFC 3418's two further counters, kept by each process apart from the
+    // block: the shared segment's layout stays 30 words.
+    SMP_STAT_SILENT_DROPS = 31,
+    SMP_STAT_PROXY_DROPS = 32,
 };
+inline constexpr int SMP_STAT_LAST = SMP_STAT_PROXY_DROPS;
 
 // The 30 words in use: shmLocalBlock until shminit found a shared segment.
 // Index 0 holds word 1.
 extern uint32_t *smpStats;
 extern uint32_t shmLocalBlock[SMP_STATS_WORDS];
 
-// Atomic access to word n (1 to 30) of smpStats; other numbers are ignored
-// (reading gives 0). Counters wrap at 2^32 (RFC 1155, 3.2.3.3).
+// Atomic access to word n (1 to 30) of smpStats, or to the process's own
+// words 31 and 32; other numbers are ignored (reading gives 0). Counters wrap at 2^32 (RFC
+// 1155, 3.2.3.3).
 void smpStatRaise(int word, uint32_t by = 1);
 uint32_t smpStatRead(int word);
 void smpStatWrite(int word, uint32_t value);

@@ -55,7 +55,7 @@ AsnNode *fakeNext(uint32_t *ids, int *count, uintptr_t context) {
 int fakeSet(const uint32_t *ids, int count, AsnNode *, uintptr_t context) {
     return rowsOf(context).count(Arcs(ids, ids + count)) ? 0 : SMP_BAD_VALUE;
 }
-constexpr MibOps fakeOps = {fakeGet, fakeNext, fakeSet, fakeSet};
+constexpr MibOps fakeOps = {fakeGet, fakeNext, fakeSet, fakeSet, nullptr};
 int add(MibEntry *store, const Oid &oid, Rows *rows) {
     AsnNode *packed = mibPackEntry(&fakeOps, reinterpret_cast<uintptr_t>(rows));
     int r = mibAdd(store, oid.data(), len(oid), packed);

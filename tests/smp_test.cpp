@@ -68,9 +68,13 @@ std::map<uint32_t, Bytes> columns;
 AsnNode *valueOf(std::map<uint32_t, Bytes>::iterator it) {
     if (it == columns.end())
         return nullptr;
-    bool integer = it->first == 1;
-    return asnNewPrimitive(0, integer ? 2 : 4, integer ? ASN_INTEGER : ASN_OCTETS,
-                           it->second.data(), static_cast<int>(it->second.size()));
+    bool integer = it->first == 1, counter64 = it->first == 5;
+    return asnNewPrimitive(counter64 ? uint32_t{ASN_APPLICATION} : 0u,
+                           integer     ? 2
+                           : counter64 ? 6
+                                       : 4,
+                           integer || counter64 ? ASN_INTEGER : ASN_OCTETS, it->second.data(),
+                           static_cast<int>(it->second.size()));
 }
 AsnNode *entryGet(const uint32_t *ids, int count, uintptr_t) {
     return count == 2 && ids[1] == 0 ? valueOf(columns.find(ids[0])) : nullptr;
@@ -93,7 +97,7 @@ int entrySet(const uint32_t *ids, int, AsnNode *value, uintptr_t) {
     columns[ids[0]].assign(asnValue(value), asnValue(value) + asnValueLength(value));
     return 0;
 }
-constexpr MibOps entryOps = {entryGet, entryNext, entryTestSet, entrySet};
+constexpr MibOps entryOps = {entryGet, entryNext, entryTestSet, entrySet, nullptr};
 
 std::vector<Bytes> sent;
 int sendResult = 0, negativeSends = 0;
@@ -301,7 +305,7 @@ TEST_F(Engine, RefusedDatagramsAreCountedUnansweredAndLeaveNothing) {
         {message(GET, {hex("300B 0607 2B06 9080808000 0500")}), LOOPBACK, "1 6", 0},
         {Bytes(get.begin(), get.begin() + 20), LOOPBACK, "1 6", 0},
         {ber::cat({get, hex("00")}), LOOPBACK, "1 6", 0}, // an octet after the message
-        {message(GET, {}, "public", 1), LOOPBACK, "1 3", 0},
+        {message(GET, {}, "public", 3), LOOPBACK, "1 3", 0},
         {message(RESPONSE, {}, "public", -7), LOOPBACK, "1 3", 0},
         {message(RESPONSE, {}, "private"), LOOPBACK, "1 4", 1},
         {message(GET, {}, "pub"), LOOPBACK, "1 4", 1},
@@ -347,10 +351,13 @@ std::string show(const ber::Message &m) {
         std::string name = b.name.rfind(BASE + ".", 0) == 0 ? b.name.substr(BASE.size())
                            : b.name.size() > 40             ? "long"
                                                             : b.name;
-        std::string value = b.value.tag == 0x02   ? std::to_string(ber::toInt(c))
+        std::string value = b.value.tag == 0x02 || b.value.tag == 0x46
+                                ? std::to_string(ber::toInt(c))
                             : b.value.tag == 0x05 ? "null"
-                            : c.size() > 16       ? "#" + std::to_string(c.size())
-                                                  : std::string(c.begin(), c.end());
+                            : b.value.tag >= 0x80 && b.value.tag <= 0x82
+                                ? smxKindName(SMP_KIND_NO_SUCH_OBJECT + b.value.tag - 0x80)
+                            : c.size() > 16 ? "#" + std::to_string(c.size())
+                                            : std::string(c.begin(), c.end());
         s += " " + name + "=" + value;
     }
     return s;
@@ -402,6 +409,62 @@ TEST_F(Engine, RequestsAreAnsweredBindingByBinding) {
         Bytes id = hex(r.id);
         EXPECT_EQ(m.requestId, ber::toInt(Bytes(id.begin() + 2, id.end()))) << r.id;
     }
+}
+
+// Version 2c (RFC 3416, 4.2; RFC 3584, 4.2.2 for version 1 beside it): rows in
+// order as above, column 5 a Counter64. Bulk rows give non-repeaters and
+// max-repetitions.
+TEST_F(Engine, Version2cAnswersWithExceptionsAndBulk) {
+    columns[5] = {0x01, 0x00};
+    const struct Row {
+        int version;
+        unsigned char tag;
+        std::string binds, reply, community = "public";
+        int nonRepeaters = 0, maxRepetitions = 0;
+        size_t eighth = 1500;
+        bool writable = true;
+    } rows[] = {
+        {1, GET, "n.1.0 n.9.0 n1.3.9", "0/0 .1.0=42 .9.0=noSuchInstance 1.3.9=noSuchObject"},
+        {1, NEXT, "n.8.0", "0/0 .8.0=endOfMibView"},
+        {1, GET, "n.5.0", "0/0 .5.0=256"},
+        {0, GET, "n.5.0", "2/1 .5.0=null"},   // no Counter64 for version 1
+        {0, NEXT, "n.2.0", "0/0 .8.0=#1500"}, // passed over
+        {1, NEXT, "n.2.0", "0/0 .5.0=256"},
+        {1, 0xA5, "n.1.0 n.2.0 n.5.0", // rows stop after one all at the end
+         "0/0 .2.0=start .5.0=256 .8.0=x .8.0=x .8.0=endOfMibView .8.0=endOfMibView "
+         ".8.0=endOfMibView",
+         "public", 1, 5, 1},
+        {1, 0xA5, "n.1.0 n.1.0", "0/0 .2.0=start .2.0=start .5.0=256 .5.0=256 .8.0=#1500", "public",
+         0, 10}, // as much as fits
+        {1, 0xA5, "n.1.0", "0/0", "public", -1, -1},
+        {1, GET, "n.8.0 n.8.0", "1/0"}, // tooBig with no bindings
+        {1, SET, "s.2.0=z", "17/1 .2.0=z", "public", 0, 0, 1500, false},
+        {1, SET, "i.2.0=1", "10/1 .2.0=1"},
+        {1, SET, "s.9.0=x", "17/1 .9.0=x"},
+        {1, SET, "s.2.0=y", "6/1 .2.0=y", "reader"},
+    };
+    for (const Row &r : rows) {
+        mibSetWritable(r.writable);
+        columns[8].assign(r.eighth, 'x');
+        Bytes request = message(r.tag, binds(r.binds), r.community, r.version);
+        if (r.tag == 0xA5) { // the counts stand where status and index do
+            Bytes list;
+            for (const Bytes &b : binds(r.binds))
+                list.insert(list.end(), b.begin(), b.end());
+            request = ber::tlv(
+                0x30,
+                ber::cat({ber::integer(1), ber::octets(r.community),
+                          ber::tlv(0xA5, ber::cat({ber::integer(9), ber::integer(r.nonRepeaters),
+                                                   ber::integer(r.maxRepetitions),
+                                                   ber::tlv(0x30, list)}))}));
+        }
+        ber::Message m = exchange(request);
+        EXPECT_EQ(show(m), r.reply) << r.binds;
+        EXPECT_EQ(m.version, r.version) << r.binds;
+    }
+    // A v1 walk's step that meets only Counter64s goes on past them.
+    columns = {{5, {1}}};
+    EXPECT_EQ(show(exchange(message(NEXT, binds("n.1.0")))), "2/1 .1.0=null");
 }
 
 TEST_F(Engine, UnregisteredPartsAreIdle) {
