@@ -203,7 +203,7 @@ namespace {
 
 // False only when record's message is built and is longer than SMP_MESSAGE_MAX
 // octets; one that cannot be built at all fails as it is sent.
-bool requestFits(const SmpPdu *record) {
+bool requestFits(const SmpObject *object, const SmpPdu *record) {
     AsnNode *list = asnNewConstructed(ASN_UNIVERSAL, ASN_TAG_SEQUENCE, ASN_SEQUENCE);
     bool built = list && (record->count == 0 || record->binds);
     for (uint16_t i = 0; built && i < record->count; ++i) {
@@ -220,7 +220,7 @@ bool requestFits(const SmpPdu *record) {
     AsnNode *pdu = id ? smpPduBuild(static_cast<uint32_t>(record->type), id, record->errorStatus,
                                     record->errorIndex, list)
                       : nullptr;
-    AsnNode *message = pdu ? apsEncode(record->auth, pdu) : nullptr;
+    AsnNode *message = pdu ? apsEncode(record->auth, pdu, object->version) : nullptr;
     uint8_t octets[SMP_MESSAGE_MAX];
     bool fits = !message || asnEncode(message, octets, SMP_MESSAGE_MAX) >= 0;
     for (AsnNode *node : {message, pdu, id, list})
@@ -234,7 +234,7 @@ int walkSend(SmpObject *object, SmpPdu *record) {
     // The values of a GetNextRequest are ignored by the agent (RFC 1157,
     // 4.1.3): those sent back from a full answer go as NULL when they would
     // not fit, as when the request id gains an octet (127 to 128).
-    bool asNull = !requestFits(record);
+    bool asNull = object && !requestFits(object, record);
     for (uint16_t i = 0; asNull && i < record->count; ++i) {
         record->binds[i].kind = SMP_KIND_NULL;
         record->binds[i].valueLen = 0;
