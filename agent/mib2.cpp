@@ -5,6 +5,7 @@
 #include "asn/asn.h"
 #include "asn/asx.h"
 #include "platform/ifstats.h"
+#include "platform/log.h"
 #include "platform/net.h"
 #include "platform/sysnet.h"
 #include "smx/smx.h"
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -178,17 +180,29 @@ int putAddress(uint32_t *arcs, uint32_t a) {
     return 4;
 }
 
-// Sorts rows by index and drops rows whose index repeats an earlier one.
-template <typename Row> int sortRows(Row *rows, int n, int (*key)(const Row &, uint32_t *)) {
-    auto less = [key](const Row &a, const Row &b) {
-        uint32_t ka[INDEX_MAX], kb[INDEX_MAX];
-        int na = key(a, ka), nb = key(b, kb);
-        return compareArcs(ka, na, kb, nb) < 0;
-    };
-    std::stable_sort(rows, rows + n, less);
-    auto end = std::unique(rows, rows + n,
-                           [&](const Row &a, const Row &b) { return !less(a, b) && !less(b, a); });
-    return static_cast<int>(end - rows);
+// A table's rows as its source last read them, sorted by index (the reader
+// sorts them); the vector is kept between readings, so that a reading
+// allocates only when the table grows.
+template <typename Row> struct Source {
+    const char *table; // named in the log
+    int (*read)(std::vector<Row> *rows, size_t max);
+    std::vector<Row> rows = {};
+    Clock::time_point at = {};
+    bool full = false; // the last reading reached MIB2_ROWS_MAX
+};
+
+template <typename Row> int refresh(Source<Row> *s) {
+    if (due(&s->at)) {
+        if (s->read(&s->rows, MIB2_ROWS_MAX) < 0)
+            s->rows.clear();
+        bool full = s->rows.size() >= static_cast<size_t>(MIB2_ROWS_MAX);
+        if (full && !s->full)
+            logPrintf("mib2: %s reached %d rows, the most served; the rows after them in index "
+                      "order are left out\n",
+                      s->table, MIB2_ROWS_MAX);
+        s->full = full;
+    }
+    return static_cast<int>(s->rows.size());
 }
 
 AsnNode *integer(int64_t v) {
@@ -251,14 +265,16 @@ int systemSet(uint32_t column, int, AsnNode *value, bool apply) {
     if (asnClass(value) != ASN_UNIVERSAL || asnTag(value) != ASN_TAG_OCTETS ||
         asnValueLength(value) < 0 || asnValueLength(value) > MIB2_TEXT_MAX)
         return SMP_BAD_VALUE;
-    if (!apply)
-        return SMP_NO_ERROR;
     uint8_t got[MIB2_TEXT_MAX + 1];
     int n = asnGather(value, got, MIB2_TEXT_MAX);
-    if (n < 0)
+    // A NUL would end the kept text, and is no text (RFC 2579, DisplayString):
+    // refused, as snmpd does. Every other octet is kept as sent (UTF-8 too).
+    if (n < 0 || memchr(got, 0, static_cast<size_t>(n)))
         return SMP_BAD_VALUE;
+    if (!apply)
+        return SMP_NO_ERROR;
     memcpy(into, got, static_cast<size_t>(n));
-    into[n] = '\0'; // an embedded NUL cuts the text: it is a DisplayString
+    into[n] = '\0';
     return SMP_NO_ERROR;
 }
 
@@ -266,20 +282,10 @@ const Table systemTable = {systemColumns, 7, oneRow, zeroIndex, systemValue, sys
 
 // --- interfaces group (1.3.6.1.2.1.2), rows by ifIndex ---
 
-IfsTable interfaces;
-Clock::time_point interfacesRead;
+Source<IfsRow> interfaces = {.table = "ifTable", .read = ifsReadSystem};
 
 int interfaceRows() {
-    if (due(&interfacesRead)) {
-        if (ifsReadSystem(&interfaces) < 0)
-            interfaces.count = 0;
-        interfaces.count = sortRows<IfsRow>(interfaces.rows, interfaces.count,
-                                            [](const IfsRow &r, uint32_t *arcs) {
-                                                arcs[0] = r.index;
-                                                return 1;
-                                            });
-    }
-    return interfaces.count;
+    return refresh(&interfaces);
 }
 
 int interfaceIndex(int row, uint32_t *arcs) {
@@ -459,26 +465,20 @@ const Table udpTable = protocolTable(udpProtocol);
 
 // --- ipAddrTable (1.3.6.1.2.1.4.20), rows by address ---
 
-SnetAddress addresses[MIB2_ROWS_MAX];
-int addressCount = 0;
-Clock::time_point addressesRead;
+Source<SnetAddress> addresses = {.table = "ipAddrTable", .read = snetReadAddresses};
 
 int addressKey(const SnetAddress &r, uint32_t *arcs) {
     return putAddress(arcs, r.address);
 }
 int addressRows() {
-    if (due(&addressesRead)) {
-        addressCount = std::max(0, snetReadAddresses(addresses, MIB2_ROWS_MAX));
-        addressCount = sortRows(addresses, addressCount, addressKey);
-    }
-    return addressCount;
+    return refresh(&addresses);
 }
 int addressIndex(int row, uint32_t *arcs) {
-    return addressKey(addresses[row], arcs);
+    return addressKey(addresses.rows[row], arcs);
 }
 constexpr uint32_t addrColumns[] = {1, 2, 3, 4, 5};
 AsnNode *addrValue(const Table *, uint32_t column, int row) {
-    const SnetAddress &r = addresses[row];
+    const SnetAddress &r = addresses.rows[row];
     switch (column) {
     case 1:
         return asxEncodeIpAddress(r.address);
@@ -487,7 +487,10 @@ AsnNode *addrValue(const Table *, uint32_t column, int row) {
     case 3:
         return asxEncodeIpAddress(r.netmask);
     case 4:
-        return integer(r.broadcast ? 1 : 0); // RFC 1213: the broadcast's host bits are all ones
+        // RFC 1213: the least-significant bit of the broadcast address used; an
+        // interface that broadcasts, for an address without one of its own, sends to
+        // all ones (255.255.255.255).
+        return integer(!r.broadcast ? 0 : r.broadcastAddress ? r.broadcastAddress & 1 : 1);
     case 5:
         return integer(65535); // the largest datagram Linux reassembles
     default:
@@ -498,31 +501,24 @@ const Table addrTable = {addrColumns, 5, addressRows, addressIndex, addrValue, n
 
 // --- ipRouteTable (1.3.6.1.2.1.4.21), rows by destination ---
 
-SnetRoute routes[MIB2_ROWS_MAX];
-int routeCount = 0;
-Clock::time_point routesRead;
+int readRoutes(std::vector<SnetRoute> *rows, size_t max) {
+    return snetReadRoutes(rows, max, "/proc/net/route");
+}
+Source<SnetRoute> routes = {.table = "ipRouteTable", .read = readRoutes};
 
 int routeKey(const SnetRoute &r, uint32_t *arcs) {
     return putAddress(arcs, r.dest);
 }
 int routeRows() {
-    if (due(&routesRead)) {
-        routeCount = std::max(0, snetReadRoutes(routes, MIB2_ROWS_MAX, "/proc/net/route"));
-        // One route per destination: the one of least metric.
-        std::stable_sort(routes, routes + routeCount, [](const SnetRoute &a, const SnetRoute &b) {
-            return a.metric < b.metric;
-        });
-        routeCount = sortRows(routes, routeCount, routeKey);
-    }
-    return routeCount;
+    return refresh(&routes); // one route per destination, the one of least metric
 }
 int routeIndex(int row, uint32_t *arcs) {
-    return routeKey(routes[row], arcs);
+    return routeKey(routes.rows[row], arcs);
 }
 // ipRouteAge (10) has no source in Linux.
 constexpr uint32_t routeColumns[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13};
 AsnNode *routeValue(const Table *, uint32_t column, int row) {
-    const SnetRoute &r = routes[row];
+    const SnetRoute &r = routes.rows[row];
     constexpr uint32_t RTF_GATEWAY = 0x2, RTF_DYNAMIC = 0x10, RTF_MODIFIED = 0x20;
     switch (column) {
     case 1:
@@ -555,36 +551,29 @@ const Table routeTable = {routeColumns, 12, routeRows, routeIndex, routeValue, n
 // --- the ARP cache: ipNetToMediaTable (4.22) and atTable (3.1), rows by
 // ifIndex and address ---
 
-SnetArp arps[MIB2_ROWS_MAX];
-int arpCount = 0;
-Clock::time_point arpRead;
+int readArp(std::vector<SnetArp> *rows, size_t max) {
+    return snetReadArp(rows, max, "/proc/net/arp");
+}
+Source<SnetArp> arps = {.table = "ipNetToMediaTable", .read = readArp};
 
 int arpKey(const SnetArp &r, uint32_t *arcs) {
     arcs[0] = r.ifIndex;
     return 1 + putAddress(arcs + 1, r.address);
 }
 int arpRows() {
-    if (due(&arpRead)) {
-        int n = std::max(0, snetReadArp(arps, MIB2_ROWS_MAX, "/proc/net/arp"));
-        int kept = 0;
-        for (int i = 0; i < n; ++i) // an incomplete entry (flags 0) maps nothing yet
-            if (arps[i].flags & 0x2)
-                arps[kept++] = arps[i];
-        arpCount = sortRows(arps, kept, arpKey);
-    }
-    return arpCount;
+    return refresh(&arps); // complete entries: an incomplete one maps nothing yet
 }
 int netToMediaIndex(int row, uint32_t *arcs) {
-    return arpKey(arps[row], arcs);
+    return arpKey(arps.rows[row], arcs);
 }
 int atIndex(int row, uint32_t *arcs) {
-    arcs[0] = arps[row].ifIndex;
+    arcs[0] = arps.rows[row].ifIndex;
     arcs[1] = 1; // RFC 1213: atNetAddress is a NetworkAddress, type ip (1)
-    return 2 + putAddress(arcs + 2, arps[row].address);
+    return 2 + putAddress(arcs + 2, arps.rows[row].address);
 }
 constexpr uint32_t netToMediaColumns[] = {1, 2, 3, 4};
 AsnNode *netToMediaValue(const Table *, uint32_t column, int row) {
-    const SnetArp &r = arps[row];
+    const SnetArp &r = arps.rows[row];
     switch (column) {
     case 1:
         return integer(r.ifIndex);
@@ -605,9 +594,14 @@ const Table atTable = {atColumns, 3, arpRows, atIndex, netToMediaValue, nullptr,
 
 // --- tcpConnTable (6.13) and udpTable (7.5) ---
 
-SnetSocket tcpSockets[MIB2_ROWS_MAX], udpSockets[MIB2_ROWS_MAX];
-int tcpCount = 0, udpCount = 0;
-Clock::time_point tcpRead, udpRead;
+int readTcp(std::vector<SnetSocket> *rows, size_t max) {
+    return snetReadSockets(rows, max, "/proc/net/tcp");
+}
+Source<SnetSocket> tcpSockets = {.table = "tcpConnTable", .read = readTcp};
+int readUdp(std::vector<SnetSocket> *rows, size_t max) {
+    return snetReadSockets(rows, max, "/proc/net/udp");
+}
+Source<SnetSocket> udpSockets = {.table = "udpTable", .read = readUdp};
 
 int tcpKey(const SnetSocket &r, uint32_t *arcs) {
     putAddress(arcs, r.localAddress);
@@ -622,30 +616,22 @@ int udpKey(const SnetSocket &r, uint32_t *arcs) {
     return 5;
 }
 int tcpRows() {
-    if (due(&tcpRead)) {
-        tcpCount = std::max(0, snetReadSockets(tcpSockets, MIB2_ROWS_MAX, "/proc/net/tcp"));
-        tcpCount = sortRows(tcpSockets, tcpCount, tcpKey);
-    }
-    return tcpCount;
+    return refresh(&tcpSockets);
 }
 int udpRows() {
-    if (due(&udpRead)) {
-        udpCount = std::max(0, snetReadSockets(udpSockets, MIB2_ROWS_MAX, "/proc/net/udp"));
-        udpCount = sortRows(udpSockets, udpCount, udpKey);
-    }
-    return udpCount;
+    return refresh(&udpSockets);
 }
 int tcpIndex(int row, uint32_t *arcs) {
-    return tcpKey(tcpSockets[row], arcs);
+    return tcpKey(tcpSockets.rows[row], arcs);
 }
 int udpIndex(int row, uint32_t *arcs) {
-    return udpKey(udpSockets[row], arcs);
+    return udpKey(udpSockets.rows[row], arcs);
 }
 // The kernel's states 1 (ESTABLISHED) to 11 (CLOSING) as RFC 1213's tcpConnState.
 constexpr std::array<int, 12> tcpStates = {0, 5, 3, 4, 6, 7, 11, 1, 8, 9, 2, 10};
 constexpr uint32_t tcpConnColumns[] = {1, 2, 3, 4, 5};
 AsnNode *tcpConnValue(const Table *, uint32_t column, int row) {
-    const SnetSocket &r = tcpSockets[row];
+    const SnetSocket &r = tcpSockets.rows[row];
     switch (column) {
     case 1:
         return r.state > 0 && r.state < 12 ? integer(tcpStates[static_cast<size_t>(r.state)])
@@ -665,7 +651,7 @@ AsnNode *tcpConnValue(const Table *, uint32_t column, int row) {
 const Table tcpConnTable = {tcpConnColumns, 5, tcpRows, tcpIndex, tcpConnValue, nullptr, nullptr};
 constexpr uint32_t udpColumns[] = {1, 2};
 AsnNode *udpValue(const Table *, uint32_t column, int row) {
-    const SnetSocket &r = udpSockets[row];
+    const SnetSocket &r = udpSockets.rows[row];
     return column == 1 ? asxEncodeIpAddress(r.localAddress) : integer(r.localPort);
 }
 const Table udpConnTable = {udpColumns, 2, udpRows, udpIndex, udpValue, nullptr, nullptr};

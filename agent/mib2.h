@@ -7,16 +7,19 @@
 // a table is a snapshot sorted by its index, so GetNext never goes back.
 //
 // Writable: sysContact, sysName and sysLocation (DisplayString of at most
-// MIB2_TEXT_MAX octets, kept in the process) and snmpEnableAuthenTraps (1 or
-// 2, written to "snmp.aut" and applied at once). Nothing else is.
+// MIB2_TEXT_MAX octets, none of them NUL, kept in the process) and
+// snmpEnableAuthenTraps (1 or 2, written to "snmp.aut" and applied at once).
+// Nothing else is.
 //
-// Bounds: MIB2_ROWS_MAX rows per table; more are left out.
+// Bounds: a table holds every row its source has, up to MIB2_ROWS_MAX (far
+// above any real system; a bound on memory only). Rows beyond it are the last
+// in index order, and reaching it is logged once.
 #pragma once
 
 #include <cstdint>
 
 inline constexpr int MIB2_TEXT_MAX = 255;
-inline constexpr int MIB2_ROWS_MAX = 4096;
+inline constexpr int MIB2_ROWS_MAX = 16777216;
 
 // Marks the start of a request datagram: a source read while answering it is
 // not read again for it, so all its bindings see one reading of each source.

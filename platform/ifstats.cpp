@@ -1,14 +1,21 @@
 #include "platform/ifstats.h"
 
 #include "platform/file.h"
+#include "platform/sysrows.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 namespace {
 
 constexpr int LINE_MAX_CHARS = 511;
+
+std::pair<uint32_t, std::string_view> order(const IfsRow &r) {
+    return {r.index, r.name};
+}
 
 // Reads the first line of sysDir/name/leaf into buf (capacity cap + 1).
 bool readSysFile(const char *sysDir, const char *name, const char *leaf, char *buf, int cap) {
@@ -50,14 +57,8 @@ void completeFromSys(IfsRow *row, const char *sysDir) {
     if (readSysFile(sysDir, row->name, "flags", buf, 63))
         row->adminStatus = (strtoul(buf, nullptr, 16) & 0x1) ? 1 : 2; // IFF_UP
     // "aa:bb:..": six octets for Ethernet; the loopback's all-zero one is none.
-    if (readSysFile(sysDir, row->name, "address", buf, 63) && row->type != 24) {
-        unsigned o[8];
-        int n = sscanf(buf, "%x:%x:%x:%x:%x:%x:%x:%x", &o[0], &o[1], &o[2], &o[3], &o[4], &o[5],
-                       &o[6], &o[7]);
-        row->physLen = n == 6 || n == 8 ? n : 0;
-        for (int i = 0; i < row->physLen; ++i)
-            row->phys[i] = static_cast<uint8_t>(o[i]);
-    }
+    if (readSysFile(sysDir, row->name, "address", buf, 63) && row->type != 24)
+        row->physLen = sysParsePhys(buf, row->phys);
     if (readSysFile(sysDir, row->name, "operstate", buf, 63)) {
         // The loopback reports "unknown" while up; its flags decide then.
         if (strcmp(buf, "up") == 0)
@@ -112,29 +113,37 @@ int ifsParseLine(IfsRow *row, const char *line) {
     return 0;
 }
 
-int ifsRead(IfsTable *table, const char *devPath, const char *sysDir) {
-    table->count = 0;
+void ifsAddRow(std::vector<IfsRow> *rows, size_t max, const IfsRow &row) {
+    sysAddRow(rows, max, row, order);
+}
+
+void ifsSortRows(std::vector<IfsRow> *rows, size_t max) {
+    sysSortRows(rows, max, order);
+}
+
+int ifsRead(std::vector<IfsRow> *rows, size_t max, const char *devPath, const char *sysDir) {
+    rows->clear();
     FILE *f = fileOpen(devPath, "r");
     if (!f)
         return -1;
     char line[LINE_MAX_CHARS + 2];
     bool skipping = false; // inside a line longer than the buffer
+    uint32_t position = 0;
     while (fgets(line, sizeof line, f)) {
         bool whole = strchr(line, '\n') != nullptr || feof(f);
         if (skipping || !whole) {
             skipping = !whole;
             continue;
         }
-        if (table->count >= IFS_MAX_ROWS)
-            break;
-        IfsRow *row = &table->rows[table->count];
-        if (ifsParseLine(row, line) != 0)
+        IfsRow row;
+        if (ifsParseLine(&row, line) != 0)
             continue; // the two header lines
-        row->index = static_cast<uint32_t>(table->count + 1);
+        row.index = ++position;
         if (sysDir)
-            completeFromSys(row, sysDir);
-        ++table->count;
+            completeFromSys(&row, sysDir);
+        ifsAddRow(rows, max, row);
     }
     fclose(f);
-    return table->count;
+    ifsSortRows(rows, max);
+    return static_cast<int>(rows->size());
 }

@@ -1,5 +1,5 @@
 #include "platform/ifstats.h"
 
-int ifsReadSystem(IfsTable *table) {
-    return ifsRead(table, "/proc/net/dev", "/sys/class/net");
+int ifsReadSystem(std::vector<IfsRow> *rows, size_t max) {
+    return ifsRead(rows, max, "/proc/net/dev", "/sys/class/net");
 }

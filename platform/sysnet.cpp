@@ -1,6 +1,7 @@
 #include "platform/sysnet.h"
 
 #include "platform/file.h"
+#include "platform/sysrows.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -46,6 +49,40 @@ void copyName(char *into, const char *from, size_t len) {
         len = SNET_NAME_MAX;
     memcpy(into, from, len);
     into[len] = '\0';
+}
+
+// if_nametoindex costs a socket and an ioctl: a read asks once per name (of
+// its first 16), as its rows name a few interfaces over and over.
+struct IndexCache {
+    char names[16][SNET_NAME_MAX + 1];
+    uint32_t indexes[16];
+    int count = 0;
+};
+uint32_t indexOf(IndexCache *c, const char *name) {
+    for (int i = 0; i < c->count; ++i)
+        if (strcmp(c->names[i], name) == 0)
+            return c->indexes[i];
+    uint32_t index = if_nametoindex(name);
+    if (c->count < 16) {
+        copyName(c->names[c->count], name, strlen(name));
+        c->indexes[c->count++] = index;
+    }
+    return index;
+}
+
+// Each table's order: its index, then what decides between rows of one index.
+std::pair<uint32_t, std::tuple<uint32_t, uint32_t, uint32_t>> routeOrder(const SnetRoute &r) {
+    return {r.dest, {r.metric, r.mask, r.gateway}}; // one route per destination: the least metric
+}
+std::pair<std::pair<uint32_t, uint32_t>, uint32_t> arpOrder(const SnetArp &r) {
+    return {{r.ifIndex, r.address}, r.flags};
+}
+std::pair<std::tuple<uint32_t, uint16_t, uint32_t, uint16_t>, int>
+socketOrder(const SnetSocket &r) {
+    return {{r.localAddress, r.localPort, r.remoteAddress, r.remotePort}, r.state};
+}
+std::pair<uint32_t, uint32_t> addressOrder(const SnetAddress &r) {
+    return {r.address, r.ifIndex};
 }
 
 int splitCounters(SnetCounters *c, char *names, char *values) {
@@ -96,64 +133,58 @@ bool snetField(const SnetCounters *c, const char *name, int64_t *value) {
     return false;
 }
 
-int snetReadRoutes(SnetRoute *rows, int max, const char *path) {
-    int count = 0;
+int snetReadRoutes(std::vector<SnetRoute> *rows, size_t max, const char *path) {
+    rows->clear();
+    IndexCache names;
     int r = eachLine(path, 1, [&](char *line) {
-        if (count >= max)
-            return false;
-        SnetRoute &o = rows[count];
+        SnetRoute o{};
         char name[64];
         unsigned dest, gateway, flags, refs, use, metric, mask;
         if (sscanf(line, "%63s %x %x %x %u %u %u %x", name, &dest, &gateway, &flags, &refs, &use,
                    &metric, &mask) != 8)
             return true;
         copyName(o.ifName, name, strlen(name));
-        o.ifIndex = if_nametoindex(o.ifName);
+        o.ifIndex = indexOf(&names, o.ifName);
         o.dest = ntohl(dest);
         o.gateway = ntohl(gateway);
         o.mask = ntohl(mask);
         o.flags = flags;
         o.metric = metric;
-        ++count;
+        sysAddRow(rows, max, o, routeOrder);
         return true;
     });
-    return r < 0 ? -1 : count;
+    sysSortRows(rows, max, routeOrder);
+    return r < 0 ? -1 : static_cast<int>(rows->size());
 }
 
-int snetReadArp(SnetArp *rows, int max, const char *path) {
-    int count = 0;
+int snetReadArp(std::vector<SnetArp> *rows, size_t max, const char *path) {
+    rows->clear();
+    IndexCache names;
     int r = eachLine(path, 1, [&](char *line) {
-        if (count >= max)
-            return false;
-        SnetArp &o = rows[count];
+        SnetArp o{};
         char ip[32], hw[64], mask[32], dev[64];
         unsigned type, flags;
         struct in_addr a;
+        // An incomplete entry (without ATF_COM) maps nothing yet.
         if (sscanf(line, "%31s %x %x %63s %31s %63s", ip, &type, &flags, hw, mask, dev) != 6 ||
-            inet_pton(AF_INET, ip, &a) != 1)
+            inet_pton(AF_INET, ip, &a) != 1 || !(flags & 0x2))
             return true;
-        unsigned h[8];
-        int n = sscanf(hw, "%x:%x:%x:%x:%x:%x:%x:%x", &h[0], &h[1], &h[2], &h[3], &h[4], &h[5],
-                       &h[6], &h[7]);
-        o.physLen = n == 6 || n == 8 ? n : 0;
-        for (int i = 0; i < o.physLen; ++i)
-            o.phys[i] = static_cast<uint8_t>(h[i]);
+        o.physLen = sysParsePhys(hw, o.phys);
         o.address = ntohl(a.s_addr);
         o.flags = flags;
         copyName(o.ifName, dev, strlen(dev));
-        o.ifIndex = if_nametoindex(o.ifName);
-        ++count;
+        o.ifIndex = indexOf(&names, o.ifName);
+        sysAddRow(rows, max, o, arpOrder);
         return true;
     });
-    return r < 0 ? -1 : count;
+    sysSortRows(rows, max, arpOrder);
+    return r < 0 ? -1 : static_cast<int>(rows->size());
 }
 
-int snetReadSockets(SnetSocket *rows, int max, const char *path) {
-    int count = 0;
+int snetReadSockets(std::vector<SnetSocket> *rows, size_t max, const char *path) {
+    rows->clear();
     int r = eachLine(path, 1, [&](char *line) {
-        if (count >= max)
-            return false;
-        SnetSocket &o = rows[count];
+        SnetSocket o{};
         // "  sl: LOCALADDR:PORT REMADDR:PORT ST ..."
         char *p = strchr(line, ':');
         if (!p)
@@ -168,33 +199,41 @@ int snetReadSockets(SnetSocket *rows, int max, const char *path) {
             return true;
         o.remotePort = static_cast<uint16_t>(strtoul(end + 1, &end, 16));
         o.state = static_cast<int>(strtol(end, &end, 16));
-        ++count;
+        sysAddRow(rows, max, o, socketOrder);
         return true;
     });
-    return r < 0 ? -1 : count;
+    sysSortRows(rows, max, socketOrder);
+    return r < 0 ? -1 : static_cast<int>(rows->size());
 }
 
-int snetReadAddresses(SnetAddress *rows, int max) {
+int snetReadAddresses(std::vector<SnetAddress> *rows, size_t max) {
+    rows->clear();
     struct ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0)
         return -1;
-    int count = 0;
-    for (struct ifaddrs *a = list; a && count < max; a = a->ifa_next) {
+    IndexCache names;
+    auto in = [](const sockaddr *a) {
+        return a ? ntohl(reinterpret_cast<const sockaddr_in *>(a)->sin_addr.s_addr) : 0;
+    };
+    for (struct ifaddrs *a = list; a; a = a->ifa_next) {
         if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !a->ifa_name)
             continue;
-        SnetAddress &o = rows[count++];
+        SnetAddress o{};
         // An alias label ("eth0:1") names its interface before the colon.
         copyName(o.ifName, a->ifa_name, strcspn(a->ifa_name, ":"));
-        o.ifIndex = if_nametoindex(o.ifName);
+        o.ifIndex = indexOf(&names, o.ifName);
         o.broadcast = (a->ifa_flags & IFF_BROADCAST) != 0;
-        o.address = ntohl(reinterpret_cast<const sockaddr_in *>(a->ifa_addr)->sin_addr.s_addr);
-        o.netmask =
-            a->ifa_netmask
-                ? ntohl(reinterpret_cast<const sockaddr_in *>(a->ifa_netmask)->sin_addr.s_addr)
-                : 0;
+        o.address = in(a->ifa_addr);
+        o.netmask = in(a->ifa_netmask);
+        // Without a broadcast address of its own, glibc gives the address itself.
+        o.broadcastAddress = o.broadcast ? in(a->ifa_broadaddr) : 0;
+        if (o.broadcastAddress == o.address)
+            o.broadcastAddress = 0;
+        sysAddRow(rows, max, o, addressOrder);
     }
     freeifaddrs(list);
-    return count;
+    sysSortRows(rows, max, addressOrder);
+    return static_cast<int>(rows->size());
 }
 
 bool snetReadNumber(const char *path, int64_t *value) {

@@ -4,14 +4,16 @@
 // dotted a.b.c.d is a << 24 | b << 16 | c << 8 | d); IPv6 rows are not read.
 //
 // Bounds: at most SNET_FIELDS_MAX fields per protocol line, field names of at
-// most 31 characters, SNET_ROWS_MAX rows per table (further rows are left
-// out), lines of at most 511 characters (a longer line is skipped).
+// most 31 characters, the rows the caller asks for at most per table (those
+// of the least indexes are kept), lines of at most 511 characters (a longer
+// line is skipped).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 inline constexpr int SNET_FIELDS_MAX = 40;
-inline constexpr int SNET_ROWS_MAX = 4096;
 inline constexpr int SNET_NAME_MAX = 31;
 
 // One protocol's line pair ("Ip:", "Icmp:", "Tcp:", "Udp:").
@@ -52,14 +54,20 @@ struct SnetAddress {
     char ifName[SNET_NAME_MAX + 1];
     uint32_t ifIndex;
     uint32_t address, netmask;
-    bool broadcast; // the interface broadcasts (IFF_BROADCAST)
+    bool broadcast;            // the interface broadcasts (IFF_BROADCAST)
+    uint32_t broadcastAddress; // the address's own broadcast address, 0 when it has none
 };
 
-// Each fills at most max rows and returns their number, -1 when the source
-// does not open.
-int snetReadRoutes(SnetRoute *rows, int max, const char *path);   // "/proc/net/route"
-int snetReadArp(SnetArp *rows, int max, const char *path);        // "/proc/net/arp"
-int snetReadSockets(SnetSocket *rows, int max, const char *path); // "/proc/net/tcp" or "udp"
-int snetReadAddresses(SnetAddress *rows, int max);                // getifaddrs
+// Each replaces rows (their memory is reused) with the source's rows sorted
+// by index, one per index, at most max of them: those beyond are the last in
+// index order. Returns their number, -1 when the source does not open.
+// Routes by destination, the least metric kept ("/proc/net/route").
+int snetReadRoutes(std::vector<SnetRoute> *rows, size_t max, const char *path);
+// ARP entries that map an address (complete) by ifIndex and address ("/proc/net/arp").
+int snetReadArp(std::vector<SnetArp> *rows, size_t max, const char *path);
+// Sockets by local address and port, remote address and port ("/proc/net/tcp" or "udp").
+int snetReadSockets(std::vector<SnetSocket> *rows, size_t max, const char *path);
+// Interface addresses by address (getifaddrs).
+int snetReadAddresses(std::vector<SnetAddress> *rows, size_t max);
 // The first line of path read as a decimal number; false when it is not one.
 bool snetReadNumber(const char *path, int64_t *value);

@@ -1,5 +1,8 @@
-// The reader of /proc/net/dev and /sys/class/net, against written files.
+// The readers of /proc/net/dev with /sys/class/net and of /proc/net/tcp,
+// against written files.
+#include "agent/mib2.h"
 #include "platform/ifstats.h"
+#include "platform/sysnet.h"
 
 #include "tests/support.h"
 
@@ -12,16 +15,18 @@ using namespace testing_support;
 namespace {
 
 // Counters cut to 32 bits, names to IFS_NAME_MAX; short, empty, unnamed and
-// overlong lines skipped; rows bounded.
+// overlong lines skipped; every interface read, and under a bound the last
+// ones by index left out.
 TEST(IfsRead, ReadsRowsAndCompletesThemFromSys) {
     TempDir d;
-    std::string text = "Inter-| Receive | Transmit\n face |bytes packets errs ...\n" +
-                       std::string(600, 'x') +
-                       ": 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1\n\n: 1 2 3\neth0: 1 2 3\n"
-                       "eth0: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 x\n" +
-                       "  lo:4294967297 20 3 4 5 6 7 8   4294967296 10 11 12 13 14 15 16\n"
-                       "  eth0: 20 2 0 0 0 0 0 0 30 3 0 0 0 0 0 0\n" +
-                       std::string(40, 'n') + ": 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+    std::string text = "Inter-| Receive | Transmit\n face |bytes packets errs ...\n";
+    text.append(600, 'x');
+    text += ": 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1\n\n: 1 2 3\neth0: 1 2 3\n"
+            "eth0: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 x\n"
+            "  lo:4294967297 20 3 4 5 6 7 8   4294967296 10 11 12 13 14 15 16\n"
+            "  eth0: 20 2 0 0 0 0 0 0 30 3 0 0 0 0 0 0\n";
+    text.append(40, 'n');
+    text += ": 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
     writeFile(d.file("dev"), text);
     const std::vector<std::array<std::string, 3>> sys = {
         {"lo", "type", "772"},   {"lo", "mtu", "65536"},     {"lo", "operstate", "unknown"},
@@ -31,29 +36,66 @@ TEST(IfsRead, ReadsRowsAndCompletesThemFromSys) {
         std::filesystem::create_directories(d.file("sys/" + dev));
         writeFile(d.file("sys/" + dev + "/" + leaf), value + "\n");
     }
-    IfsTable t;
-    ASSERT_EQ(ifsRead(&t, d.file("dev").c_str(), d.file("sys").c_str()), 3);
+    std::vector<IfsRow> t;
+    const std::string dev = d.file("dev"), sysDir = d.file("sys");
+    ASSERT_EQ(ifsRead(&t, MIB2_ROWS_MAX, dev.c_str(), sysDir.c_str()), 3);
     // Per row: name, in octets, packets (less multicast: RFC 1213 ifInUcastPkts), errors, out
     // octets, packets, errors, type, mtu, speed (10 Gb/s does not fit a Gauge), operStatus
     // ("unknown" but IFF_UP is up; nothing in /sys is other and down).
     std::string rows;
-    for (int i = 0; i < t.count; ++i) {
-        const IfsRow &r = t.rows[i];
+    for (const IfsRow &r : t) {
         for (uint32_t v : {r.inOctets, r.inPackets, r.inErrors, r.outOctets, r.outPackets,
                            r.outErrors, r.type, r.mtu, r.speed, r.operStatus})
-            rows += " " + std::to_string(v);
-        rows += std::string(" ") + r.name + "\n";
+            rows.append(" ").append(std::to_string(v));
+        rows.append(" ").append(r.name).append("\n");
     }
     EXPECT_EQ(rows, " 1 12 3 0 10 11 24 65536 0 1 lo\n 20 2 0 30 3 0 6 1500 4294967295 1 eth0\n"
                     " 0 0 0 0 0 0 1 0 0 2 " +
                         std::string(IFS_NAME_MAX, 'n') + "\n");
 
-    for (int i = 0; i < IFS_MAX_ROWS; ++i)
-        text += "if" + std::to_string(i) + ": 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+    // 80 more, listed against the order of their kernel indexes.
+    for (int i = 0; i < 80; ++i) {
+        std::string name = "if" + std::to_string(i);
+        text += name + ": 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+        std::filesystem::create_directories(d.file("sys/" + name));
+        writeFile(d.file("sys/" + name + "/ifindex"), std::to_string(1000 - i) + "\n");
+    }
     writeFile(d.file("dev"), text);
-    EXPECT_EQ(ifsRead(&t, d.file("dev").c_str(), nullptr), IFS_MAX_ROWS);
-    EXPECT_EQ(ifsRead(&t, d.file("missing").c_str(), nullptr), -1);
-    EXPECT_EQ(t.count, 0);
+    EXPECT_EQ(ifsRead(&t, MIB2_ROWS_MAX, dev.c_str(), sysDir.c_str()), 83);
+    EXPECT_EQ(ifsRead(&t, 6, dev.c_str(), sysDir.c_str()), 6);
+    std::string kept;
+    for (const IfsRow &r : t)
+        kept += std::to_string(r.index) + " " + std::string(r.name, 2) + ",";
+    EXPECT_EQ(kept, "1 lo,2 et,3 nn,921 if,922 if,923 if,");
+    EXPECT_EQ(ifsRead(&t, MIB2_ROWS_MAX, d.file("missing").c_str(), nullptr), -1);
+    EXPECT_TRUE(t.empty());
+}
+
+// Sockets listed from the highest port down, one twice: all read, in index
+// order, once each; under a bound the highest are left out.
+TEST(SnetRead, ReadsEverySocketInIndexOrder) {
+    TempDir d;
+    std::string text = "  sl  local_address rem_address   st\n";
+    for (int port = 4207; port >= 0; --port) {
+        char line[64];
+        snprintf(line, sizeof line, "%4d: 0100007F:%04X 00000000:0000 0A\n", port,
+                 port ? port : 4207);
+        text += line;
+    }
+    writeFile(d.file("tcp"), text);
+    std::vector<SnetSocket> rows;
+    auto portsFromOne = [&] {
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].localAddress != 0x7F000001 || rows[i].localPort != i + 1 ||
+                rows[i].state != 10)
+                return false;
+        return true;
+    };
+    EXPECT_EQ(snetReadSockets(&rows, MIB2_ROWS_MAX, d.file("tcp").c_str()), 4207);
+    EXPECT_TRUE(portsFromOne());
+    EXPECT_EQ(snetReadSockets(&rows, 4000, d.file("tcp").c_str()), 4000);
+    EXPECT_TRUE(portsFromOne());
+    EXPECT_EQ(snetReadSockets(&rows, 10, d.file("missing").c_str()), -1);
 }
 
 } // namespace

@@ -166,4 +166,18 @@ TEST_F(Mib2Peer, EnableAuthenTrapsIsWrittenToSnmpAut) {
     EXPECT_EQ(netsnmp("snmpget", agentPort, {oid}).out, "." + oid + " = INTEGER: 2\n");
 }
 
+// sysContact, sysName and sysLocation: a NUL is refused with badValue and
+// leaves the value as it was; UTF-8 is kept octet for octet.
+TEST_F(Mib2Peer, DisplayStringsRefuseNul) {
+    for (const char *column : {"4", "5", "6"}) {
+        const std::string oid = M2 + "1." + column + ".0";
+        auto r = netsnmp("snmpset", agentPort, {oid, "s", "Z\xC3\xBCrich"}, "private");
+        EXPECT_EQ(r.status, 0) << r.err;
+        r = netsnmp("snmpset", agentPort, {oid, "x", "61 00 62"}, "private");
+        EXPECT_NE(r.err.find("badValue"), std::string::npos) << r.err;
+        EXPECT_EQ(netsnmp("snmpget", agentPort, {"-Ox", oid}).out,
+                  "." + oid + " = Hex-STRING: 5A C3 BC 72 69 63 68 \n");
+    }
+}
+
 } // namespace

@@ -10,19 +10,23 @@
 #include <cstring>
 #include <vector>
 
-int ifsReadSystem(IfsTable *table) {
-    table->count = 0;
-    ULONG size = 0;
-    if (GetIfTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER)
+int ifsReadSystem(std::vector<IfsRow> *rows, size_t max) {
+    rows->clear();
+    static std::vector<DWORD> buffer; // kept between refreshes: it grows with the table only
+    ULONG size = static_cast<ULONG>(buffer.size() * sizeof(DWORD));
+    DWORD status = ERROR_INSUFFICIENT_BUFFER;
+    // The table may grow between the call that sizes it and the one that fills it.
+    for (int tries = 0; tries < 3 && status == ERROR_INSUFFICIENT_BUFFER; ++tries) {
+        status = GetIfTable(reinterpret_cast<MIB_IFTABLE *>(buffer.data()), &size, TRUE);
+        if (status == ERROR_INSUFFICIENT_BUFFER)
+            buffer.resize(size / sizeof(DWORD) + 1);
+    }
+    if (status != NO_ERROR)
         return -1;
-    std::vector<DWORD> buffer(size / sizeof(DWORD) + 1);
-    auto *list = reinterpret_cast<MIB_IFTABLE *>(buffer.data());
-    if (GetIfTable(list, &size, TRUE) != NO_ERROR)
-        return -1;
-    for (DWORD i = 0; i < list->dwNumEntries && table->count < IFS_MAX_ROWS; ++i) {
+    const auto *list = reinterpret_cast<const MIB_IFTABLE *>(buffer.data());
+    for (DWORD i = 0; i < list->dwNumEntries; ++i) {
         const MIB_IFROW &from = list->table[i];
-        IfsRow &row = table->rows[table->count++];
-        memset(&row, 0, sizeof row);
+        IfsRow row{};
         size_t length = strnlen(reinterpret_cast<const char *>(from.bDescr),
                                 std::min<size_t>(from.dwDescrLen, IFS_NAME_MAX));
         memcpy(row.name, from.bDescr, length);
@@ -46,6 +50,8 @@ int ifsReadSystem(IfsTable *table) {
         row.outPackets = from.dwOutUcastPkts;
         row.outErrors = from.dwOutErrors;
         row.outDiscards = from.dwOutDiscards;
+        ifsAddRow(rows, max, row);
     }
-    return table->count;
+    ifsSortRows(rows, max);
+    return static_cast<int>(rows->size());
 }

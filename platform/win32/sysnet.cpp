@@ -18,19 +18,23 @@ bool snetField(const SnetCounters *c, const char *name, int64_t *value) {
     return false;
 }
 
-int snetReadRoutes(SnetRoute *, int, const char *) {
+int snetReadRoutes(std::vector<SnetRoute> *rows, size_t, const char *) {
+    rows->clear();
     return -1;
 }
 
-int snetReadArp(SnetArp *, int, const char *) {
+int snetReadArp(std::vector<SnetArp> *rows, size_t, const char *) {
+    rows->clear();
     return -1;
 }
 
-int snetReadSockets(SnetSocket *, int, const char *) {
+int snetReadSockets(std::vector<SnetSocket> *rows, size_t, const char *) {
+    rows->clear();
     return -1;
 }
 
-int snetReadAddresses(SnetAddress *, int) {
+int snetReadAddresses(std::vector<SnetAddress> *rows, size_t) {
+    rows->clear();
     return -1;
 }
 
