@@ -16,6 +16,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -244,6 +246,11 @@ char sysName[MIB2_TEXT_MAX + 1];
 char sysLocation[MIB2_TEXT_MAX + 1] = "loopback";
 const auto started = Clock::now();
 
+uint32_t upTime() { // sysUpTime, in hundredths of a second
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    return static_cast<uint32_t>(ms / 10);
+}
+
 char *writableText(uint32_t column) {
     return column == 4 ? sysContact : column == 5 ? sysName : column == 6 ? sysLocation : nullptr;
 }
@@ -254,11 +261,8 @@ AsnNode *systemValue(const Table *, uint32_t column, int) {
         return text(sysDescr);
     case 2:
         return asnNewObjectId(ASN_UNIVERSAL, ASN_TAG_OBJECTID, enterpriseOid, enterpriseLen);
-    case 3: {
-        auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
-        return asxEncodeTimeTicks(static_cast<uint32_t>(ms / 10));
-    }
+    case 3:
+        return asxEncodeTimeTicks(upTime());
     case 7:
         return integer(72); // applications and end-to-end
     default:
@@ -290,7 +294,23 @@ const Table systemTable = {systemColumns, 7, oneRow, zeroIndex, systemValue, sys
 
 // --- interfaces group (1.3.6.1.2.1.2), rows by ifIndex ---
 
-Source<IfsRow> interfaces = {.table = "ifTable", .read = ifsReadSystem};
+std::string interfaceDev, interfaceSys; // none: the system's
+std::vector<IfsRow> previousInterfaces;
+bool interfacesRead = false;
+
+// One reading serves ifTable and ifXTable. Rows present at the first reading
+// have had no discontinuity since the agent started serving them (0); later,
+// a new row or one whose counters went back gets the time it was seen.
+int readInterfaces(std::vector<IfsRow> *rows, size_t max) {
+    previousInterfaces.swap(*rows);
+    int n = interfaceDev.empty() ? ifsReadSystem(rows, max)
+                                 : ifsRead(rows, max, interfaceDev.c_str(),
+                                           interfaceSys.empty() ? nullptr : interfaceSys.c_str());
+    ifsCarryDiscontinuities(previousInterfaces, rows,
+                            std::exchange(interfacesRead, true) ? upTime() : 0);
+    return n;
+}
+Source<IfsRow> interfaces = {.table = "ifTable", .read = readInterfaces};
 
 int interfaceRows() {
     return refresh(&interfaces);
@@ -358,6 +378,57 @@ const Table ifTable = {ifColumns,     static_cast<int>(std::size(ifColumns)),
                        interfaceRows, interfaceIndex,
                        ifValue,       nullptr,
                        nullptr};
+
+// --- ifXTable (1.3.6.1.2.1.31.1.1), the same rows by ifIndex ---
+
+// The broadcast and outgoing multicast counters (3, 4, 5, 9, 12, 13) have no
+// source in Linux; ifLinkUpDownTrapEnable (14) is left out: no linkUp or
+// linkDown Trap is sent.
+constexpr uint32_t ifXColumns[] = {1, 2, 6, 7, 8, 10, 11, 15, 16, 17, 18, 19};
+
+AsnNode *counter64(uint64_t v) {
+    return asnNewUnsigned64(ASN_APPLICATION, ASN_TAG_COUNTER64, v);
+}
+AsnNode *truth(bool v) { // RFC 2579, TruthValue
+    return integer(v ? 1 : 2);
+}
+
+AsnNode *ifXValue(const Table *, uint32_t column, int row) {
+    const IfsRow &r = interfaces.rows[row];
+    switch (column) {
+    case 1:
+        return text(r.name);
+    case 2:
+        return counter(r.inMulticast);
+    case 6:
+        return counter64(r.inOctets);
+    case 7:
+        return counter64(r.inPackets);
+    case 8:
+        return counter64(r.inMulticast);
+    case 10:
+        return counter64(r.outOctets);
+    case 11:
+        return counter64(r.outPackets);
+    case 15:
+        return gauge(r.highSpeed);
+    case 16:
+        return truth(r.promiscuous);
+    case 17:
+        return truth(r.connector);
+    case 18:
+        return text(r.alias);
+    case 19:
+        return asxEncodeTimeTicks(r.discontinuity);
+    default:
+        return nullptr;
+    }
+}
+
+const Table ifXTable = {ifXColumns,    static_cast<int>(std::size(ifXColumns)),
+                        interfaceRows, interfaceIndex,
+                        ifXValue,      nullptr,
+                        nullptr};
 
 // --- protocol counters of /proc/net/snmp: ip, icmp, tcp, udp scalars ---
 
@@ -717,6 +788,7 @@ const Registration registrations[] = {
     {"1.3.6.1.2.1.7", &udpTable, true},
     {"1.3.6.1.2.1.7.5.1", &udpConnTable, false},
     {"1.3.6.1.2.1.11", &snmpTable, false},
+    {"1.3.6.1.2.1.31.1.1.1", &ifXTable, false},
 };
 std::array<Entry, 128> entries;
 size_t entryCount = 0;
@@ -735,6 +807,13 @@ void mib2BeginRequest() {
     requestStart = Clock::now();
 }
 
+void mib2ReadInterfacesFrom(const char *devPath, const char *sysDir) {
+    interfaceDev = devPath ? devPath : "";
+    interfaceSys = sysDir ? sysDir : "";
+    interfaces.at = {};
+    interfacesRead = false;
+}
+
 int mib2Register() {
     UnameRec u{};
     net::uname(&u);
@@ -747,6 +826,8 @@ int mib2Register() {
         enterpriseLen = 0;
     int failed = 0;
     for (const Registration &r : registrations) {
+        if (r.table == &ifXTable && !ifsSystemHasExtended())
+            continue;
         if (!r.perColumn) {
             failed += registerEntry(r.name, r.table, 0);
             continue;

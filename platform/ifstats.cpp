@@ -3,6 +3,7 @@
 #include "platform/file.h"
 #include "platform/sysrows.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,13 +50,20 @@ void completeFromSys(IfsRow *row, const char *sysDir) {
     if (readSysFile(sysDir, row->name, "mtu", buf, 63) && parseUnsigned(buf, &v))
         row->mtu = v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
     // speed is in megabits per second; -1 or an error means unknown.
-    if (readSysFile(sysDir, row->name, "speed", buf, 63) && parseUnsigned(buf, &v))
+    if (readSysFile(sysDir, row->name, "speed", buf, 63) && parseUnsigned(buf, &v)) {
         row->speed = v >= 4295ull ? 0xFFFFFFFFu : static_cast<uint32_t>(v * 1000000ull);
+        row->highSpeed = v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
+    }
     if (readSysFile(sysDir, row->name, "ifindex", buf, 63) && parseUnsigned(buf, &v) && v > 0 &&
         v <= 0x7FFFFFFFull)
         row->index = static_cast<uint32_t>(v);
-    if (readSysFile(sysDir, row->name, "flags", buf, 63))
-        row->adminStatus = (strtoul(buf, nullptr, 16) & 0x1) ? 1 : 2; // IFF_UP
+    unsigned long flags = 0;
+    bool haveFlags = readSysFile(sysDir, row->name, "flags", buf, 63);
+    if (haveFlags) {
+        flags = strtoul(buf, nullptr, 16);
+        row->adminStatus = (flags & 0x1) ? 1 : 2; // IFF_UP
+        row->promiscuous = (flags & 0x100) != 0;  // IFF_PROMISC
+    }
     // "aa:bb:..": six octets for Ethernet; the loopback's all-zero one is none.
     if (readSysFile(sysDir, row->name, "address", buf, 63) && row->type != 24)
         row->physLen = sysParsePhys(buf, row->phys);
@@ -63,9 +71,25 @@ void completeFromSys(IfsRow *row, const char *sysDir) {
         // The loopback reports "unknown" while up; its flags decide then.
         if (strcmp(buf, "up") == 0)
             row->operStatus = 1;
-        else if (strcmp(buf, "unknown") == 0 && readSysFile(sysDir, row->name, "flags", buf, 63))
-            row->operStatus = (strtoul(buf, nullptr, 16) & 0x1) ? 1 : 2; // IFF_UP
+        else if (strcmp(buf, "unknown") == 0 && haveFlags)
+            row->operStatus = (flags & 0x1) ? 1 : 2; // IFF_UP
     }
+    // Software interfaces (loopback, bridges, tunnels, veth) have no device.
+    char path[512];
+    int n = snprintf(path, sizeof path, "%s/%s/device", sysDir, row->name);
+    row->connector = n > 0 && n < static_cast<int>(sizeof path) && fileExists(path) == 1;
+    if (!readSysFile(sysDir, row->name, "ifalias", row->alias, IFS_ALIAS_MAX))
+        row->alias[0] = '\0';
+}
+
+// The counters as one list, to compare two readings; inPackets with the
+// multicast ones is every packet received, as the kernel counts it.
+std::array<uint64_t, 9> counters(const IfsRow &r) {
+    return {r.inOctets,    r.inPackets + r.inMulticast,
+            r.inMulticast, r.inErrors,
+            r.inDiscards,  r.outOctets,
+            r.outPackets,  r.outErrors,
+            r.outDiscards};
 }
 
 } // namespace
@@ -101,16 +125,32 @@ int ifsParseLine(IfsRow *row, const char *line) {
         f[i] = strtoull(p, &end, 10);
         p = end;
     }
-    row->inOctets = static_cast<uint32_t>(f[0]);
+    row->inOctets = f[0];
     // RFC 1213 ifInUcastPkts: the multicast ones are not unicast.
-    row->inPackets = static_cast<uint32_t>(f[1] - (f[7] < f[1] ? f[7] : f[1]));
-    row->inErrors = static_cast<uint32_t>(f[2]);
-    row->inDiscards = static_cast<uint32_t>(f[3]);
-    row->outDiscards = static_cast<uint32_t>(f[11]);
-    row->outOctets = static_cast<uint32_t>(f[8]);
-    row->outPackets = static_cast<uint32_t>(f[9]);
-    row->outErrors = static_cast<uint32_t>(f[10]);
+    row->inPackets = f[1] - (f[7] < f[1] ? f[7] : f[1]);
+    row->inMulticast = f[7];
+    row->inErrors = f[2];
+    row->inDiscards = f[3];
+    row->outDiscards = f[11];
+    row->outOctets = f[8];
+    row->outPackets = f[9];
+    row->outErrors = f[10];
     return 0;
+}
+
+void ifsCarryDiscontinuities(const std::vector<IfsRow> &previous, std::vector<IfsRow> *rows,
+                             uint32_t now) {
+    auto before = previous.begin();
+    for (IfsRow &row : *rows) {
+        while (before != previous.end() && before->index < row.index)
+            ++before;
+        bool same = before != previous.end() && before->index == row.index &&
+                    strcmp(before->name, row.name) == 0;
+        auto was = same ? counters(*before) : std::array<uint64_t, 9>{}, is = counters(row);
+        for (size_t i = 0; same && i < is.size(); ++i)
+            same = is[i] >= was[i];
+        row.discontinuity = same ? before->discontinuity : now;
+    }
 }
 
 void ifsAddRow(std::vector<IfsRow> *rows, size_t max, const IfsRow &row) {

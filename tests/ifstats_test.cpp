@@ -14,7 +14,7 @@ using namespace testing_support;
 
 namespace {
 
-// Counters cut to 32 bits, names to IFS_NAME_MAX; short, empty, unnamed and
+// Counters in the kernel's 64 bits, names cut to IFS_NAME_MAX; short, empty, unnamed and
 // overlong lines skipped; every interface read, and under a bound the last
 // ones by index left out.
 TEST(IfsRead, ReadsRowsAndCompletesThemFromSys) {
@@ -23,35 +23,52 @@ TEST(IfsRead, ReadsRowsAndCompletesThemFromSys) {
     text.append(600, 'x');
     text += ": 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1\n\n: 1 2 3\neth0: 1 2 3\n"
             "eth0: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 x\n"
-            "  lo:4294967297 20 3 4 5 6 7 8   4294967296 10 11 12 13 14 15 16\n"
+            "  lo:4294967297 4294967316 3 4 5 6 7 8   4294967296 4294967306 11 12 13 14 15 16\n"
             "  eth0: 20 2 0 0 0 0 0 0 30 3 0 0 0 0 0 0\n";
     text.append(40, 'n');
     text += ": 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
     writeFile(d.file("dev"), text);
     const std::vector<std::array<std::string, 3>> sys = {
-        {"lo", "type", "772"},   {"lo", "mtu", "65536"},     {"lo", "operstate", "unknown"},
-        {"lo", "flags", "0x9"},  {"eth0", "type", "1"},      {"eth0", "speed", "10000"},
-        {"eth0", "mtu", "1500"}, {"eth0", "operstate", "up"}};
+        {"lo", "type", "772"},        {"lo", "mtu", "65536"},      {"lo", "operstate", "unknown"},
+        {"lo", "flags", "0x9"},       {"eth0", "type", "1"},       {"eth0", "speed", "10000"},
+        {"eth0", "mtu", "1500"},      {"eth0", "operstate", "up"}, {"eth0", "flags", "0x1103"},
+        {"eth0", "ifalias", "uplink"}};
     for (const auto &[dev, leaf, value] : sys) {
         std::filesystem::create_directories(d.file("sys/" + dev));
         writeFile(d.file("sys/" + dev + "/" + leaf), value + "\n");
     }
+    std::filesystem::create_directory(d.file("sys/eth0/device"));
     std::vector<IfsRow> t;
     const std::string dev = d.file("dev"), sysDir = d.file("sys");
     ASSERT_EQ(ifsRead(&t, MIB2_ROWS_MAX, dev.c_str(), sysDir.c_str()), 3);
-    // Per row: name, in octets, packets (less multicast: RFC 1213 ifInUcastPkts), errors, out
-    // octets, packets, errors, type, mtu, speed (10 Gb/s does not fit a Gauge), operStatus
-    // ("unknown" but IFF_UP is up; nothing in /sys is other and down).
+    // Per row: name/alias, in octets, packets (less multicast: RFC 1213 ifInUcastPkts),
+    // multicast, errors, out octets, packets, errors, type, mtu, speed (10 Gb/s does not fit a
+    // Gauge), in Mb/s, operStatus ("unknown" but IFF_UP is up; nothing in /sys is other and
+    // down), promiscuous, connector.
     std::string rows;
     for (const IfsRow &r : t) {
-        for (uint32_t v : {r.inOctets, r.inPackets, r.inErrors, r.outOctets, r.outPackets,
-                           r.outErrors, r.type, r.mtu, r.speed, r.operStatus})
+        rows.append(r.name).append("/").append(r.alias);
+        for (uint64_t v : std::initializer_list<uint64_t>{
+                 r.inOctets, r.inPackets, r.inMulticast, r.inErrors, r.outOctets, r.outPackets,
+                 r.outErrors, r.type, r.mtu, r.speed, r.highSpeed, r.operStatus, r.promiscuous,
+                 r.connector})
             rows.append(" ").append(std::to_string(v));
-        rows.append(" ").append(r.name).append("\n");
+        rows.append("\n");
     }
-    EXPECT_EQ(rows, " 1 12 3 0 10 11 24 65536 0 1 lo\n 20 2 0 30 3 0 6 1500 4294967295 1 eth0\n"
-                    " 0 0 0 0 0 0 1 0 0 2 " +
-                        std::string(IFS_NAME_MAX, 'n') + "\n");
+    EXPECT_EQ(rows, "lo/ 4294967297 4294967308 8 3 4294967296 4294967306 11 24 65536 0 0 1 0 0\n"
+                    "eth0/uplink 20 2 0 0 30 3 0 6 1500 4294967295 10000 1 1 1\n" +
+                        std::string(IFS_NAME_MAX, 'n') + "/ 0 0 0 0 0 0 0 1 0 0 0 2 0 0\n");
+
+    // Against an earlier reading: lo's counters went back, eth0's only rose, the
+    // third row had another name.
+    std::vector<IfsRow> earlier = t;
+    for (IfsRow &r : earlier)
+        r.discontinuity = 7;
+    earlier[0].outErrors += 1, earlier[1].inOctets -= 1, earlier[2].name[0] = 'm';
+    ifsCarryDiscontinuities(earlier, &t, 9);
+    EXPECT_EQ(std::to_string(t[0].discontinuity) + std::to_string(t[1].discontinuity) +
+                  std::to_string(t[2].discontinuity),
+              "979");
 
     // 80 more, listed against the order of their kernel indexes.
     for (int i = 0; i < 80; ++i) {

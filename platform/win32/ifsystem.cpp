@@ -10,6 +10,12 @@
 #include <cstring>
 #include <vector>
 
+// GetIfTable counts in 32 bits and has no multicast count, alias or
+// promiscuous mode (GetIfTable2 has them, and is not used).
+bool ifsSystemHasExtended() {
+    return false;
+}
+
 int ifsReadSystem(std::vector<IfsRow> *rows, size_t max) {
     rows->clear();
     static std::vector<DWORD> buffer; // kept between refreshes: it grows with the table only
