@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -142,13 +143,59 @@ TEST_F(MibagentTest, GetAndSet) {
         {{"snmpget", "public", "1.3.6.1.2.1.11.4.0"}, ".1.3.6.1.2.1.11.4.0 = Counter32: 1\n"},
         {{"snmpget", "public", "1.3.6.1.4.1.32473.1.1.1.2"}, " = INTEGER: 2\n"},
         {{"snmpset", "private", "1.3.6.1.4.1.32473.1.1.1.2", "i", "5"}, "noSuchName"},
+        // Version 2c (RFC 3416, 4.2) beside it; version 1 sees no Counter64 (RFC 3584).
+        {{"snmpget 2c", "public", "1.3.6.1.2.1.1.1.1"}, "No Such Instance"},
+        {{"snmpget 2c", "public", "1.3.6.1.2.1.1.99.0"}, "No Such Object"},
+        {{"snmpset 2c", "private", "1.3.6.1.2.1.1.1.0", "s", "x"}, "notWritable"},
+        {{"snmpset 2c", "public", contact, "s", "x"}, "noAccess"},
+        {{"snmpget 2c", "public", "1.3.6.1.2.1.31.1.1.1.6.1"}, " = Counter64: "},
+        {{"snmpget", "public", "1.3.6.1.2.1.31.1.1.1.6.1"}, "noSuchName"},
     };
     for (const auto &[args, expected] : cases) {
-        std::vector<std::string> argv = {findProgram(args[0]), "-v1", "-On", "-m", "", "-t", "1"};
+        bool v2 = args[0].ends_with(" 2c");
+        std::vector<std::string> argv = {findProgram(args[0].substr(0, args[0].find(' '))),
+                                         v2 ? "-v2c" : "-v1",
+                                         "-On",
+                                         "-m",
+                                         "",
+                                         "-t",
+                                         "1"};
         argv.insert(argv.end(), {"-r", "0", "-c", args[1], "127.0.0.1:" + std::to_string(a.port)});
         argv.insert(argv.end(), args.begin() + 2, args.end());
         auto r = runProcess(argv, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 30);
         EXPECT_NE((r.out + r.err).find(expected), std::string::npos) << args[2] << r.out << r.err;
+    }
+}
+
+// Debian's bulk walker reaches the end with any max-repetitions, and sees the
+// objects a version-1 walk sees, and the Counter64 columns besides.
+TEST_F(MibagentTest, BulkWalksSeeTheVersion1ObjectsAndCounter64s) {
+    LINUX_ONLY("the peers are Debian's snmpwalk and snmpbulkwalk");
+    if (findProgram("snmpbulkwalk").empty())
+        GTEST_SKIP() << "snmpbulkwalk is not installed (Debian package snmp)";
+    Agent a({"-b", "30"});
+    ASSERT_GT(a.port, 0);
+    auto names = [&](std::vector<std::string> tool, bool hideCounter64) {
+        tool.insert(tool.end(), {"-On", "-m", "", "-t", "2", "-r", "0", "-c", "public",
+                                 "127.0.0.1:" + std::to_string(a.port), ".1"});
+        tool[0] = findProgram(tool[0]);
+        auto r = runProcess(tool, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 60);
+        std::string seen;
+        std::istringstream lines(r.out);
+        for (std::string l; std::getline(lines, l);)
+            if (l[0] == '.' && l.find("= No more variables") == l.npos &&
+                !(hideCounter64 && l.find("= Counter64: ") != l.npos))
+                seen += l.substr(0, l.find(" = ")) + "\n";
+        return std::make_pair(seen, r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1));
+    };
+    auto v1 = names({"snmpwalk", "-v1"}, false);
+    EXPECT_EQ(v1.second, "End of MIB\n");
+    for (const char *repetitions : {"-Cr10", "-Cr25"}) {
+        auto bulk = names({"snmpbulkwalk", "-v2c", repetitions}, true);
+        EXPECT_EQ(bulk.first, v1.first) << repetitions;
+        EXPECT_NE(bulk.second.find("No more variables left in this MIB View"), std::string::npos)
+            << bulk.second;
+        EXPECT_NE(names({"snmpbulkwalk", "-v2c", repetitions}, false).first, bulk.first);
     }
 }
 
