@@ -274,15 +274,18 @@ int systemSet(uint32_t column, int, AsnNode *value, bool apply) {
     char *into = writableText(column);
     if (!into)
         return SMP_NO_SUCH_NAME;
-    if (asnClass(value) != ASN_UNIVERSAL || asnTag(value) != ASN_TAG_OCTETS ||
-        asnValueLength(value) < 0 || asnValueLength(value) > MIB2_TEXT_MAX)
-        return SMP_BAD_VALUE;
+    // The version-2 statuses (RFC 3416, 4.2.5); a version-1 requester is told
+    // badValue for each (RFC 3584, 4.4).
+    if (asnClass(value) != ASN_UNIVERSAL || asnTag(value) != ASN_TAG_OCTETS)
+        return SMP_WRONG_TYPE;
+    if (asnValueLength(value) < 0 || asnValueLength(value) > MIB2_TEXT_MAX)
+        return SMP_WRONG_LENGTH;
     uint8_t got[MIB2_TEXT_MAX + 1];
     int n = asnGather(value, got, MIB2_TEXT_MAX);
     // A NUL would end the kept text, and is no text (RFC 2579, DisplayString):
     // refused, as snmpd does. Every other octet is kept as sent (UTF-8 too).
     if (n < 0 || memchr(got, 0, static_cast<size_t>(n)))
-        return SMP_BAD_VALUE;
+        return SMP_WRONG_VALUE;
     if (!apply)
         return SMP_NO_ERROR;
     memcpy(into, got, static_cast<size_t>(n));
@@ -752,8 +755,10 @@ int snmpSet(uint32_t column, int, AsnNode *value, bool apply) {
     if (column != SMP_STAT_ENABLE_AUTHEN_TRAPS)
         return SMP_NO_SUCH_NAME;
     int32_t v = 0;
-    if (asxDecodeInteger(value, &v) != 0 || (v != 1 && v != 2))
-        return SMP_BAD_VALUE;
+    if (asxDecodeInteger(value, &v) != 0)
+        return SMP_WRONG_TYPE;
+    if (v != 1 && v != 2)
+        return SMP_WRONG_VALUE;
     if (!apply)
         return authCheckWritable() == 0 ? SMP_NO_ERROR : SMP_GEN_ERR;
     if (authWriteSetting(static_cast<uint32_t>(v)) != 0)

@@ -189,6 +189,45 @@ template <int G> constexpr bool selectorsFit() {
     return true;
 }
 static_assert(selectorsFit<ASL_GRAMMAR_V1>() && selectorsFit<ASL_GRAMMAR_V2C>());
+
+// Version 1's grammar takes exactly the octets it took before version 2
+// joined it: each PDU and value octet, and no other, leads to an entry of the
+// same kind, least length and components.
+struct Taken {
+    unsigned char octet;
+    uint32_t kind;
+    int16_t min;
+    int first; // the first component's index, or -1
+};
+constexpr Taken version1Pdus[] = {
+    {0xA0, ASN_SEQUENCE, 12, REQUEST_ID_SEL}, {0xA1, ASN_SEQUENCE, 12, REQUEST_ID_SEL},
+    {0xA2, ASN_SEQUENCE, 12, REQUEST_ID_SEL}, {0xA3, ASN_SEQUENCE, 12, REQUEST_ID_SEL},
+    {0xA4, ASN_SEQUENCE, 16, ENTERPRISE_SEL},
+};
+constexpr Taken version1Values[] = {
+    {0x02, ASN_INTEGER, 1, -1}, {0x04, ASN_OCTETS, 0, -1},
+    {0x05, ASN_NULL, 0, -1},    {0x06, ASN_OBJECTID, 0, -1},
+    {0x40, ASN_OCTETS, 4, -1},  {0x41, ASN_INTEGER, 1, -1},
+    {0x42, ASN_INTEGER, 1, -1}, {0x43, ASN_INTEGER, 0, -1},
+    {0x44, ASN_OCTETS, 0, -1},  {0x24, ASN_SEQUENCEOF, 0, SEGMENT_SEL},
+};
+template <size_t N> constexpr bool takesExactly(int selector, const Taken (&taken)[N]) {
+    const AslEntry *table = Grammar<ASL_GRAMMAR_V1>::table;
+    const AslEntry &s = table[selector];
+    size_t n = 0;
+    for (; s.octets[n] != 0; ++n) {
+        const Taken *t = nullptr;
+        for (const Taken &k : taken)
+            if (k.octet == static_cast<unsigned char>(s.octets[n]))
+                t = &k;
+        const AslEntry &e = s.next[n];
+        if (!t || e.kind != t->kind || e.aslMinLen != t->min ||
+            e.first != (t->first < 0 ? nullptr : &table[t->first]))
+            return false;
+    }
+    return n == N;
+}
+static_assert(takesExactly(PDU_SEL, version1Pdus) && takesExactly(VALUE_SEL, version1Values));
 static_assert(ASL_COUNT < ASL_INDEX_LIMIT);
 static_assert(ASL_INDEX_LIMIT <= 1 << ASN_DESCRIPTOR_BITS);
 

@@ -2,6 +2,7 @@
 // must end in status 0 to 3 without touching memory outside its block; on a
 // complete message every node is walked, gathered, dumped and re-encoded, and
 // the re-encoding must match what the decoder consumed.
+#include "asn/asl.h"
 #include "asn/asn.h"
 #include "platform/log.h"
 
@@ -42,20 +43,12 @@ void walk(AsnNode *root) {
     asnPrint(root, 0);
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static bool once = [] {
-        logSetEventSink(discard);
-        logLevel = 0;
-        return true;
-    }();
-    (void)once;
+void decodeWith(int grammar, const uint8_t *data, size_t size) {
     // The dump is exercised at level 2 for a few inputs to keep the rate high.
     logLevel = (size > 0 && data[0] == 0x30 && size % 16 == 0) ? 3 : 0;
-    AsnNode *root = asnNew(0);
+    AsnNode *root = asnNew(grammar);
     if (!root)
-        return 0;
+        return;
     int status = 0;
     size_t consumed = 0;
     for (size_t i = 0; i < size; i++) {
@@ -102,5 +95,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     asnFree(root);
     logLevel = 0;
+}
+
+} // namespace
+
+// Every input goes through each message version's grammar.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static bool once = [] {
+        logSetEventSink(discard);
+        logLevel = 0;
+        return true;
+    }();
+    (void)once;
+    for (int grammar : {ASL_GRAMMAR_V1, ASL_GRAMMAR_V2C})
+        decodeWith(grammar, data, size);
     return 0;
 }

@@ -148,6 +148,8 @@ TEST_F(MibagentTest, GetAndSet) {
         {{"snmpget 2c", "public", "1.3.6.1.2.1.1.99.0"}, "No Such Object"},
         {{"snmpset 2c", "private", "1.3.6.1.2.1.1.1.0", "s", "x"}, "notWritable"},
         {{"snmpset 2c", "public", contact, "s", "x"}, "noAccess"},
+        {{"snmpset 2c", "private", "1.3.6.1.2.1.1.5.0", "i", "5"}, "wrongType"},
+        {{"snmpset 2c", "private", "1.3.6.1.2.1.11.30.0", "i", "3"}, "wrongValue"},
         {{"snmpget 2c", "public", "1.3.6.1.2.1.31.1.1.1.6.1"}, " = Counter64: "},
         {{"snmpget", "public", "1.3.6.1.2.1.31.1.1.1.6.1"}, "noSuchName"},
     };
