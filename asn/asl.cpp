@@ -74,12 +74,8 @@ enum AslIndex : int {
     ASL_COUNT
 };
 
-// A table per grammar G; its entries name each other by address.
-template <int G> struct Grammar { static const AslEntry table[ASL_COUNT]; };
-
-template <int G> constexpr const AslEntry *at(int i) {
-    return &Grammar<G>::table[i];
-}
+// The entry at position i of grammar G's table: entries name each other by address.
+template <int G> constexpr const AslEntry *at(int i);
 
 template <int G> constexpr AslEntry sel(const char *octets, int16_t min, int alternatives) {
     return {ASN_CHOICE, nullptr, octets, min, at<G>(alternatives)};
@@ -110,69 +106,74 @@ template <int G> constexpr AslEntry valueSelector() {
                : sel<G>("\x02\x04\x05\x06\x40\x41\x42\x43\x44\x24", 2, VALUE_INTEGER);
 }
 
-template <int G>
-constexpr AslEntry Grammar<G>::table[ASL_COUNT] = {
-    /* MESSAGE_SEL */ sel<G>("\x30", 20, MESSAGE),
-    /* MESSAGE */ seq<G>(20, VERSION_SEL, NONE),
-    /* VERSION_SEL */ sel<G>("\x02", 18, VERSION),
-    /* VERSION */ leaf(ASN_INTEGER, 1, at<G>(COMMUNITY_SEL)),
-    /* COMMUNITY_SEL */ sel<G>("\x04", 15, COMMUNITY),
-    /* COMMUNITY */ leaf(ASN_OCTETS, 0, at<G>(PDU_SEL)),
-    /* PDU_SEL */ pduSelector<G>(),
-    /* PDU_TRAP */ seq<G>(16, ENTERPRISE_SEL, NONE),
-    /* PDU_GET */ seq<G>(12, REQUEST_ID_SEL, NONE),
-    /* PDU_GET_NEXT */ seq<G>(12, REQUEST_ID_SEL, NONE),
-    /* PDU_RESPONSE */ seq<G>(12, REQUEST_ID_SEL, NONE),
-    /* PDU_SET */ seq<G>(12, REQUEST_ID_SEL, NONE),
-    // GetBulk's non-repeaters and max-repetitions stand where error-status and
-    // error-index do (RFC 3416, 3).
-    /* PDU_GET_BULK */ seq<G>(12, REQUEST_ID_SEL, NONE),
-    /* PDU_INFORM */ seq<G>(12, REQUEST_ID_SEL, NONE),
-    /* PDU_V2_TRAP */ seq<G>(12, REQUEST_ID_SEL, NONE),
-    /* PDU_REPORT */ seq<G>(12, REQUEST_ID_SEL, NONE),
-    /* REQUEST_ID_SEL */ sel<G>("\x02", 11, REQUEST_ID),
-    /* REQUEST_ID */ leaf(ASN_INTEGER, 1, at<G>(ERROR_STATUS_SEL)),
-    /* ERROR_STATUS_SEL */ sel<G>("\x02", 8, ERROR_STATUS),
-    /* ERROR_STATUS */ leaf(ASN_INTEGER, 1, at<G>(ERROR_INDEX_SEL)),
-    /* ERROR_INDEX_SEL */ sel<G>("\x02", 5, ERROR_INDEX),
-    /* ERROR_INDEX */ leaf(ASN_INTEGER, 1, at<G>(BINDINGS_SEL)),
-    /* BINDINGS_SEL */ sel<G>("\x30", 2, BINDINGS),
-    /* BINDINGS */ seqOf<G>(0, BINDING_SEL),
-    /* ENTERPRISE_SEL */ sel<G>("\x06", 14, ENTERPRISE),
-    /* ENTERPRISE */ leaf(ASN_OBJECTID, 0, at<G>(AGENT_SEL)),
-    /* AGENT_SEL */ sel<G>("\x40", 12, AGENT),
-    /* AGENT */ leaf(ASN_OCTETS, 4, at<G>(GENERIC_SEL)),
-    /* GENERIC_SEL */ sel<G>("\x02", 10, GENERIC),
-    /* GENERIC */ leaf(ASN_INTEGER, 1, at<G>(SPECIFIC_SEL)),
-    /* SPECIFIC_SEL */ sel<G>("\x02", 7, SPECIFIC),
-    /* SPECIFIC */ leaf(ASN_INTEGER, 1, at<G>(TIME_SEL)),
-    /* TIME_SEL */ sel<G>("\x43", 4, TIME),
-    /* TIME */ leaf(ASN_INTEGER, 1, at<G>(BINDINGS_SEL)),
-    // A binding's next is its own selector: a binding is never the last component.
-    /* BINDING_SEL */ sel<G>("\x30", 0, BINDING),
-    /* BINDING */ seq<G>(4, NAME_SEL, at<G>(BINDING_SEL)),
-    /* NAME_SEL */ sel<G>("\x06", 4, NAME),
-    /* NAME */ leaf(ASN_OBJECTID, 0, at<G>(VALUE_SEL)),
-    /* VALUE_SEL */ valueSelector<G>(),
-    /* VALUE_INTEGER */ leaf(ASN_INTEGER, 1, NONE),
-    /* VALUE_OCTETS */ leaf(ASN_OCTETS, 0, NONE),
-    /* VALUE_NULL */ leaf(ASN_NULL, 0, NONE),
-    /* VALUE_OBJECTID */ leaf(ASN_OBJECTID, 0, NONE),
-    /* VALUE_IPADDRESS */ leaf(ASN_OCTETS, 4, NONE),
-    /* VALUE_COUNTER */ leaf(ASN_INTEGER, 1, NONE),
-    /* VALUE_GAUGE */ leaf(ASN_INTEGER, 1, NONE),
-    /* VALUE_TIMETICKS */ leaf(ASN_INTEGER, 0, NONE),
-    /* VALUE_OPAQUE */ leaf(ASN_OCTETS, 0, NONE),
-    /* VALUE_SEGMENTS */ seqOf<G>(0, SEGMENT_SEL),
-    /* VALUE_COUNTER64 */ leaf(ASN_INTEGER, 1, NONE),
-    // The exceptions are empty, as NULL is (RFC 3416, 3).
-    /* VALUE_NO_SUCH_OBJECT */ leaf(ASN_NULL, 0, NONE),
-    /* VALUE_NO_SUCH_INSTANCE */ leaf(ASN_NULL, 0, NONE),
-    /* VALUE_END_OF_MIB_VIEW */ leaf(ASN_NULL, 0, NONE),
-    /* SEGMENT_SEL */ sel<G>("\x04\x24", 0, SEGMENT_OCTETS),
-    /* SEGMENT_OCTETS */ leaf(ASN_OCTETS, 0, NONE),
-    /* SEGMENT_SEGMENTS */ seqOf<G>(0, SEGMENT_SEL),
+template <int G> struct Grammar {
+    static constexpr AslEntry table[ASL_COUNT] = {
+        /* MESSAGE_SEL */ sel<G>("\x30", 20, MESSAGE),
+        /* MESSAGE */ seq<G>(20, VERSION_SEL, NONE),
+        /* VERSION_SEL */ sel<G>("\x02", 18, VERSION),
+        /* VERSION */ leaf(ASN_INTEGER, 1, at<G>(COMMUNITY_SEL)),
+        /* COMMUNITY_SEL */ sel<G>("\x04", 15, COMMUNITY),
+        /* COMMUNITY */ leaf(ASN_OCTETS, 0, at<G>(PDU_SEL)),
+        /* PDU_SEL */ pduSelector<G>(),
+        /* PDU_TRAP */ seq<G>(16, ENTERPRISE_SEL, NONE),
+        /* PDU_GET */ seq<G>(12, REQUEST_ID_SEL, NONE),
+        /* PDU_GET_NEXT */ seq<G>(12, REQUEST_ID_SEL, NONE),
+        /* PDU_RESPONSE */ seq<G>(12, REQUEST_ID_SEL, NONE),
+        /* PDU_SET */ seq<G>(12, REQUEST_ID_SEL, NONE),
+        // GetBulk's non-repeaters and max-repetitions stand where error-status and
+        // error-index do (RFC 3416, 3).
+        /* PDU_GET_BULK */ seq<G>(12, REQUEST_ID_SEL, NONE),
+        /* PDU_INFORM */ seq<G>(12, REQUEST_ID_SEL, NONE),
+        /* PDU_V2_TRAP */ seq<G>(12, REQUEST_ID_SEL, NONE),
+        /* PDU_REPORT */ seq<G>(12, REQUEST_ID_SEL, NONE),
+        /* REQUEST_ID_SEL */ sel<G>("\x02", 11, REQUEST_ID),
+        /* REQUEST_ID */ leaf(ASN_INTEGER, 1, at<G>(ERROR_STATUS_SEL)),
+        /* ERROR_STATUS_SEL */ sel<G>("\x02", 8, ERROR_STATUS),
+        /* ERROR_STATUS */ leaf(ASN_INTEGER, 1, at<G>(ERROR_INDEX_SEL)),
+        /* ERROR_INDEX_SEL */ sel<G>("\x02", 5, ERROR_INDEX),
+        /* ERROR_INDEX */ leaf(ASN_INTEGER, 1, at<G>(BINDINGS_SEL)),
+        /* BINDINGS_SEL */ sel<G>("\x30", 2, BINDINGS),
+        /* BINDINGS */ seqOf<G>(0, BINDING_SEL),
+        /* ENTERPRISE_SEL */ sel<G>("\x06", 14, ENTERPRISE),
+        /* ENTERPRISE */ leaf(ASN_OBJECTID, 0, at<G>(AGENT_SEL)),
+        /* AGENT_SEL */ sel<G>("\x40", 12, AGENT),
+        /* AGENT */ leaf(ASN_OCTETS, 4, at<G>(GENERIC_SEL)),
+        /* GENERIC_SEL */ sel<G>("\x02", 10, GENERIC),
+        /* GENERIC */ leaf(ASN_INTEGER, 1, at<G>(SPECIFIC_SEL)),
+        /* SPECIFIC_SEL */ sel<G>("\x02", 7, SPECIFIC),
+        /* SPECIFIC */ leaf(ASN_INTEGER, 1, at<G>(TIME_SEL)),
+        /* TIME_SEL */ sel<G>("\x43", 4, TIME),
+        /* TIME */ leaf(ASN_INTEGER, 1, at<G>(BINDINGS_SEL)),
+        // A binding's next is its own selector: a binding is never the last component.
+        /* BINDING_SEL */ sel<G>("\x30", 0, BINDING),
+        /* BINDING */ seq<G>(4, NAME_SEL, at<G>(BINDING_SEL)),
+        /* NAME_SEL */ sel<G>("\x06", 4, NAME),
+        /* NAME */ leaf(ASN_OBJECTID, 0, at<G>(VALUE_SEL)),
+        /* VALUE_SEL */ valueSelector<G>(),
+        /* VALUE_INTEGER */ leaf(ASN_INTEGER, 1, NONE),
+        /* VALUE_OCTETS */ leaf(ASN_OCTETS, 0, NONE),
+        /* VALUE_NULL */ leaf(ASN_NULL, 0, NONE),
+        /* VALUE_OBJECTID */ leaf(ASN_OBJECTID, 0, NONE),
+        /* VALUE_IPADDRESS */ leaf(ASN_OCTETS, 4, NONE),
+        /* VALUE_COUNTER */ leaf(ASN_INTEGER, 1, NONE),
+        /* VALUE_GAUGE */ leaf(ASN_INTEGER, 1, NONE),
+        /* VALUE_TIMETICKS */ leaf(ASN_INTEGER, 0, NONE),
+        /* VALUE_OPAQUE */ leaf(ASN_OCTETS, 0, NONE),
+        /* VALUE_SEGMENTS */ seqOf<G>(0, SEGMENT_SEL),
+        /* VALUE_COUNTER64 */ leaf(ASN_INTEGER, 1, NONE),
+        // The exceptions are empty, as NULL is (RFC 3416, 3).
+        /* VALUE_NO_SUCH_OBJECT */ leaf(ASN_NULL, 0, NONE),
+        /* VALUE_NO_SUCH_INSTANCE */ leaf(ASN_NULL, 0, NONE),
+        /* VALUE_END_OF_MIB_VIEW */ leaf(ASN_NULL, 0, NONE),
+        /* SEGMENT_SEL */ sel<G>("\x04\x24", 0, SEGMENT_OCTETS),
+        /* SEGMENT_OCTETS */ leaf(ASN_OCTETS, 0, NONE),
+        /* SEGMENT_SEGMENTS */ seqOf<G>(0, SEGMENT_SEL),
+    };
 };
+
+template <int G> constexpr const AslEntry *at(int i) {
+    return &Grammar<G>::table[i];
+}
 
 // Every selector has one alternative per octet, all inside the table.
 template <int G> constexpr bool selectorsFit() {
