@@ -101,7 +101,10 @@ constexpr MibOps fuzzOps = {fuzzGet, fuzzNext, fuzzTestSet, fuzzSet, nullptr};
 
 int decodeReply(void *, const uint8_t *octets, int length) {
     check(length > 0 && length <= SMP_MESSAGE_MAX);
-    AsnNode *tree = asnNew(0);
+    // A reply parses by the grammar of its version, the request's: 0 or 1.
+    int at = 2 + ((length > 1 && (octets[1] & 0x80)) ? octets[1] & 0x7F : 0);
+    check(at + 2 < length && (octets[at + 2] == 0 || octets[at + 2] == 1));
+    AsnNode *tree = asnNew(octets[at + 2]);
     check(tree != nullptr);
     int r = 0;
     int used = 0;
