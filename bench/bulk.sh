@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# SNMPv2c bulk walks. First each agent's CPU per returned binding: Debian's
+# snmpbulkwalk -v2c -Cr25 walks the MIB-II groups and ifXTable that both
+# mibagent and snmpd serve, ROUNDS times over, alternating between the agents,
+# each agent's CPU read from /proc/PID/stat around its walks. Then the whole
+# tree of snmpd walked by mibwalk -v 2c -b 25, by snmpbulkwalk -v2c -Cr25 and
+# by mibwalk -v 1: median wall and client CPU of RUNS alternating runs.
+# VERBOSE=1 prints every run's figures.
+source "$(dirname "$0")/common.sh"
+runs=${RUNS:-9}
+rounds=${ROUNDS:-20}
+build
+start_snmpd
+start_mibagent
+export MIBS= MIBDIRS=/nonexistent
+tick_us=$(awk -v hz="$(getconf CLK_TCK)" 'BEGIN { print 1e6 / hz }')
+subtrees="1.3.6.1.2.1.1 1.3.6.1.2.1.2 1.3.6.1.2.1.4 1.3.6.1.2.1.5 1.3.6.1.2.1.6 1.3.6.1.2.1.7
+  1.3.6.1.2.1.11 1.3.6.1.2.1.31.1.1"
+
+# CPU microseconds per returned binding of the agent with pid $1 on port $2.
+per_binding() {
+  local before after bindings=0 n
+  before=$(cpu_ticks "$1")
+  for _ in $(seq "$rounds"); do
+    for s in $subtrees; do
+      n=$(snmpbulkwalk -v2c -Cr25 -m '' -On -t 2 -r 0 -c public "127.0.0.1:$2" "$s" | grep -c ' = ' || true)
+      bindings=$((bindings + n))
+    done
+  done
+  after=$(cpu_ticks "$1")
+  awk -v t=$((after - before)) -v n="$bindings" -v u="$tick_us" 'BEGIN { printf "%.3f %d\n", t * u / n, n }'
+}
+
+: >"$work/a.cpu"; : >"$work/d.cpu"
+for _ in $(seq "$runs"); do
+  read -r c n < <(per_binding "${pids[1]}" "$agent_port"); echo "$c" >>"$work/a.cpu"; an=$n
+  read -r c n < <(per_binding "${pids[0]}" "$snmpd_port"); echo "$c" >>"$work/d.cpu"; dn=$n
+done
+[ -z "${VERBOSE:-}" ] || paste "$work/a.cpu" "$work/d.cpu" >&2
+a=$(median <"$work/a.cpu"); d=$(median <"$work/d.cpu")
+echo "== agent CPU per returned binding, snmpbulkwalk -v2c -Cr25 over the objects both serve" \
+     "x $rounds rounds ($an and $dn bindings a run); median of $runs runs"
+printf '%-9s %12s\n' agent us_cpu
+printf '%-9s %12.3f\n' mibagent "$a" snmpd "$d"
+awk -v a="$a" -v d="$d" 'BEGIN { printf "mibagent/snmpd CPU per binding: %.2f\n", a / d }'
+
+# Whole-tree walks of snmpd, client side.
+mkdir -p "$work/cwd"
+export TARNOQSNMP_REGISTRY="$work/no-registry"
+walkers=("mibwalk -v 2c -b 25" "snmpbulkwalk -v2c -Cr25" "mibwalk -v 1")
+for i in 0 1 2; do : >"$work/w$i"; : >"$work/c$i"; done
+for _ in $(seq "$runs"); do
+  for i in 0 1 2; do
+    read -r -a cmd <<<"${walkers[$i]}"
+    if [ "${cmd[0]}" = mibwalk ]; then
+      read -r w c < <(cd "$work/cwd" && measure "$work/o$i" "$root/build/mibwalk" -h 127.0.0.1 \
+        -p "$snmpd_port" "${cmd[@]:1}" 1.3.6.1)
+    else
+      read -r w c < <(measure "$work/o$i" "${cmd[@]}" -m '' -On -c public "127.0.0.1:$snmpd_port" 1.3.6.1)
+    fi
+    echo "$w" >>"$work/w$i"; echo "$c" >>"$work/c$i"
+  done
+done
+echo "== whole tree of snmpd ($(grep -c ' = ' "$work/o1") variables by snmpbulkwalk); median of $runs runs"
+printf '%-26s %10s %10s\n' walker wall_s cpu_s
+for i in 0 1 2; do
+  printf '%-26s %10.3f %10.3f\n' "${walkers[$i]}" "$(median <"$work/w$i")" "$(median <"$work/c$i")"
+done
+awk -v mw="$(median <"$work/w0")" -v mc="$(median <"$work/c0")" -v sw="$(median <"$work/w1")" \
+  -v sc="$(median <"$work/c1")" -v vw="$(median <"$work/w2")" \
+  'BEGIN { printf "mibwalk -v 2c against snmpbulkwalk: wall %.2f, cpu %.2f; against mibwalk -v 1: wall %.2f\n",
+           mw / sw, (sc > 0 ? mc / sc : 0), mw / vw }'
