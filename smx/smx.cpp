@@ -566,18 +566,17 @@ int smxTextToValue(SmpBind *bind, const char *text) {
     }
     case SMP_KIND_COUNTER:
     case SMP_KIND_GAUGE:
-    case SMP_KIND_TIME_TICKS: {
-        uint32_t number = 0;
-        result = smxTextToUnsigned(&number, text);
-        bind->number = static_cast<int32_t>(number);
-        bind->valueLen = 0;
-        bind->value = nullptr;
-        return result;
-    }
+    case SMP_KIND_TIME_TICKS:
     case SMP_KIND_COUNTER64: {
+        // The 32-bit kinds keep their number as the signed word it always was.
+        uint32_t word = 0;
         uint64_t number = 0;
-        result = smxTextToUnsigned64(&number, text);
-        bind->number = static_cast<int64_t>(number);
+        if (bind->kind == SMP_KIND_COUNTER64)
+            result = smxTextToUnsigned64(&number, text);
+        else
+            result = smxTextToUnsigned(&word, text);
+        bind->number = bind->kind == SMP_KIND_COUNTER64 ? static_cast<int64_t>(number)
+                                                        : static_cast<int32_t>(word);
         bind->valueLen = 0;
         bind->value = nullptr;
         return result;
