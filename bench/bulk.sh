@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# SNMPv2c bulk walks. First each agent's CPU per returned binding: Debian's
-# snmpbulkwalk -v2c -Cr25 walks the MIB-II groups and ifXTable that both
-# mibagent and snmpd serve, ROUNDS times over, alternating between the agents,
-# each agent's CPU read from /proc/PID/stat around its walks. Then the whole
+# SNMPv2c bulk walks. First each agent's CPU per returned binding: one client
+# replays GetBulkRequests (max-repetitions 25) over the MIB-II groups and
+# ifXTable that both mibagent and snmpd serve, ROUNDS times over, alternating
+# between the agents, each agent's CPU read from /proc/PID/stat around its
+# replay. Then the whole
 # tree of snmpd walked by mibwalk -v 2c -b 25, by snmpbulkwalk -v2c -Cr25 and
 # by mibwalk -v 1: median wall and client CPU of RUNS alternating runs.
 # VERBOSE=1 prints every run's figures.
 source "$(dirname "$0")/common.sh"
 runs=${RUNS:-9}
-rounds=${ROUNDS:-20}
+rounds=${ROUNDS:-200}
 build
 start_snmpd
 start_mibagent
@@ -17,16 +18,15 @@ tick_us=$(awk -v hz="$(getconf CLK_TCK)" 'BEGIN { print 1e6 / hz }')
 subtrees="1.3.6.1.2.1.1 1.3.6.1.2.1.2 1.3.6.1.2.1.4 1.3.6.1.2.1.5 1.3.6.1.2.1.6 1.3.6.1.2.1.7
   1.3.6.1.2.1.11 1.3.6.1.2.1.31.1.1"
 
-# CPU microseconds per returned binding of the agent with pid $1 on port $2.
+# CPU microseconds per returned binding of the agent with pid $1 on port $2:
+# one client replays GetBulk requests (max-repetitions 25) from every name of
+# a GetNext walk of the objects both serve, ROUNDS times over.
+build_benchtools
+build/benchtools/getnext learn "$agent_port" public $subtrees >"$work/names"
 per_binding() {
-  local before after bindings=0 n
+  local before after bindings
   before=$(cpu_ticks "$1")
-  for _ in $(seq "$rounds"); do
-    for s in $subtrees; do
-      n=$(snmpbulkwalk -v2c -Cr25 -m '' -On -t 2 -r 0 -c public "127.0.0.1:$2" "$s" | grep -c ' = ' || true)
-      bindings=$((bindings + n))
-    done
-  done
+  read -r _ _ _ _ _ bindings < <(BULK=25 build/benchtools/getnext replay "$2" public "$rounds" <"$work/names")
   after=$(cpu_ticks "$1")
   awk -v t=$((after - before)) -v n="$bindings" -v u="$tick_us" 'BEGIN { printf "%.3f %d\n", t * u / n, n }'
 }
@@ -38,8 +38,9 @@ for _ in $(seq "$runs"); do
 done
 [ -z "${VERBOSE:-}" ] || paste "$work/a.cpu" "$work/d.cpu" >&2
 a=$(median <"$work/a.cpu"); d=$(median <"$work/d.cpu")
-echo "== agent CPU per returned binding, snmpbulkwalk -v2c -Cr25 over the objects both serve" \
-     "x $rounds rounds ($an and $dn bindings a run); median of $runs runs"
+echo "== agent CPU per returned binding: GetBulk (max-repetitions 25) from each of" \
+     "$(wc -l <"$work/names") names of the objects both serve, x $rounds rounds" \
+     "($an and $dn bindings a run); median of $runs runs"
 printf '%-9s %12s\n' agent us_cpu
 printf '%-9s %12.3f\n' mibagent "$a" snmpd "$d"
 awk -v a="$a" -v d="$d" 'BEGIN { printf "mibagent/snmpd CPU per binding: %.2f\n", a / d }'

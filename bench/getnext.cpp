@@ -4,7 +4,9 @@
 //   getnext learn PORT COMMUNITY SUBTREE...  walks each subtree on 127.0.0.1
 //       and prints the name of every request it sent, one a line;
 //   getnext replay PORT COMMUNITY ROUNDS     sends the names read from
-//       standard input ROUNDS times over and prints "answered N lost M".
+//       standard input ROUNDS times over and prints "answered N lost M
+//       bindings B"; with BULK=R in the environment it sends SNMPv2c
+//       GetBulkRequests of max-repetitions R instead.
 // A request unanswered after a second is counted lost and the next one sent.
 // Requests are built once; each is then one sendto and one recv.
 #include <arpa/inet.h>
@@ -110,7 +112,8 @@ bool enter(const uint8_t *&p, const uint8_t *end, uint8_t tag, size_t &length) {
 
 // The request id and (where asked) first binding's name of a GetResponse;
 // false when it is none.
-bool parseResponse(const uint8_t *p, size_t n, int32_t *id, std::string *name, int32_t *error) {
+bool parseResponse(const uint8_t *p, size_t n, int32_t *id, std::string *name, int32_t *error,
+                   long *bindings) {
     const uint8_t *end = p + n;
     size_t len;
     if (!enter(p, end, 0x30, len) || !enter(p, end, 0x02, len))
@@ -133,19 +136,30 @@ bool parseResponse(const uint8_t *p, size_t n, int32_t *id, std::string *name, i
     if (!enter(p, end, 0x02, len))
         return false;
     p += len;
-    if (!enter(p, end, 0x30, len) || !enter(p, end, 0x30, len) || !enter(p, end, 0x06, len))
+    if (!enter(p, end, 0x30, len))
+        return false;
+    for (const uint8_t *q = p, *listEnd = p + len; q < listEnd; ++*bindings) {
+        size_t bindLen;
+        if (!enter(q, listEnd, 0x30, bindLen))
+            break;
+        q += bindLen;
+    }
+    if (!enter(p, end, 0x30, len) || !enter(p, end, 0x06, len))
         return false;
     if (name)
         *name = dottedOid(p, len);
     return true;
 }
 
-// A GetNextRequest for name; its request id is the four octets at *idAt.
-Bytes request(const std::string &community, const std::string &name, size_t *idAt) {
+// A GetNextRequest for name, or with bulk a version-2c GetBulkRequest of that
+// max-repetitions; its request id is the four octets at *idAt.
+Bytes request(const std::string &community, const std::string &name, size_t *idAt, int bulk = 0) {
     Bytes vb = tlv(0x30, cat({tlv(0x06, encodeOid(name)), Bytes{0x05, 0x00}}));
-    Bytes pdu = tlv(0xA1, cat({tlv(0x02, Bytes(4, 0x01)), Bytes{0x02, 0x01, 0x00, 0x02, 0x01, 0x00},
-                               tlv(0x30, vb)}));
-    Bytes message = tlv(0x30, cat({Bytes{0x02, 0x01, 0x00},
+    Bytes pdu =
+        tlv(bulk ? 0xA5 : 0xA1,
+            cat({tlv(0x02, Bytes(4, 0x01)),
+                 Bytes{0x02, 0x01, 0x00, 0x02, 0x01, static_cast<uint8_t>(bulk)}, tlv(0x30, vb)}));
+    Bytes message = tlv(0x30, cat({Bytes{0x02, 0x01, static_cast<uint8_t>(bulk ? 1 : 0)},
                                    tlv(0x04, Bytes(community.begin(), community.end())), pdu}));
     *idAt = message.size() - pdu.size() + 4; // past the PDU's tag and length and the id's
     return message;
@@ -155,7 +169,7 @@ struct Client {
     int fd;
     sockaddr_in agent;
     int32_t nextId = 0x01000000; // four octets, minimal as BER wants, up to 0x7FFFFFFF
-    long answered = 0, lost = 0;
+    long answered = 0, lost = 0, bindings = 0;
 
     // Sends a request built by request() under a new id; true when its answer
     // came (its first name in next when asked for), false when lost.
@@ -170,7 +184,9 @@ struct Client {
         ssize_t n;
         while ((n = recv(fd, in, sizeof in, 0)) >= 0) { // a second's silence ends it
             int32_t got = 0;
-            if (parseResponse(in, static_cast<size_t>(n), &got, next, error) && got == id) {
+            long count = 0;
+            if (parseResponse(in, static_cast<size_t>(n), &got, next, error, &count) && got == id) {
+                bindings += count;
                 ++answered;
                 return true;
             }
@@ -219,15 +235,16 @@ int main(int argc, char **argv) {
     // does no more per request than a send and a receive.
     std::vector<Bytes> messages;
     std::vector<size_t> ids;
+    int bulk = getenv("BULK") ? atoi(getenv("BULK")) : 0;
     for (std::string line; std::getline(std::cin, line);)
         if (!line.empty()) {
-            messages.push_back(request(community, line, &idAt));
+            messages.push_back(request(community, line, &idAt, bulk));
             ids.push_back(idAt);
         }
     long rounds = atol(argv[4]);
     for (long r = 0; r < rounds; ++r)
         for (size_t i = 0; i < messages.size(); ++i)
             c.exchange(messages[i], ids[i], nullptr, &error);
-    printf("answered %ld lost %ld\n", c.answered, c.lost);
+    printf("answered %ld lost %ld bindings %ld\n", c.answered, c.lost, c.bindings);
     return 0;
 }
