@@ -12,7 +12,10 @@ struct ToolSettings {
     int32_t requestId;     // id of the first request
     const char *community;
     int nameCount;
-    char **names; // the name arguments, in order
+    char **names;         // the name arguments, in order
+    int32_t version;      // -v: SMP_VERSION_1 (1) or SMP_VERSION_2C (2c)
+    uint16_t repetitions; // -b: max-repetitions of a v2c GetBulk; 0 sends GetNext
+    uint32_t retries;     // -r: resends of a request left unanswered for the timeout
 };
 
 // Process body: parses and tests the settings, then runs the walk; returns the
