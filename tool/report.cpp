@@ -191,7 +191,8 @@ int takeNext(SmpObject *object, SmpPdu *record) {
 }
 
 // v2c: an answer of rows, binding i in column i mod the column count (RFC
-// 3416, 4.2.3); a short last row is left for the next request.
+// 3416, 4.2.3), a GetNext answer too; a short last row is left for the next
+// request.
 int takeRows(SmpObject *object, const SmpPdu *record) {
     uint16_t width = walkState.columns.count;
     if (width == 0)
@@ -221,7 +222,8 @@ int takeRows(SmpObject *object, const SmpPdu *record) {
 } // namespace
 
 int walkTooBig(SmpObject *object, const SmpPdu *record) {
-    // v2c agents may answer a large max-repetitions so (RFC 3416, 4.2.3).
+    // Some agents answer a large max-repetitions so, where RFC 3416, 4.2.3
+    // has them send fewer bindings.
     if (walkState.repetitions > 1) {
         walkState.repetitions = static_cast<uint16_t>(walkState.repetitions / 2);
         return sendStep(object);

@@ -13,7 +13,6 @@
 #include "smx/stats.h"
 #include "tool/tool.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -133,7 +132,7 @@ int receiveAll(WalkResources *r, uint32_t timeout, uint32_t retries) {
     walkState.done = false;
     uint8_t datagram[WALK_DATAGRAM];
     for (;;) {
-        // 32-bit milliseconds, as the timer was armed.
+        // timeout x 1000 in 32 bits, as the timer took it.
         if (timeout != 0 && waitReadable(r->sock, timeout * 1000u) == 0) {
             // The same octets, so an answer to any of the sends counts.
             if (walkState.resends < retries) {
@@ -280,11 +279,11 @@ int walkRememberNames(const SmpBind *binds, uint16_t count) {
 }
 
 int walkSendStep(SmpObject *object) {
-    const WalkColumns *c = &walkState.columns;
+    WalkColumns *c = &walkState.columns;
     for (uint16_t i = 0; i < c->count; ++i) {
         SmpBind *b = &walkState.stepBinds[i];
         b->nameLen = c->length[i];
-        b->name = const_cast<uint8_t *>(c->octets) + c->offset[i];
+        b->name = c->octets + c->offset[i];
         b->kind = SMP_KIND_NULL;
         b->valueLen = 0;
         b->value = nullptr;
