@@ -8,7 +8,7 @@
 struct ToolSettings {
     uint32_t agentAddress; // host byte order
     int agentPort;         // as given or looked up; the endpoint uses its low 16 bits
-    uint32_t timeout;      // inactivity timeout in seconds; 0: no timer
+    uint32_t timeout;      // inactivity timeout in seconds; 0 waits for ever
     int32_t requestId;     // id of the first request
     const char *community;
     int nameCount;

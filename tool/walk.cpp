@@ -132,7 +132,7 @@ int receiveAll(WalkResources *r, uint32_t timeout, uint32_t retries) {
     walkState.done = false;
     uint8_t datagram[WALK_DATAGRAM];
     for (;;) {
-        // timeout x 1000 in 32 bits, as the timer took it.
+        // timeout x 1000 in 32 bits: it wraps past 4294967 s, as it always did.
         if (timeout != 0 && waitReadable(r->sock, timeout * 1000u) == 0) {
             // The same octets, so an answer to any of the sends counts.
             if (walkState.resends < retries) {
