@@ -12,7 +12,8 @@ namespace {
 
 const std::string H = "10.1.2.3",
                   USAGE = " [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
-                          " [-df definitionFile] [-di definitionIncludeDir] [name] ...\n";
+                          " [-v 1|2c] [-b maxRepetitions] [-r retries] [-df definitionFile] [-di "
+                          "definitionIncludeDir] [name] ...\n";
 
 // toolParseSettings on "mibwalk" plus args: its status and output, or the settings as text.
 std::string settingsOf(std::vector<std::string> args) {
@@ -35,6 +36,9 @@ std::string settingsOf(std::vector<std::string> args) {
              s.timeout, s.requestId, s.community, saved,
              defGetDefinitionFile() ? defGetDefinitionFile() : "-", defGetDefinitionIncludeDir());
     std::string all = text + out;
+    if (s.version != 0 || s.repetitions != 10 || s.retries != 0) // not the defaults
+        all += " v" + std::to_string(s.version) + " b" + std::to_string(s.repetitions) + " r" +
+               std::to_string(s.retries);
     for (int i = 0; i < s.nameCount; ++i)
         all += " [" + std::string(s.names[i]) + "]";
     return all;
@@ -72,6 +76,16 @@ TEST(CommandLine, Settings) {
          h + "t0 i0 c=public d0 df=defs di=incl"},
         {{"-h", H, "-dfi", "defs", "7"}, h + "t0 i7 c=public d0 df=defs di=/etc"},
         {{"-h", H, "-did", "-x"}, h + "t0 i0 c=public d1 df=- di=-x"},
+        {{"-h", H, "-v", "2c", "-b", "25", "-r", "2", "-t", "5"},
+         h + "t5 i0 c=public" + D + " v1 b25 r2"},
+        {{"-h", H, "-vbrt", "1", "0", "65535", "1"}, h + "t1 i0 c=public" + D + " v0 b0 r65535"},
+        {{"-h", H, "-b", "65535"}, h + "t0 i0 c=public" + D + " v0 b65535 r0"},
+        {{"-h", H, "-v", "2", "-b", "x"}, bad + "version value: 2\n"},
+        {{"-h", H, "-b", "65536", "-r", "x"}, bad + "max-repetitions value: 65536\n"},
+        {{"-h", H, "-r", "x"}, bad + "retries value: x\n"},
+        {{"-h", H, "-r", "1"}, usage}, // no timeout: nothing would resend
+        {{"-h", H, "-t", "0", "-r", "1"}, usage},
+        {{"-h", H, "-v"}, usage},
     };
     for (const auto &[args, expected] : cases)
         EXPECT_EQ(settingsOf(args), expected) << args[0];

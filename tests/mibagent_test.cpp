@@ -90,6 +90,7 @@ TEST_F(MibagentTest, Walks) {
     EXPECT_EQ(a.walk({"ifNumber"}).out,
               "Name: ifNumber.0 Kind: Integer Value: " + std::to_string(interfaces.size()) + " \n");
     r = a.walk({"ifDescr", "ifMtu"});
+    EXPECT_EQ(a.walk({"-v", "2c", "ifDescr", "ifMtu"}).out, r.out);
     auto lines = parseMibwalk(r.out);
     ASSERT_EQ(lines.size(), 2 * interfaces.size()) << r.out;
     for (size_t i = 0; i < interfaces.size(); ++i) {
@@ -121,6 +122,15 @@ TEST_F(MibagentTest, Walks) {
     EXPECT_EQ(table, 50u);
     EXPECT_EQ(r.out.substr(r.out.size() - 69),
               "Name: 1.3.6.1.4.1.32473.1.1.1.50 Kind: Integer Value: 50 \nEnd of MIB\n");
+    // v2c walks the same objects to the same end, and the Counter64 ones v1 never shows.
+    auto v2 = a.walk({"-v", "2c", "-b", "25", "1.3.6.1"});
+    std::string names, v2names;
+    for (const auto &l : lines)
+        names += l.name + " " + l.kind + "\n";
+    for (const auto &l : parseMibwalk(v2.out))
+        v2names += l.kind == "Counter64" ? "" : l.name + " " + l.kind + "\n";
+    EXPECT_EQ(v2names, names);
+    EXPECT_EQ(v2.out.substr(v2.out.size() - 69), r.out.substr(r.out.size() - 69));
 }
 
 // Public may only read: its Set gets no answer; a wrong community is counted.

@@ -32,6 +32,27 @@ Bytes answerFrom(const Mib &mib, const Msg &req, size_t maxBinds = 1000) {
     return ber::response(req.requestId, binds, 0, 0, req.community);
 }
 
+Bytes v2(Bytes m) {                                 // the message's version set to 1 (v2c)
+    m[3 + (m[1] & 0x80 ? m[1] & 0x7F : 0) + 1] = 1; // 30 L.. 02 01 [00]
+    return m;
+}
+
+// A v2c GetBulk (non-repeaters 0) answer of at most maxBinds bindings, or a GetNext answer.
+Bytes bulkFrom(const Mib &mib, Msg req, size_t maxBinds = 1000) {
+    std::vector<Bytes> binds;
+    for (int64_t row = 0, end = 0; row < (req.pduTag == 0xA5 ? req.index : 1) && !end; ++row) {
+        end = 1; // RFC 3416, 4.2.3: stop after a row all endOfMibView
+        for (auto &b : req.binds) {
+            auto it = mib.upper_bound(b.name);
+            end &= it == mib.end();
+            b.name = it == mib.end() ? b.name : it->first;
+            binds.push_back(ber::varBind(b.name, it == mib.end() ? ber::hex("82 00") : it->second));
+        }
+    }
+    binds.resize(std::min(binds.size(), req.pduTag == 0xA5 ? maxBinds : binds.size()));
+    return v2(ber::response(req.requestId, binds));
+}
+
 Bytes one(int64_t id, const std::string &name, const Bytes &value) {
     return ber::response(id, {ber::varBind(name, value)});
 }
@@ -78,11 +99,13 @@ struct ScriptedAgent {
         if (thread.joinable())
             thread.join();
     }
-    std::string summary() const { // the ids, "/count" where other than one binding
+    // The ids, "/count" where other than one binding, "bN" for a GetBulk of max-repetitions N.
+    std::string summary() const {
         std::string s;
         for (const auto &r : requests) // std::string first: "x" + std::string makes GCC 12 warn
             s += std::string(s.empty() ? "" : " ") + std::to_string(r.requestId) +
-                 (r.binds.size() != 1 ? std::string("/") + std::to_string(r.binds.size()) : "");
+                 (r.binds.size() != 1 ? std::string("/") + std::to_string(r.binds.size()) : "") +
+                 (r.pduTag == 0xA5 ? "b" + std::to_string(r.index) : "");
         return s;
     }
 };
@@ -160,6 +183,21 @@ WalkCase everyKind() {
     return {
         "every kind", {"-t", "5", base}, script, out + "Kind: Integer Value: 1 \nEnd of MIB\n", 0,
         ids};
+}
+
+WalkCase counter64() { // 0, 2^32, 2^64 - 1, then 2^64 and a negative number
+    const std::string b = "1.3.6.1.4.1.32473.9";
+    auto m = std::make_shared<Mib>(Mib{{b + ".1", ber::hex("46 01 00")},
+                                       {b + ".2", ber::hex("46 05 01 00000000")},
+                                       {b + ".3", ber::hex("46 09 00 FFFFFFFFFFFFFFFF")},
+                                       {b + ".4", ber::hex("46 09 01 0000000000000000")},
+                                       {b + ".5", ber::hex("46 01 80")}});
+    std::string out;
+    int i = 0;
+    for (const char *v : {"0", "4294967296", "18446744073709551615", "OVERFLOW", "NEGATIVE"})
+        out += line(b + "." + std::to_string(++i), "Counter64", v);
+    auto script = [m](const Msg &r) { return Datagrams{bulkFrom(*m, r)}; };
+    return {"v2c Counter64", {"-v", "2c", b}, script, out + "End of MIB\n", 0, "0b10"};
 }
 
 Datagrams malformedThenGood(const Msg &r) {
@@ -244,7 +282,81 @@ std::vector<WalkCase> walkCases() {
                              : one(r.requestId, "1.3.6.1.2.1.2.1.0", ber::integer(1))};
     };
     const std::string garbled = line(sys + ".1.0", "OctetString", "GARBLED");
+    auto bulk = [](size_t most) {
+        return [=](const Msg &r) { return Datagrams{bulkFrom(mib, r, most)}; };
+    };
+    auto v2reply = [](std::vector<Bytes> binds, int status = 0) {
+        return
+            [=](const Msg &r) { return Datagrams{v2(ber::response(r.requestId, binds, status))}; };
+    };
+    auto tooBig = [](const Msg &r) { // past 2 repetitions, with no bindings
+        return Datagrams{r.index > 2 ? v2(ber::response(r.requestId, {}, 1)) : bulkFrom(mib, r)};
+    };
+    auto cut = [](const Msg &r) { // past 2 repetitions: a stray, then the answer, over 2048 octets
+        auto big = [](int64_t id) {
+            return v2(one(id, "1.3.6.1.2.1.1.1.0", ber::octets(std::string(2100, 'z'))));
+        };
+        return r.index > 2 ? Datagrams{big(r.requestId + 9), big(r.requestId)}
+                           : Datagrams{bulkFrom(mib, r)};
+    };
+    auto otherVersion = [](const Msg &r) { // an answer in the other version leaves the subtree
+        Bytes out = one(r.requestId, "1.3.6.1.2.1.2.1.0", ber::integer(1));
+        return Datagrams{r.version ? out : v2(out),
+                         r.version ? bulkFrom(mib, r) : answerFrom(mib, r)};
+    };
+    auto seen = std::make_shared<int>(0); // drops two requests' first sends, answers others twice
+    auto lossy = [seen](const Msg &r) {
+        return ++*seen % 2 && *seen < 4 ? Datagrams{} : Datagrams(2, bulkFrom(mib, r));
+    };
+    auto nullRequests = [](const ScriptedAgent &a) { // the last complete row's names, NULL
+        EXPECT_EQ(a.requests[1].binds[2].name, IF + "3.1");
+        EXPECT_EQ(a.requests[1].binds[2].value.tag, 0x05);
+    };
+    const std::string v2block = "\nRequest Id: 8\nError: ",
+                      rows = if1 + descr1 + type1 + "\n" + if2 + descr2 + type2 + "\nEnd of MIB\n";
+    const std::vector<std::string> V2 = {"-v", "2c", sys};
+    auto V2three = [](const std::string &b) {
+        return std::vector<std::string>{"-v", "2c", "-b", b, IF + "1", IF + "2", IF + "3"};
+    };
+    const std::vector<Bytes> nullBind = {ber::varBind(sys, ber::null())};
     return {
+        {"v2c rows of 2, end in one column", V2three("2"), bulk(1000), rows, 0, "0/3b2 1/3b2"},
+        {"v2c short rows", V2three("10"), bulk(4), rows, 0, "0/3b10 1/3b10 2/3b10", nullRequests},
+        {"v2c no complete row", V2three("10"), bulk(2), stuck + IF + "1.1\n", 2, "0/3b10 1/3b5"},
+        {"v2c at 1 GetNext", V2three("1"), bulk(2), rows, 0, "0/3b1 1/3 2/3 3/3"},
+        {"v2c -b 0", V2three("0"), bulk(1000), rows, 0, "0/3 1/3 2/3"},
+        {"v2c tooBig", V2, tooBig, systemLines, 0, "0b10 1b5 2b2 3b2"},
+        {"v2c tooBig at 1",
+         {"-v", "2c", "-i", "7", "-b", "2", sys},
+         v2reply(nullBind, 1),
+         v2block + "tooBig\nIndex: 0\nCount: 1\n",
+         0,
+         "7b2 8b1"},
+        {"v2c status name",
+         {"-v", "2c", "-i", "8", sys},
+         v2reply(nullBind, 17),
+         v2block + "notWritable\nIndex: 0\nCount: 1\n",
+         0,
+         "8b10"},
+        {"v2c cut", V2, cut, systemLines, 0, "0b10 1b5 2b2 3b2"},
+        {"v2c empty answer", V2, v2reply({}), "", 0, "0b10"},
+        {"v2c no names", {"-v", "2c"}, v2reply({}), "", 0, "0/0b10"},
+        {"v2c noSuchObject", V2, v2reply({ber::varBind(sys + ".1.0", ber::hex("80 00"))}),
+         "@: Unexpected noSuchObject: " + sys + ".1.0\n", 2, "0b10"},
+        {"v2c rows not increasing", V2,
+         v2reply({ber::varBind(sys + ".5.0", ber::integer(1)),
+                  ber::varBind(sys + ".1.0", ber::integer(1))}),
+         sys5 + stuck + sys + ".1.0\n", 2, "0b10"},
+        {"v2c other version", V2, otherVersion, systemLines, 0, "0b10"},
+        {"v1 other version", S, otherVersion, systemLines, 0, ids},
+        {"v2c retry, duplicates",
+         {"-v", "2c", "-t", "1", "-r", "1", "-b", "1", sys},
+         lossy,
+         systemLines,
+         0,
+         "0b1 0b1 1b1 1b1 2b1 3b1"},
+        counter64(),
+        {"retries run out", {"-t", "1", "-r", "1", sys}, silent, "Request Timed Out\n", 4, "0 0"},
         {"one column", S, fromMib, systemLines, 0, ids, firstRequests},
         {"three columns", three, fromMib,
          if1 + descr1 + type1 + "\n" + if2 + descr2 + type2 + "\nEnd of MIB\n", 0, "0/3 1/3 2/3"},
@@ -306,9 +418,11 @@ TEST_F(WalkTest, ScriptedAgents) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(agent.summary(), c.requests);
+        bool v2c = std::find(c.args.begin(), c.args.end(), "2c") != c.args.end();
         for (const auto &q : agent.requests) {
-            EXPECT_EQ(q.pduTag, 0xA1);
-            EXPECT_EQ(q.version, 0);
+            EXPECT_EQ(q.pduTag, q.pduTag == 0xA5 && v2c ? 0xA5 : 0xA1);
+            EXPECT_EQ(q.version, v2c ? 1 : 0);
+            EXPECT_EQ(q.status, 0); // GetBulk: non-repeaters
             EXPECT_EQ(q.community, !c.args.empty() && c.args[0] == "-c" ? c.args[1] : "public");
         }
         if (c.check && !agent.requests.empty())

@@ -1,11 +1,13 @@
 #include "platform/log.h"
 #include "platform/net.h"
+#include "smp/smp.h"
 #include "smx/def.h"
 #include "smx/number.h"
 #include "tool/tool.h"
 #include "tool/walk.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -16,6 +18,9 @@ struct OptionTexts {
     const char *timeout = nullptr;
     const char *requestId = nullptr;
     const char *community = nullptr;
+    const char *version = nullptr;
+    const char *repetitions = nullptr;
+    const char *retries = nullptr;
 };
 
 // Takes the next unconsumed argument; none when there is none left.
@@ -46,6 +51,15 @@ bool parseOptions(OptionTexts *texts, int argc, char **argv, int *first) {
                 break;
             case 't':
                 target = &texts->timeout;
+                break;
+            case 'v':
+                target = &texts->version;
+                break;
+            case 'b':
+                target = &texts->repetitions;
+                break;
+            case 'r':
+                target = &texts->retries;
                 break;
             case 'd':
                 if (letters[1] == '\0') {
@@ -90,6 +104,7 @@ int rejectValue(const char *why, const char *value) {
 int printUsage() {
     printf("Usage: %s", programName);
     printf(" [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
+           " [-v 1|2c] [-b maxRepetitions] [-r retries]"
            " [-df definitionFile] [-di definitionIncludeDir] [name] ...\n");
     return 1;
 }
@@ -134,6 +149,26 @@ int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
         return rejectValue("Bad requestId value", texts.requestId);
     settings->requestId = static_cast<int32_t>(requestId);
 
+    settings->version = SMP_VERSION_1;
+    if (texts.version && strcmp(texts.version, "2c") == 0)
+        settings->version = SMP_VERSION_2C;
+    else if (texts.version && strcmp(texts.version, "1") != 0)
+        return rejectValue("Bad version value", texts.version);
+
+    // The record holds max-repetitions in 16 bits.
+    uint32_t repetitions = 10;
+    if (texts.repetitions &&
+        (smxParseNumber(&repetitions, texts.repetitions) != 0 || repetitions > UINT16_MAX))
+        return rejectValue("Bad max-repetitions value", texts.repetitions);
+    settings->repetitions = static_cast<uint16_t>(repetitions);
+
+    settings->retries = 0;
+    if (texts.retries && smxParseNumber(&settings->retries, texts.retries) != 0)
+        return rejectValue("Bad retries value", texts.retries);
+    // Without a timeout nothing ever sends a retry.
+    if (settings->retries != 0 && settings->timeout == 0)
+        return printUsage();
+
     settings->community = texts.community ? texts.community : "public";
     settings->nameCount = argc - first;
     settings->names = argv + first;
@@ -145,7 +180,5 @@ int toolRun(int argc, char **argv) {
     int status = toolParseSettings(&settings, argc, argv);
     if (status != 0)
         return status;
-    return toolWalk(settings.agentAddress, static_cast<uint32_t>(settings.agentPort),
-                    settings.timeout, settings.requestId, settings.community, settings.nameCount,
-                    settings.names);
+    return toolWalk(&settings);
 }

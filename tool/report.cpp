@@ -45,8 +45,10 @@ int endWalk(int status) {
 void printErrorBlock(const SmpPdu *record) {
     printf("\n");
     printf("Request Id: %d\n", record->requestId);
-    // A status outside RFC 1157's table prints as "unknown(N)".
-    printf("Error: %s\n", smxErrorStatusName(record->errorStatus));
+    // A status outside the version's table (RFC 1157, RFC 3416) prints as "unknown(N)".
+    printf("Error: %s\n", walkState.version == SMP_VERSION_1
+                              ? smxErrorStatusName(record->errorStatus)
+                              : smxV2ErrorStatusName(record->errorStatus));
     printf("Index: %d\n", static_cast<int>(record->errorIndex));
     printf("Count: %d\n", static_cast<int>(record->count));
 }
@@ -99,8 +101,141 @@ void printBinds(const SmpBind *binds, uint16_t count) {
         printf("\n");
 }
 
+namespace {
+
+// The next request id. Ids wrap past 2147483647 to -2147483648 (unsigned
+// arithmetic, no overflow); the agent may echo the five-octet unsigned form or
+// re-encode it: both decode alike.
+void advanceId() {
+    walkState.requestId = static_cast<int32_t>(static_cast<uint32_t>(walkState.requestId) + 1u);
+}
+
+// Sends the next step; left unsent, the walk would wait for an answer that
+// never comes, so that ends it.
+int sendStep(SmpObject *object) {
+    advanceId();
+    return walkSendStep(object) != 0 ? endWalk(2) : 0;
+}
+
+// Prints that b's name does not follow its column's; the walk's status, 2.
+int notIncreasing(const SmpBind *b) {
+    char text[WALK_TEXT + 1];
+    cutNameText(text, b);
+    printf("%s: OID not increasing: %s\n", programName, text);
+    return 2;
+}
+
+// Ends the walk with status; false, for the judges below.
+bool ended(int status) {
+    endWalk(status);
+    return false;
+}
+
+// Judges one row of width bindings, one per column, whose names must follow
+// previous (none: the outstanding request's); false once it has ended the walk.
+bool rowStands(const SmpBind *row, uint16_t width, const SmpBind *previous) {
+    // RFC 3416, 4.2.2 and 4.2.3: the end of the view is the v2 form of
+    // noSuchName, and neither exception of a missing object may appear.
+    for (uint16_t i = 0; i < width; ++i) {
+        if (row[i].kind == SMP_KIND_END_OF_MIB_VIEW) {
+            printf("End of MIB\n");
+            return ended(0);
+        }
+    }
+    for (uint16_t i = 0; i < width; ++i) {
+        if (row[i].kind == SMP_KIND_NO_SUCH_OBJECT || row[i].kind == SMP_KIND_NO_SUCH_INSTANCE) {
+            char text[WALK_TEXT + 1];
+            cutNameText(text, &row[i]);
+            printf("%s: Unexpected %s: %s\n", programName, smxKindName(row[i].kind), text);
+            return ended(2);
+        }
+    }
+    // A binding beyond the last column has no name to lie under: it ends the
+    // walk as when a column leaves its subtree.
+    const WalkColumns *columns = &walkState.columns;
+    for (uint16_t i = 0; i < width; ++i) {
+        const SmpBind *b = &row[i];
+        if (i >= walkState.requestBindCount)
+            return ended(0);
+        const SmpBind *asked = &walkState.requestBinds[i];
+        if (!oidHasPrefix(b->name, b->nameLen, asked->name, asked->nameLen))
+            return ended(0);
+        // An agent that answers with the name it was asked for, or an
+        // earlier one, would keep the walk going for ever.
+        bool greater = previous
+                           ? oidGreater(b->name, b->nameLen, previous[i].name, previous[i].nameLen)
+                           : i >= columns->count || oidGreater(b->name, b->nameLen,
+                                                               columns->octets + columns->offset[i],
+                                                               columns->length[i]);
+        if (!greater)
+            return ended(notIncreasing(b));
+    }
+    return true;
+}
+
+// Version 1: one GetNext answer, whose bindings go back as the next request.
+int takeNext(SmpObject *object, SmpPdu *record) {
+    if (!rowStands(record->binds, record->count, nullptr))
+        return 0;
+    printBinds(record->binds, record->count);
+    if (walkRememberNames(record->binds, record->count) != 0)
+        return endWalk(0);
+    record->type = SMP_GET_NEXT_REQUEST;
+    advanceId();
+    record->requestId = walkState.requestId;
+    record->errorStatus = SMP_NO_ERROR;
+    record->auth = walkState.auth;
+    if (walkSend(object, record) != 0)
+        return endWalk(2);
+    return 0;
+}
+
+// v2c: an answer of rows, binding i in column i mod the column count (RFC
+// 3416, 4.2.3), a GetNext answer too; a short last row is left for the next
+// request.
+int takeRows(SmpObject *object, const SmpPdu *record) {
+    uint16_t width = walkState.columns.count;
+    if (width == 0)
+        return endWalk(0); // bindings, and no column for them
+    uint16_t rows = static_cast<uint16_t>(record->count / width);
+    if (rows == 0) {
+        // No complete row: asked again once with fewer repetitions (1 halves
+        // to 0, a GetNextRequest), else the walk cannot go on.
+        if (walkState.stalled)
+            return endWalk(notIncreasing(&record->binds[0]));
+        walkState.stalled = true;
+        walkState.repetitions = static_cast<uint16_t>(walkState.repetitions / 2);
+        return sendStep(object);
+    }
+    for (uint16_t r = 0; r < rows; ++r) {
+        const SmpBind *row = &record->binds[r * width];
+        if (!rowStands(row, width, r ? row - width : nullptr))
+            return 0;
+        printBinds(row, width);
+    }
+    walkState.stalled = false;
+    if (walkRememberNames(&record->binds[(rows - 1) * width], width) != 0)
+        return endWalk(0);
+    return sendStep(object);
+}
+
+} // namespace
+
+int walkTooBig(SmpObject *object, const SmpPdu *record) {
+    // Some agents answer a large max-repetitions so, where RFC 3416, 4.2.3
+    // has them send fewer bindings.
+    if (walkState.repetitions > 1) {
+        walkState.repetitions = static_cast<uint16_t>(walkState.repetitions / 2);
+        return sendStep(object);
+    }
+    printErrorBlock(record);
+    return endWalk(0);
+}
+
 int toolUpcall(SmpObject *object, SmpPdu *record) {
-    if (record->type != SMP_GET_RESPONSE)
+    // Informs, SNMPv2-Traps and Reports are ignored as Traps are, and so is an
+    // answer in the version the walk does not speak.
+    if (record->type != SMP_GET_RESPONSE || record->version != walkState.version)
         return 0;
     if (record->requestId != walkState.requestId)
         return 0; // an answer to an earlier request, or a stray one
@@ -108,48 +243,19 @@ int toolUpcall(SmpObject *object, SmpPdu *record) {
         smpStatRaise(SMP_STAT_IN_TOTAL_REQ_VARS); // atomic: the block may be shared
 
     if (record->errorStatus == SMP_NO_ERROR) {
-        // A response that carries nothing cannot lead anywhere; a binding
-        // beyond the last column has no name to lie under. Either ends the
+        // A response that carries nothing cannot lead anywhere: it ends the
         // walk as when a column leaves its subtree.
         if (record->count == 0)
             return endWalk(0);
-        const WalkColumns *columns = &walkState.columns;
-        for (uint16_t i = 0; i < record->count; ++i) {
-            const SmpBind *b = &record->binds[i];
-            if (i >= walkState.requestBindCount)
-                return endWalk(0);
-            const SmpBind *asked = &walkState.requestBinds[i];
-            if (!oidHasPrefix(b->name, b->nameLen, asked->name, asked->nameLen))
-                return endWalk(0);
-            // An agent that answers with the name it was asked for, or an
-            // earlier one, would keep the walk going for ever.
-            if (i < columns->count &&
-                !oidGreater(b->name, b->nameLen, columns->octets + columns->offset[i],
-                            columns->length[i])) {
-                char text[WALK_TEXT + 1];
-                cutNameText(text, b);
-                printf("%s: OID not increasing: %s\n", programName, text);
-                return endWalk(2);
-            }
-        }
-        printBinds(record->binds, record->count);
-        if (walkRememberNames(record->binds, record->count) != 0)
-            return endWalk(0);
-        record->type = SMP_GET_NEXT_REQUEST;
-        // Ids wrap past 2147483647 to -2147483648 (unsigned arithmetic, no overflow);
-        // the agent may echo the five-octet unsigned form or re-encode it: both decode alike.
-        walkState.requestId = static_cast<int32_t>(static_cast<uint32_t>(walkState.requestId) + 1u);
-        record->requestId = walkState.requestId;
-        record->errorStatus = SMP_NO_ERROR;
-        // Left unsent, the walk would wait for an answer that never comes.
-        if (walkSend(object, record) != 0)
-            return endWalk(2);
-        return 0;
+        return walkState.version == SMP_VERSION_1 ? takeNext(object, record)
+                                                  : takeRows(object, record);
     }
-    if (record->errorStatus == SMP_NO_SUCH_NAME) {
+    if (record->errorStatus == SMP_NO_SUCH_NAME && walkState.version == SMP_VERSION_1) {
         printf("End of MIB\n");
         return endWalk(0);
     }
+    if (record->errorStatus == SMP_TOO_BIG)
+        return walkTooBig(object, record);
     printErrorBlock(record);
     return endWalk(0);
 }

@@ -8,11 +8,14 @@
 struct ToolSettings {
     uint32_t agentAddress; // host byte order
     int agentPort;         // as given or looked up; the endpoint uses its low 16 bits
-    uint32_t timeout;      // inactivity timeout in seconds; 0: no timer
+    uint32_t timeout;      // inactivity timeout in seconds; 0 waits for ever
     int32_t requestId;     // id of the first request
     const char *community;
     int nameCount;
-    char **names; // the name arguments, in order
+    char **names;         // the name arguments, in order
+    int32_t version;      // -v: SMP_VERSION_1 (1) or SMP_VERSION_2C (2c)
+    uint16_t repetitions; // -b: max-repetitions of a v2c GetBulk; 0 sends GetNext
+    uint32_t retries;     // -r: resends of a request left unanswered for the timeout
 };
 
 // Process body: parses and tests the settings, then runs the walk; returns the

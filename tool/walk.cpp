@@ -6,7 +6,6 @@
 #include "asn/asn.h"
 #include "platform/log.h"
 #include "platform/net.h"
-#include "platform/timer.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
 #include "smx/def.h"
@@ -22,18 +21,16 @@ WalkState walkState;
 
 namespace {
 
-constexpr uint32_t TIMER_RESOLUTION_MS = 5000;
+static_assert(WALK_DATAGRAM >= SMP_MESSAGE_MAX, "a sent message is kept for a resend");
 
-void timerRoutine(uint32_t, uintptr_t) {
-    timeoutHandler();
-}
-
-// Starts the inactivity timer; when it cannot, prints the program's name alone.
-uint32_t startTimer(uint32_t timeout) {
-    uint32_t timer = timerStart(timeout * 1000u, TIMER_RESOLUTION_MS, timerRoutine, 0);
-    if (timer == 0)
-        printf("%s", programName);
-    return timer;
+// The protocol objects' send function: keeps the message for a resend.
+int keepAndSend(void *endpoint, const uint8_t *octets, int length) {
+    if (octets && length >= 0 && length <= WALK_DATAGRAM) {
+        memcpy(walkState.sent, octets, static_cast<size_t>(length));
+        walkState.sentLength = length;
+        walkState.resends = 0;
+    }
+    return udpSend(endpoint, octets, length);
 }
 
 // What the walk holds; none of each until it is acquired.
@@ -41,15 +38,15 @@ struct WalkResources {
     int sock = -1;
     UdpEndpoint *endpoint = nullptr;
     SmpObject *object = nullptr;
-    ApsRec *auth = nullptr;
-    uint32_t timer = 0;
 };
 
 // A protocol object on endpoint; none after the message when it cannot be made.
 SmpObject *newObject(UdpEndpoint *endpoint) {
-    SmpObject *object = smpNew(endpoint, udpSend, toolUpcall);
+    SmpObject *object = smpNew(endpoint, keepAndSend, toolUpcall);
     if (!object)
         printf("%s: Error creating protocol object\n", programName);
+    else
+        object->version = walkState.version;
     return object;
 }
 
@@ -58,7 +55,8 @@ SmpObject *newObject(UdpEndpoint *endpoint) {
 int encodeNames(int nameCount, char **names) {
     uint16_t count = static_cast<uint16_t>(nameCount);
     walkState.requestBinds = smpAllocBinds(count);
-    if (!walkState.requestBinds && count != 0) {
+    walkState.stepBinds = smpAllocBinds(count);
+    if ((!walkState.requestBinds || !walkState.stepBinds) && count != 0) {
         printf("%s: Too many objects\n", programName);
         return 2;
     }
@@ -86,9 +84,9 @@ int encodeNames(int nameCount, char **names) {
     return 0;
 }
 
-// Opens the socket and sends the first GetNextRequest; the walk's status
-// when that fails, else 0.
-int sendFirst(WalkResources *r, uint32_t address, uint32_t port, const char *community) {
+// Opens the socket and sends the first request; the walk's status when that
+// fails, else 0.
+int sendFirst(WalkResources *r, uint32_t address, uint32_t port) {
     r->sock = udpOpenSocket();
     if (r->sock < 0) {
         printf("socket");
@@ -102,38 +100,48 @@ int sendFirst(WalkResources *r, uint32_t address, uint32_t port, const char *com
     r->object = newObject(r->endpoint);
     if (!r->object)
         return 2;
-    r->auth = apsNew(community, "trivial", nullptr); // none fails the send below
-
-    SmpPdu request{};
-    request.type = SMP_GET_NEXT_REQUEST;
-    request.auth = r->auth;
-    request.requestId = walkState.requestId;
-    request.errorStatus = 0;
-    request.errorIndex = 0;
-    request.count = walkState.requestBindCount;
-    request.binds = walkState.requestBinds;
-    if (walkSend(r->object, &request) != 0)
+    // None fails the send below.
+    walkState.auth = apsNew(walkState.community, "trivial", nullptr);
+    if (walkSendStep(r->object) != 0)
         return 2;
     r->object = smpFree(r->object);
     return 0;
 }
 
+// Waits at most ms milliseconds (any 32-bit count) for a datagram: as
+// udpWaitReadable.
+int waitReadable(int sock, uint32_t ms) {
+    for (;;) {
+        int step = ms > INT32_MAX ? INT32_MAX : static_cast<int>(ms);
+        int ready = udpWaitReadable(sock, step);
+        if (ready != 0 || ms == static_cast<uint32_t>(step))
+            return ready;
+        ms -= static_cast<uint32_t>(step);
+    }
+}
+
 // Hands every datagram to the engine until the walk ends or a receive fails;
 // the walk's status.
-int receiveAll(WalkResources *r, uint32_t timeout) {
-    if (timeout != 0) {
-        r->timer = startTimer(timeout);
-        if (r->timer == 0)
-            return 2;
-    }
+//
+// The inactivity timeout is a deadline on the wait before each receive, kept
+// on the main thread: a resend needs the outstanding request and the socket,
+// which a timer thread ending the process could not use safely. So the silence
+// before each receive is measured as before, and a stream of datagrams, even
+// ignored ones, keeps the walk alive.
+int receiveAll(WalkResources *r, uint32_t timeout, uint32_t retries) {
     walkState.done = false;
     uint8_t datagram[WALK_DATAGRAM];
     for (;;) {
-        // The timeout measures the silence before each receive.
-        if (timeout != 0) {
-            if (timerCancel(r->timer) != 0)
-                printf("%s", programName);
-            r->timer = startTimer(timeout);
+        // timeout x 1000 in 32 bits: it wraps past 4294967 s, as it always did.
+        if (timeout != 0 && waitReadable(r->sock, timeout * 1000u) == 0) {
+            // The same octets, so an answer to any of the sends counts.
+            if (walkState.resends < retries) {
+                ++walkState.resends;
+                udpSend(r->endpoint, walkState.sent, walkState.sentLength);
+                continue;
+            }
+            printf("Request Timed Out\n");
+            return 4;
         }
         r->object = newObject(r->endpoint);
         if (!r->object)
@@ -147,6 +155,16 @@ int receiveAll(WalkResources *r, uint32_t timeout) {
             logPrintf("\n");
         }
         smpInput(r->object, 0, datagram, static_cast<int16_t>(length));
+        // v2c: a cut answer to the outstanding request says the answer is too
+        // big for us, as tooBig says it for the agent.
+        int32_t id = 0;
+        if (length > WALK_DATAGRAM && walkState.version == SMP_VERSION_2C &&
+            walkCutResponseId(datagram, WALK_DATAGRAM, &id) && id == walkState.requestId) {
+            SmpPdu cut{};
+            cut.requestId = id;
+            cut.errorStatus = SMP_TOO_BIG;
+            walkTooBig(r->object, &cut);
+        }
         r->object = smpFree(r->object);
         logStepFlush("result: %d\n", length);
         if (length < 0 || walkState.done)
@@ -158,21 +176,15 @@ int receiveAll(WalkResources *r, uint32_t timeout) {
 // that is 0 the closing of the socket's.
 int release(WalkResources *r, int status) {
     r->object = smpFree(r->object);
-    if (r->timer != 0)
-        timerCancel(r->timer);
     r->endpoint = udpFree(r->endpoint);
-    r->auth = apsFree(r->auth);
+    walkState.auth = apsFree(walkState.auth);
     walkState.requestBinds = smpFreeBinds(walkState.requestBinds);
+    walkState.stepBinds = smpFreeBinds(walkState.stepBinds);
     int closed = r->sock >= 0 ? udpCloseSocket(r->sock) : 0;
     return status != 0 ? status : closed;
 }
 
 } // namespace
-
-[[noreturn]] void timeoutHandler() {
-    printf("Request Timed Out\n");
-    timerEndProcess(4); // flushes the standard streams first
-}
 
 void libraryStartup() {
     asnInit();
@@ -184,18 +196,21 @@ void libraryStartup() {
     shminit(nullptr);
 }
 
-int toolWalk(uint32_t address, uint32_t port, uint32_t timeout, int32_t firstRequestId,
-             const char *community, int nameCount, char **names) {
+int toolWalk(const ToolSettings *s) {
     libraryStartup();
-    walkState.requestId = firstRequestId;
+    walkState.requestId = s->requestId;
     walkState.status = 0;
+    walkState.version = s->version;
+    walkState.repetitions = s->version == SMP_VERSION_2C ? s->repetitions : 0;
+    walkState.stalled = false;
+    walkState.community = s->community;
 
     WalkResources r;
-    int status = encodeNames(nameCount, names);
+    int status = encodeNames(s->nameCount, s->names);
     if (status == 0)
-        status = sendFirst(&r, address, port, community);
+        status = sendFirst(&r, s->agentAddress, static_cast<uint32_t>(s->agentPort));
     if (status == 0)
-        status = receiveAll(&r, timeout);
+        status = receiveAll(&r, s->timeout, s->retries);
     return release(&r, status);
 }
 
@@ -261,4 +276,74 @@ int walkRememberNames(const SmpBind *binds, uint16_t count) {
     }
     c->count = count;
     return 0;
+}
+
+int walkSendStep(SmpObject *object) {
+    WalkColumns *c = &walkState.columns;
+    for (uint16_t i = 0; i < c->count; ++i) {
+        SmpBind *b = &walkState.stepBinds[i];
+        b->nameLen = c->length[i];
+        b->name = c->octets + c->offset[i];
+        b->kind = SMP_KIND_NULL;
+        b->valueLen = 0;
+        b->value = nullptr;
+    }
+    SmpPdu request{};
+    bool bulk = walkState.repetitions > 0;
+    request.type = bulk ? SMP_GET_BULK_REQUEST : SMP_GET_NEXT_REQUEST;
+    request.auth = walkState.auth;
+    request.requestId = walkState.requestId;
+    request.errorStatus = 0;                    // GetBulk: non-repeaters
+    request.errorIndex = walkState.repetitions; // GetBulk: max-repetitions
+    request.count = c->count;
+    request.binds = walkState.stepBinds;
+    return walkSend(object, &request);
+}
+
+namespace {
+
+// An identifier octet and a definite length (up to four length octets) at
+// *at; *at moves to the content. The content itself need not be within n.
+bool peekHeader(const uint8_t *p, int n, int *at, uint8_t tag, uint32_t *length) {
+    if (*at + 2 > n || p[*at] != tag)
+        return false;
+    uint32_t first = p[*at + 1];
+    *at += 2;
+    int digits = first & 0x80 ? static_cast<int>(first & 0x7F) : 0;
+    if ((first & 0x80) && (digits == 0 || digits > 4 || *at + digits > n))
+        return false;
+    *length = digits ? 0 : first;
+    for (; digits > 0; --digits)
+        *length = (*length << 8) | p[(*at)++];
+    return true;
+}
+
+// As peekHeader, for an element whose content must lie within n.
+bool peekWhole(const uint8_t *p, int n, int *at, uint8_t tag, uint32_t *length) {
+    return peekHeader(p, n, at, tag, length) && *length <= static_cast<uint32_t>(n - *at);
+}
+
+} // namespace
+
+bool walkCutResponseId(const uint8_t *p, int n, int32_t *requestId) {
+    // RFC 1901, RFC 3416, 3: SEQUENCE { version, community, GetResponse {
+    // request-id, ... } }; the parts read here come before the bindings.
+    int at = 0;
+    uint32_t length = 0;
+    size_t community = strlen(walkState.community);
+    if (!peekHeader(p, n, &at, 0x30, &length) || !peekWhole(p, n, &at, 0x02, &length) ||
+        length != 1 || p[at++] != static_cast<uint8_t>(walkState.version) ||
+        !peekWhole(p, n, &at, 0x04, &length) || length != community ||
+        memcmp(p + at, walkState.community, community) != 0)
+        return false;
+    at += static_cast<int>(length);
+    if (!peekHeader(p, n, &at, 0xA2, &length) || !peekWhole(p, n, &at, 0x02, &length) ||
+        length < 1 || length > 5)
+        return false;
+    // Two's complement; the five-octet unsigned form keeps its low 32 bits.
+    uint32_t id = p[at] & 0x80 ? UINT32_MAX : 0;
+    for (uint32_t i = 0; i < length; ++i)
+        id = (id << 8) | p[at + static_cast<int>(i)];
+    *requestId = static_cast<int32_t>(id);
+    return true;
 }

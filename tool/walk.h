@@ -1,5 +1,6 @@
-// The walk: library start-up, the names turned into one GetNextRequest, the
-// receive loop with its inactivity timer, and the upcall that prints each
+// The walk: library start-up, the names turned into one GetNextRequest (in
+// v2c a GetBulkRequest), the receive loop that waits at most the inactivity
+// timeout and then resends or gives up, and the upcall that prints each
 // matching response and asks for the next step.
 //
 // Bounds: all encoded names together fit WALK_OID_BUFFER octets; one received
@@ -7,8 +8,11 @@
 // fails to decode); name and value texts hold WALK_TEXT characters.
 #pragma once
 
+#include "tool/tool.h"
+
 #include <cstdint>
 
+struct ApsRec;
 struct SmpObject;
 struct SmpPdu;
 struct SmpBind;
@@ -17,10 +21,8 @@ inline constexpr int WALK_OID_BUFFER = 2048;
 inline constexpr int WALK_DATAGRAM = 2048;
 inline constexpr int WALK_TEXT = 256;
 
-// Runs the walk against address:port (host order) and returns the tool's exit
-// status. timeout is in seconds, 0 for none; names are the name arguments.
-int toolWalk(uint32_t address, uint32_t port, uint32_t timeout, int32_t requestId,
-             const char *community, int nameCount, char **names);
+// Runs the walk the settings describe and returns the tool's exit status.
+int toolWalk(const ToolSettings *settings);
 
 // Starts the library modules the walk needs, in their fixed order.
 void libraryStartup();
@@ -37,10 +39,6 @@ void printBinds(const SmpBind *binds, uint16_t count);
 bool oidHasPrefix(const uint8_t *candidate, int candidateLen, const uint8_t *request,
                   int requestLen);
 
-// The one-shot timer's routine: prints "Request Timed Out" and ends the
-// process with status 4.
-[[noreturn]] void timeoutHandler();
-
 // The names the outstanding request carries, by column, copied so that they
 // outlive the response they came from: a column's next name must be greater.
 struct WalkColumns {
@@ -53,8 +51,15 @@ struct WalkColumns {
 // The walk's state: set up by toolWalk, read and advanced by the upcall.
 struct WalkState {
     int32_t requestId; // id of the request now outstanding
-    bool done;         // set once the walk has ended
-    int status;        // nonzero when the walk ended in a fault of the agent's or ours
+    int32_t version;   // of the requests; answers of the other version are dropped
+    // max-repetitions of the next GetBulkRequest; 0 sends a GetNextRequest
+    // (always in version 1).
+    uint16_t repetitions;
+    bool stalled; // the outstanding request follows an answer without a complete row
+    const char *community;
+    ApsRec *auth;
+    bool done;  // set once the walk has ended
+    int status; // nonzero when the walk ended in a fault of the agent's or ours
     // The names given on the command line, in order (kind Null, no value),
     // their count and their encodings; the upcall pairs each response's
     // bindings with them.
@@ -62,6 +67,11 @@ struct WalkState {
     uint16_t requestBindCount;
     uint8_t names[WALK_OID_BUFFER];
     WalkColumns columns;
+    SmpBind *stepBinds; // requestBindCount entries: the columns' names with NULL values
+    // The message last sent, kept for a resend; resends counts its resends.
+    uint8_t sent[WALK_DATAGRAM];
+    int sentLength;
+    uint32_t resends;
 };
 extern WalkState walkState;
 
@@ -72,3 +82,17 @@ int walkSend(SmpObject *object, SmpPdu *record);
 
 // Copies the names of binds into walkState.columns; -1 when they do not fit.
 int walkRememberNames(const SmpBind *binds, uint16_t count);
+
+// Sends the next step under walkState.requestId: the columns' names with NULL
+// values, as a GetBulkRequest (non-repeaters 0) while walkState.repetitions is
+// above 0, else as a GetNextRequest. As walkSend.
+int walkSendStep(SmpObject *object);
+
+// A tooBig answer (record) to the outstanding request: in v2c above 1 the
+// max-repetitions are halved and the step sent again, else the error block
+// ends the walk. Always 0.
+int walkTooBig(SmpObject *object, const SmpPdu *record);
+
+// The request id of a GetResponse cut at n octets, read from its first octets
+// when they hold the walk's version and community; false when they do not.
+bool walkCutResponseId(const uint8_t *octets, int n, int32_t *requestId);
