@@ -81,7 +81,7 @@ agent_port() {
   exit 1
 }
 # Up times and counters move between two walks.
-steady() { tr -d '\r' | sed -E 's/(Kind: (TimeTicks|Counter) Value: )[0-9]+/\1N/'; }
+steady() { tr -d '\r' | sed -E 's/(Kind: (TimeTicks|Counter|Counter64) Value: )[0-9]+/\1N/'; }
 same_walk() { # port, community, what, names...
   local port=$1 community=$2 what=$3
   shift 3
@@ -95,6 +95,7 @@ same_walk() { # port, community, what, names...
 start "$work/agent.out" "$root/build/mibagent" -h 127.0.0.1 -p 0
 agent=$(agent_port "$work/agent.out")
 same_walk "$agent" public "the Linux mibagent" 1.3.6.1
+same_walk "$agent" public "the Linux mibagent in SNMPv2c" -v 2c -b 25 1.3.6.1
 
 # The definitions found through the registry (an administrator's token, the
 # keys opened for reading), from a directory that has no etc/.
