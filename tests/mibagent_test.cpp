@@ -164,15 +164,10 @@ TEST_F(MibagentTest, GetAndSet) {
         {{"snmpget", "public", "1.3.6.1.2.1.31.1.1.1.6.1"}, "noSuchName"},
     };
     for (const auto &[args, expected] : cases) {
-        bool v2 = args[0].ends_with(" 2c");
         std::vector<std::string> argv = {findProgram(args[0].substr(0, args[0].find(' '))),
-                                         v2 ? "-v2c" : "-v1",
-                                         "-On",
-                                         "-m",
-                                         "",
-                                         "-t",
-                                         "1"};
-        argv.insert(argv.end(), {"-r", "0", "-c", args[1], "127.0.0.1:" + std::to_string(a.port)});
+                                         args[0].ends_with(" 2c") ? "-v2c" : "-v1"};
+        argv.insert(argv.end(), {"-On", "-m", "", "-t", "1", "-r", "0", "-c", args[1],
+                                 "127.0.0.1:" + std::to_string(a.port)});
         argv.insert(argv.end(), args.begin() + 2, args.end());
         auto r = runProcess(argv, "", {{"MIBS", ""}, {"MIBDIRS", "/nonexistent"}}, 30);
         EXPECT_NE((r.out + r.err).find(expected), std::string::npos) << args[2] << r.out << r.err;
