@@ -232,10 +232,14 @@ static_assert(takesExactly(PDU_SEL, version1Pdus) && takesExactly(VALUE_SEL, ver
 static_assert(ASL_COUNT < ASL_INDEX_LIMIT);
 static_assert(ASL_INDEX_LIMIT <= 1 << ASN_DESCRIPTOR_BITS);
 
+static_assert(ASL_COUNT == ASL_TABLE_SIZE);
+
 constexpr const AslEntry *tables[ASL_GRAMMAR_COUNT] = {Grammar<ASL_GRAMMAR_V1>::table,
                                                        Grammar<ASL_GRAMMAR_V2C>::table};
 
 } // namespace
+
+const AslEntry *const aslTables[ASL_GRAMMAR_COUNT] = {tables[0], tables[1]};
 
 void aslInit() {}
 
@@ -247,12 +251,6 @@ int aslIndex(const AslEntry *e) {
         if (e >= t && e < t + ASL_COUNT)
             return static_cast<int>(e - t) + 1;
     return 0;
-}
-
-const AslEntry *aslEntry(int grammar, int index) {
-    if (grammar < 0 || grammar >= ASL_GRAMMAR_COUNT)
-        return nullptr;
-    return index > 0 && index <= ASL_COUNT ? &tables[grammar][index - 1] : nullptr;
 }
 
 int aslGrammarNumber(int grammarNumber) {

@@ -23,8 +23,15 @@ enum AslGrammar : int { ASL_GRAMMAR_V1 = 0, ASL_GRAMMAR_V2C = 1, ASL_GRAMMAR_COU
 // Entries are named by index in node records: 1 + the table position, 0 none;
 // the tree's header says which grammar's table.
 inline constexpr int ASL_INDEX_LIMIT = 64; // what the record's field holds
+inline constexpr int ASL_TABLE_SIZE = 56;  // entries of each table
 int aslIndex(const AslEntry *e);
-const AslEntry *aslEntry(int grammar, int index);
+// Inline: the decoder looks entries up at nearly every octet.
+extern const AslEntry *const aslTables[ASL_GRAMMAR_COUNT];
+inline const AslEntry *aslEntry(int grammar, int index) {
+    if (grammar < 0 || grammar >= ASL_GRAMMAR_COUNT || index <= 0 || index > ASL_TABLE_SIZE)
+        return nullptr;
+    return &aslTables[grammar][index - 1];
+}
 
 inline uint32_t aslKind(const AslEntry *e) {
     return e->kind;

@@ -382,11 +382,19 @@ int asnObjectId1(AsnHeader *h, int c) {
     if (last & 0x80) // unfinished sub-identifier (X.690, 8.19.2)
         return refuse("0\n");
     // RFC 2578, 7.1.3: no sub-identifier exceeds 2^32-1, so no name holds one.
+    // Only an arc of five significant octets or more can: just those are read.
     const uint8_t *oid = h->base + n->valueOffset;
-    uint32_t arc = 0;
-    for (int at = 0; at < n->contentLen;)
-        if (!smxReadSubId(oid, n->contentLen, &at, &arc))
-            return refuse("3\n");
+    for (int at = 0, start = 0; at < n->contentLen; ++at) {
+        if (oid[at] == 0x80 && at == start)
+            ++start; // padding before the arc's first significant octet
+        else if (!(oid[at] & 0x80) && at - start >= 4) {
+            uint32_t arc = 0;
+            if (!smxReadSubId(oid, at + 1, &start, &arc))
+                return refuse("3\n");
+        }
+        if (!(oid[at] & 0x80))
+            start = at + 1;
+    }
     logStep("1\n");
     return asnPop(h);
 }

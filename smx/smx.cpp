@@ -608,20 +608,3 @@ int smxTextToValue(SmpBind *bind, const char *text) {
         return -1;
     }
 }
-
-bool smxReadSubId(const uint8_t *oid, int length, int *pos, uint32_t *value) {
-    uint64_t v = 0;
-    bool fits = true;
-    while (*pos < length) {
-        uint8_t octet = oid[(*pos)++];
-        v = (v << 7) | (octet & 0x7Fu);
-        if (v > UINT32_MAX) {
-            fits = false;
-            v = 0; // the rest of the arc is still passed over
-        }
-        if (!(octet & 0x80))
-            break;
-    }
-    *value = fits ? static_cast<uint32_t>(v) : 0;
-    return fits;
-}

@@ -110,7 +110,23 @@ int smxObjectIdToText(char *buf, int capacity, const uint8_t *oid, int length);
 // sub-identifier is used as far as it was read). False, *value 0, when it
 // exceeds 2^32-1: RFC 2578, 7.1.3 bounds every sub-identifier there, so such
 // a name exists nowhere and is never wrapped into one that does.
-bool smxReadSubId(const uint8_t *oid, int length, int *pos, uint32_t *value);
+// Inline: every name a walk or an agent handles is read through it.
+inline bool smxReadSubId(const uint8_t *oid, int length, int *pos, uint32_t *value) {
+    uint64_t v = 0;
+    bool fits = true;
+    while (*pos < length) {
+        uint8_t octet = oid[(*pos)++];
+        v = (v << 7) | (octet & 0x7Fu);
+        if (v > UINT32_MAX) {
+            fits = false;
+            v = 0; // the rest of the arc is still passed over
+        }
+        if (!(octet & 0x80))
+            break;
+    }
+    *value = fits ? static_cast<uint32_t>(v) : 0;
+    return fits;
+}
 int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length);
 // Base text followed by further arcs, to encoded identifier.
 int smxTextAndOidToObjectId(uint8_t *out, int capacity, const char *base, const uint32_t *arcs,
