@@ -84,21 +84,30 @@ void cutNameText(char *text, const SmpBind *b) {
 
 } // namespace
 
+namespace {
+
+// "LABEL TEXT " as printf("LABEL%s ") writes it, without parsing a format
+// for every field of every line.
+void putField(const char *label, const char *text) {
+    fputs(label, stdout);
+    fputs(text, stdout);
+    putchar(' ');
+}
+
+} // namespace
+
 void printBinds(const SmpBind *binds, uint16_t count) {
     char text[WALK_TEXT + 1];
     for (uint16_t i = 0; i < count; ++i) {
         const SmpBind *b = &binds[i];
         if (smxObjectIdToText(text, WALK_TEXT, b->name, b->nameLen) >= 0)
-            printf("Name: %s ", text);
-        printf("Kind: %s ", smxKindName(b->kind));
-        if (smxValueToText(text, WALK_TEXT, b) < 0)
-            printf("Value: GARBLED ");
-        else
-            printf("Value: %s ", text);
-        printf("\n");
+            putField("Name: ", text);
+        putField("Kind: ", smxKindName(b->kind));
+        putField("Value: ", smxValueToText(text, WALK_TEXT, b) < 0 ? "GARBLED" : text);
+        putchar('\n');
     }
     if (count > 1)
-        printf("\n");
+        putchar('\n');
 }
 
 namespace {
