@@ -67,7 +67,9 @@ int32_t codeOf(std::span<const char *const> table, const char *name) {
     return 0;
 }
 
-int formatBase(char *buf, int capacity, uint64_t value, uint32_t base) {
+// The base is a template argument: divisions by a constant compile to
+// multiplications, and names print an arc at a time.
+template <uint32_t base> int formatBase(char *buf, int capacity, uint64_t value) {
     if (capacity <= 0)
         return -1;
     int digits = 1;
@@ -162,15 +164,15 @@ int32_t smxErrorStatusCode(const char *name) {
 }
 
 int smxFormatDecimal(char *buf, int capacity, uint32_t value) {
-    return formatBase(buf, capacity, value, 10);
+    return formatBase<10>(buf, capacity, value);
 }
 
 int smxFormatDecimal64(char *buf, int capacity, uint64_t value) {
-    return formatBase(buf, capacity, value, 10);
+    return formatBase<10>(buf, capacity, value);
 }
 
 int smxFormatOctal(char *buf, int capacity, uint32_t value) {
-    return formatBase(buf, capacity, value, 8);
+    return formatBase<8>(buf, capacity, value);
 }
 
 int smxUnsignedToText(char *buf, int capacity, uint32_t value) {

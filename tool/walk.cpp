@@ -249,7 +249,11 @@ int walkSend(SmpObject *object, SmpPdu *record) {
     // The values of a GetNextRequest are ignored by the agent (RFC 1157,
     // 4.1.3): those sent back from a full answer go as NULL when they would
     // not fit, as when the request id gains an octet (127 to 128).
-    bool asNull = object && !requestFits(object, record);
+    // Only values sent back can make it outgrow; NULLs are the least there is.
+    bool values = false;
+    for (uint16_t i = 0; i < record->count && !values; ++i)
+        values = record->binds[i].kind != SMP_KIND_NULL;
+    bool asNull = values && object && !requestFits(object, record);
     for (uint16_t i = 0; asNull && i < record->count; ++i) {
         record->binds[i].kind = SMP_KIND_NULL;
         record->binds[i].valueLen = 0;
