@@ -312,9 +312,14 @@ std::vector<WalkCase> walkCases() {
         EXPECT_EQ(a.requests[1].binds[2].name, IF + "3.1");
         EXPECT_EQ(a.requests[1].binds[2].value.tag, 0x05);
     };
-    const std::string v2block = "\nRequest Id: 8\nError: ",
+    const std::string v2block = "\nRequest Id: 8\nError: ", blockEnd = "\nIndex: 0\nCount: 1\n",
                       rows = if1 + descr1 + type1 + "\n" + if2 + descr2 + type2 + "\nEnd of MIB\n";
     const std::vector<std::string> V2 = {"-v", "2c", sys};
+    auto V2with = [&](std::vector<std::string> a) { // -v 2c, these, the system group
+        a.insert(a.begin(), {"-v", "2c"});
+        a.push_back(sys);
+        return a;
+    };
     auto V2three = [](const std::string &b) {
         return std::vector<std::string>{"-v", "2c", "-b", b, IF + "1", IF + "2", IF + "3"};
     };
@@ -326,18 +331,10 @@ std::vector<WalkCase> walkCases() {
         {"v2c at 1 GetNext", V2three("1"), bulk(2), rows, 0, "0/3b1 1/3 2/3 3/3"},
         {"v2c -b 0", V2three("0"), bulk(1000), rows, 0, "0/3 1/3 2/3"},
         {"v2c tooBig", V2, tooBig, systemLines, 0, "0b10 1b5 2b2 3b2"},
-        {"v2c tooBig at 1",
-         {"-v", "2c", "-i", "7", "-b", "2", sys},
-         v2reply(nullBind, 1),
-         v2block + "tooBig\nIndex: 0\nCount: 1\n",
-         0,
-         "7b2 8b1"},
-        {"v2c status name",
-         {"-v", "2c", "-i", "8", sys},
-         v2reply(nullBind, 17),
-         v2block + "notWritable\nIndex: 0\nCount: 1\n",
-         0,
-         "8b10"},
+        {"v2c tooBig at 1", V2with({"-i", "7", "-b", "2"}), v2reply(nullBind, 1),
+         v2block + "tooBig" + blockEnd, 0, "7b2 8b1"},
+        {"v2c status name", V2with({"-i", "8"}), v2reply(nullBind, 17),
+         v2block + "notWritable" + blockEnd, 0, "8b10"},
         {"v2c cut", V2, cut, systemLines, 0, "0b10 1b5 2b2 3b2"},
         {"v2c empty answer", V2, v2reply({}), "", 0, "0b10"},
         {"v2c no names", {"-v", "2c"}, v2reply({}), "", 0, "0/0b10"},
@@ -349,11 +346,7 @@ std::vector<WalkCase> walkCases() {
          sys5 + stuck + sys + ".1.0\n", 2, "0b10"},
         {"v2c other version", V2, otherVersion, systemLines, 0, "0b10"},
         {"v1 other version", S, otherVersion, systemLines, 0, ids},
-        {"v2c retry, duplicates",
-         {"-v", "2c", "-t", "1", "-r", "1", "-b", "1", sys},
-         lossy,
-         systemLines,
-         0,
+        {"v2c retry, duplicates", V2with({"-t", "1", "-r", "1", "-b", "1"}), lossy, systemLines, 0,
          "0b1 0b1 1b1 1b1 2b1 3b1"},
         counter64(),
         {"retries run out", {"-t", "1", "-r", "1", sys}, silent, "Request Timed Out\n", 4, "0 0"},
