@@ -357,15 +357,6 @@ int tlvOctets(int n) {
     return 1 + (n < 128 ? 1 : n < 256 ? 2 : 3) + n;
 }
 
-// The signed value of a primitive component; 0 when it is absent.
-int32_t componentInt(AsnNode *node, int i) {
-    AsnNode *c = asnComponent(node, i);
-    const uint8_t *v = c ? asnValue(c) : nullptr;
-    int32_t n = v ? asnBytesToInt(v, asnValueLength(c)) : 0;
-    asnFree(c);
-    return n;
-}
-
 // A GetBulk answer as it fills: bindings are added while the message, its
 // lengths grown to their longest form, stays within SMP_MESSAGE_MAX.
 struct BulkAnswer {
@@ -424,8 +415,8 @@ int smpBulkOp(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
         return 1;
     }
     int count = asnChildCount(request);
-    int nonRepeaters = std::clamp(componentInt(pdu, 2), 0, count);
-    int maxRepetitions = std::max(componentInt(pdu, 3), 0);
+    int nonRepeaters = std::clamp(smpComponentInt(pdu, 2), 0, count);
+    int maxRepetitions = std::max(smpComponentInt(pdu, 3), 0);
     BulkAnswer answer{list, bulkRoom(object, handle, pdu, list)};
     std::vector<std::vector<uint8_t>> names;
     for (int p = 1, i = 0; p <= asnDescendants(request); ++i) {

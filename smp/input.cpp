@@ -30,17 +30,6 @@ int32_t messageVersion(const uint8_t *octets, int length) {
     return octets[at + 2];
 }
 
-// The signed value of a primitive component of node; 0 when it is absent.
-int32_t componentInt(AsnNode *node, int i) {
-    AsnNode *c = asnComponent(node, i);
-    if (!c)
-        return 0;
-    const uint8_t *v = asnValue(c);
-    int32_t n = v ? asnBytesToInt(v, asnValueLength(c)) : 0;
-    asnFree(c);
-    return n;
-}
-
 // Calls the upcall with the bindings of the list at component listAt; the
 // record's other fields are the caller's.
 int deliver(SmpObject *object, ApsRec *handle, AsnNode *pdu, int listAt, SmpPdu *record) {
@@ -58,6 +47,16 @@ int deliver(SmpObject *object, ApsRec *handle, AsnNode *pdu, int listAt, SmpPdu 
 }
 
 } // namespace
+
+int32_t smpComponentInt(AsnNode *node, int i) {
+    AsnNode *c = asnComponent(node, i);
+    if (!c)
+        return 0;
+    const uint8_t *v = asnValue(c);
+    int32_t n = v ? asnBytesToInt(v, asnValueLength(c)) : 0;
+    asnFree(c);
+    return n;
+}
 
 SmpBind *smpCrackList(AsnNode *list, uint16_t *count) {
     if (!count || !list)
@@ -117,9 +116,9 @@ int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t ve
     SmpPdu record{};
     record.type = static_cast<int32_t>(asnTag(pdu));
     record.version = version;
-    record.requestId = componentInt(pdu, 1);
-    record.errorStatus = componentInt(pdu, 2);
-    record.errorIndex = static_cast<uint16_t>(componentInt(pdu, 3));
+    record.requestId = smpComponentInt(pdu, 1);
+    record.errorStatus = smpComponentInt(pdu, 2);
+    record.errorIndex = static_cast<uint16_t>(smpComponentInt(pdu, 3));
     return deliver(object, handle, pdu, 4, &record);
 }
 
@@ -140,9 +139,9 @@ int smpTrapInput(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
     }
     asnFree(enterprise);
     asnFree(agent);
-    record.genericTrap = componentInt(pdu, 3);
-    record.specificTrap = componentInt(pdu, 4);
-    record.timeStamp = componentInt(pdu, 5);
+    record.genericTrap = smpComponentInt(pdu, 3);
+    record.specificTrap = smpComponentInt(pdu, 4);
+    record.timeStamp = smpComponentInt(pdu, 5);
     return deliver(object, handle, pdu, 6, &record);
 }
 

@@ -170,6 +170,9 @@ AsnNode *smpPduBuild(uint32_t tag, const AsnNode *requestId, int32_t status, int
 // handled. A length above SMP_MESSAGE_MAX (a datagram longer than the
 // receive buffer) is a parse error; at most SMP_MESSAGE_MAX octets are read.
 int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t length);
+// The signed value of a primitive component of a decoded node (the PDU's
+// header integers); 0 when it is absent.
+int32_t smpComponentInt(AsnNode *node, int i);
 // The bindings of a decoded binding list; name and value point into the tree.
 SmpBind *smpCrackList(AsnNode *list, uint16_t *count);
 // A Response (or Inform, SNMPv2-Trap, Report) to the upcall, with the message's version.
