@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -87,4 +89,80 @@ int fileProbeWritable(const char *path) {
     bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     close(fd);
     return regular ? 1 : 0;
+}
+
+namespace {
+
+// Writes all of text to fd; false on a failed write.
+bool writeAll(int fd, const char *text, int length) {
+    while (length > 0) {
+        ssize_t n = write(fd, text, static_cast<size_t>(length));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        text += n;
+        length -= static_cast<int>(n);
+    }
+    return true;
+}
+
+// The rename itself is kept only once the directory holding it is flushed.
+void syncDirectoryOf(const char *path) {
+    char directory[PATH_MAX] = ".";
+    if (const char *slash = strrchr(path, '/')) {
+        size_t n = slash == path ? 1 : static_cast<size_t>(slash - path); // "/" keeps its slash
+        if (n >= sizeof directory)
+            return;
+        memcpy(directory, path, n);
+        directory[n] = '\0';
+    }
+    int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+} // namespace
+
+int fileReplace(const char *path, const char *text, int length) {
+    char temporary[PATH_MAX];
+    if (!path || !text || length < 0 ||
+        snprintf(temporary, sizeof temporary, "%s.new", path) >= static_cast<int>(sizeof temporary))
+        return -1;
+    // A leftover of an earlier crash is removed; a link there is removed
+    // rather than followed.
+    while (unlink(temporary) != 0 && errno == EINTR) {
+    }
+    int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    bool written = writeAll(fd, text, length) && fsync(fd) == 0;
+    if (close(fd) != 0 || !written || rename(temporary, path) != 0) {
+        unlink(temporary);
+        return -1;
+    }
+    syncDirectoryOf(path);
+    return 0;
+}
+
+int fileOthersCanRead(FILE *file) {
+    struct stat st;
+    if (!file || fstat(fileno(file), &st) != 0)
+        return -1;
+    return (st.st_mode & S_IROTH) ? 1 : 0;
+}
+
+const char *fileStateDirectory() {
+    static char first[PATH_MAX];
+    const char *all = getenv("STATE_DIRECTORY");
+    if (!all || !*all)
+        return nullptr;
+    size_t n = strcspn(all, ":");
+    if (n >= sizeof first)
+        return nullptr;
+    memcpy(first, all, n);
+    first[n] = '\0';
+    return first;
 }

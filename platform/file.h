@@ -43,3 +43,17 @@ int fileExists(const char *path);
 // exclusively, so that a file another process made meanwhile is left alone,
 // and removed again. 1 or 0.
 int fileProbeWritable(const char *path);
+
+// Replaces the file at path with length octets of text so that a crash at any
+// moment leaves either the old file or the new one whole: written to
+// "PATH.new" (never through a link), flushed to the disk, then renamed over
+// path. 0, or -1 with path unchanged.
+int fileReplace(const char *path, const char *text, int length);
+
+// 1 when every user of the system may read the open file, 0 when not, -1
+// when that cannot be told. Windows files carry access lists instead: always 0.
+int fileOthersCanRead(FILE *file);
+
+// The directory the service manager gives the program for its state (the
+// first of systemd's STATE_DIRECTORY), or none.
+const char *fileStateDirectory();

@@ -42,6 +42,9 @@ enum UsmPriv : uint8_t {
 // RFC 3411, 5: SecurityLevel, ordered from least to most protection.
 enum UsmLevel : uint8_t { USM_NO_AUTH_NO_PRIV, USM_AUTH_NO_PRIV, USM_AUTH_PRIV, USM_LEVEL_COUNT };
 
+// The digest length of each protocol's hash: the length of its keys, Ku and Kul.
+inline constexpr std::array<int, USM_AUTH_COUNT> usmAuthKeyLengths = {0, 16, 20, 28, 32, 48, 64};
+
 inline constexpr std::array<const char *, USM_AUTH_COUNT> usmAuthNames = {
     "none", "MD5", "SHA", "SHA-224", "SHA-256", "SHA-384", "SHA-512"};
 inline constexpr std::array<const char *, USM_PRIV_COUNT> usmPrivNames = {

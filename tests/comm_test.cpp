@@ -5,6 +5,8 @@
 #include <tuple>
 
 #include "agent/comm.h"
+#include "agent/engine.h"
+#include "agent/usr.h"
 #include "platform/file.h"
 #include "platform/log.h"
 #include "smp/aps.h"
@@ -15,6 +17,9 @@ namespace {
 
 using testing_support::ConfigSetup;
 using testing_support::EventCapture;
+using testing_support::readFile;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
 using testing_support::writeFile;
 
 ApsRec *handleOf(const std::string &name, ApsRec *h = apsHandles()) {
@@ -131,6 +136,125 @@ TEST_F(CommTest, WhichFileIsRead) {
     file(unknown.etc("mibagent.cmm"), "configured");
     file("mibagent.cmm", "bare");
     read("mibagent", "", 0, "bare");
+}
+
+// Users: what each line declares, and every line refused with why, never
+// showing a secret.
+TEST_F(CommTest, UsersFileDeclaresUsers) {
+    const std::string key = std::string(64, 'a'); // 32 octets: a SHA-256 key
+    const std::string path = s.etc("mibagent.usr");
+    writeFile(path, "# users\n"
+                    "plain none - none - noAuthNoPriv READ\n"
+                    "md5 MD5 maplesyrup none - authNoPriv write\n"
+                    "  # a comment after blanks\n"
+                    "keyed sha-256 0x" +
+                        key + " AES 0X" + key +
+                        " authPriv WRITE\n"
+                        "short SHA secret7 none - authNoPriv READ\n"
+                        "wronglength MD5 0x" +
+                        key +
+                        " none - authNoPriv READ\n"
+                        "nothex SHA-256 0x" +
+                        std::string(64, 'g') +
+                        " none - authNoPriv READ\n"
+                        "privonly none - AES passphrase noAuthNoPriv READ\n"
+                        "toohigh SHA passphrase none - authPriv READ\n"
+                        "nosecret SHA - none - authNoPriv READ\n"
+                        "badauth SHA1 passphrase none - authNoPriv READ\n"
+                        "badpriv SHA passphrase AES128 passphrase authPriv READ\n"
+                        "badlevel SHA passphrase none - auth READ\n"
+                        "badrights SHA passphrase none - authNoPriv NONE\n"
+                        "six words are not seven here\n" +
+                        std::string(33, 'n') +
+                        " none - none - noAuthNoPriv READ\n"
+                        "md5 none - none - noAuthNoPriv READ\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
+    EventCapture capture;
+    ASSERT_EQ(usrReadFile(), USR_READ);
+    const std::string h = "/usr/sbin/mibagent : users file error\n\tline ";
+    EXPECT_EQ(capture.joined(),
+              h + "6 : passphrase shorter than 8 characters for user : short\n" + h +
+                  "7 : key of the wrong length for user : wronglength\n" + h +
+                  "8 : key not in hexadecimal for user : nothex\n" + h +
+                  "9 : protocols, secrets and level disagree for user : privonly\n" + h +
+                  "10 : protocols, secrets and level disagree for user : toohigh\n" + h +
+                  "11 : protocols, secrets and level disagree for user : nosecret\n" + h +
+                  "12 : bad authentication protocol : SHA1\n" + h +
+                  "13 : bad privacy protocol : AES128\n" + h + "14 : bad security level : auth\n" +
+                  h + "15 : bad rights arg : NONE\n" + h + "16 : bad arg list : six\n" + h +
+                  "17 : user name too long : " + std::string(33, 'n') + "\n" + h +
+                  "18 : user already declared : md5\n");
+    EXPECT_EQ(usrCount(), 3);
+    const std::tuple<const char *, int, int, int, int, int, int> users[] = {
+        {"plain", USM_AUTH_NONE, USM_PRIV_NONE, USM_NO_AUTH_NO_PRIV, COMM_READ, 0, 0},
+        {"md5", USM_AUTH_MD5, USM_PRIV_NONE, USM_AUTH_NO_PRIV, COMM_WRITE, 10, 0},
+        {"keyed", USM_AUTH_SHA256, USM_PRIV_AES, USM_AUTH_PRIV, COMM_WRITE, 32, 32},
+    };
+    for (auto [name, auth, priv, level, access, authLength, privLength] : users) {
+        const UsrUser *u =
+            usrFind(reinterpret_cast<const uint8_t *>(name), static_cast<int>(strlen(name)));
+        ASSERT_NE(u, nullptr) << name;
+        EXPECT_EQ(std::make_tuple(u->auth, u->priv, u->level, u->access, u->authSecret.length,
+                                  u->privSecret.length),
+                  std::make_tuple(auth, priv, level, access, authLength, privLength))
+            << name;
+    }
+    EXPECT_EQ(usrFind(reinterpret_cast<const uint8_t *>("md"), 2), nullptr);
+    if (!ON_WINDOWS) { // secrets every account may read are not loaded, and the users forgotten
+        std::filesystem::permissions(path, std::filesystem::perms::others_read,
+                                     std::filesystem::perm_options::add);
+        EXPECT_EQ(usrReadFile(), USR_OPEN_TO_ALL);
+        EXPECT_EQ(usrCount(), 0);
+    }
+}
+
+// The engine's state: made once, boots raised at every start and latched,
+// and a file the agent cannot trust left as it is, with no SNMPv3 served.
+TEST_F(CommTest, EngineStateIsKeptAndBootsRise) {
+    auto random = [](uint8_t *octets, int n) {
+        for (int i = 0; i < n; ++i)
+            octets[i] = static_cast<uint8_t>(0x11 * (i + 1));
+        return 0;
+    };
+    auto noRandom = [](uint8_t *, int) { return 1; };
+    const std::string path = s.etc("mibagent.eng");
+    auto text = [](const std::string &id, const std::string &boots) {
+        return "# The SNMP engine of this agent, kept by the agent itself: not configuration.\n"
+               "engineID " +
+               id + "\nengineBoots " + boots + "\n";
+    };
+    const std::string made = "80007ed9051122334455667788";
+    EXPECT_EQ(engStart(noRandom), -1); // a new identifier needs random octets
+    programName = "/usr/sbin/mibagent.exe";
+    ASSERT_EQ(engStart(random), 0);
+    EXPECT_EQ(std::string(engState()->path), path);
+    EXPECT_EQ(readFile(path), text(made, "1"));
+    ASSERT_EQ(engStart(noRandom), 0); // kept: no new identifier
+    EXPECT_EQ(readFile(path), text(made, "2"));
+    EXPECT_TRUE(engState()->ready);
+    EXPECT_EQ(engBoots(), 2);
+    EXPECT_EQ(engTime(), 0);
+    writeFile(path, text("8000000001", "2147483647"));
+    ASSERT_EQ(engStart(random), 0);
+    EXPECT_EQ(readFile(path), text("8000000001", "2147483647"));
+    for (const std::string &bad :
+         {text("80000000", "3"), text("800000000g", "3"), text("8000000001", "0"),
+          text("8000000001", "2147483648"), std::string("engineBoots 3\n"),
+          text("8000000001", "3 4"), text("8000000001", "3") + "other 1\n", std::string("")}) {
+        writeFile(path, bad);
+        EXPECT_EQ(engStart(random), -1) << bad;
+        EXPECT_FALSE(engState()->ready) << bad;
+        EXPECT_EQ(readFile(path), bad);
+    }
+    if (!ON_WINDOWS) { // the service manager's state directory comes first
+        TempDir state;
+        ScopedEnv env("STATE_DIRECTORY", (state.path + ":/elsewhere").c_str());
+        ASSERT_EQ(engStart(random), 0);
+        EXPECT_EQ(readFile(state.file("mibagent.eng")), text(made, "1"));
+        ScopedEnv missing("STATE_DIRECTORY", "/nonexistent/mibagent");
+        EXPECT_EQ(engStart(random), -1);
+    }
 }
 
 } // namespace

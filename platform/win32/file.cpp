@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
@@ -111,4 +112,33 @@ int fileProbeWritable(const char *path) {
     _close(fd);
     _unlink(path);
     return 1;
+}
+
+int fileReplace(const char *path, const char *text, int length) {
+    char temporary[MAX_PATH];
+    if (!path || !text || length < 0 ||
+        snprintf(temporary, sizeof temporary, "%s.new", path) >= static_cast<int>(sizeof temporary))
+        return -1;
+    DeleteFileA(temporary); // a leftover of an earlier crash
+    HANDLE h = openForWriting(temporary, GENERIC_WRITE, CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    DWORD written = 0;
+    bool good = WriteFile(h, text, static_cast<DWORD>(length), &written, nullptr) &&
+                written == static_cast<DWORD>(length) && FlushFileBuffers(h);
+    good = CloseHandle(h) && good;
+    if (!good ||
+        !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temporary);
+        return -1;
+    }
+    return 0;
+}
+
+int fileOthersCanRead(FILE *) {
+    return 0;
+}
+
+const char *fileStateDirectory() {
+    return nullptr;
 }
