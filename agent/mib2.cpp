@@ -1,5 +1,6 @@
 #include "agent/mib2.h"
 
+#include "agent/engine.h"
 #include "agent/mib.h"
 #include "agent/trap.h"
 #include "asn/asn.h"
@@ -771,6 +772,45 @@ const Table snmpTable = {
     snmpColumns, static_cast<int>(std::size(snmpColumns)), oneRow, zeroIndex, snmpValue, snmpSet,
     nullptr};
 
+// --- SNMPv3 engine and counters (RFC 3411, 3412, 3413, 3414) ---
+
+// snmpEngineID, snmpEngineBoots, snmpEngineTime, snmpEngineMaxMessageSize.
+constexpr uint32_t engineColumns[] = {1, 2, 3, 4};
+AsnNode *engineValue(const Table *, uint32_t column, int) {
+    const EngState *e = engState();
+    switch (column) {
+    case 1:
+        return octets(e->id, e->idLength);
+    case 2:
+        return integer(engBoots());
+    case 3:
+        return integer(engTime());
+    default:
+        return integer(SMP_MESSAGE_MAX);
+    }
+}
+const Table engineTable = {engineColumns, 4, oneRow, zeroIndex, engineValue, nullptr, nullptr};
+
+// Counter groups whose column n is the statistics word first + n - 1.
+struct CounterGroup {
+    int first;
+};
+AsnNode *groupValue(const Table *t, uint32_t column, int) {
+    const auto *g = static_cast<const CounterGroup *>(t->data);
+    return counter(smpStatRead(g->first + static_cast<int>(column) - 1));
+}
+constexpr uint32_t mpdColumns[] = {1, 2, 3};
+constexpr CounterGroup mpdWords = {SMP_STAT_UNKNOWN_SECURITY_MODELS};
+const Table mpdTable = {mpdColumns, 3, oneRow, zeroIndex, groupValue, nullptr, &mpdWords};
+// snmpUnavailableContexts and snmpUnknownContexts (RFC 3413, 4.1.4 and .5).
+constexpr uint32_t contextColumns[] = {4, 5};
+constexpr CounterGroup contextWords = {SMP_STAT_UNAVAILABLE_CONTEXTS - 3};
+const Table contextTable = {contextColumns, 2,       oneRow,       zeroIndex,
+                            groupValue,     nullptr, &contextWords};
+constexpr uint32_t usmColumns[] = {1, 2, 3, 4, 5, 6};
+constexpr CounterGroup usmWords = {SMP_STAT_UNSUPPORTED_SEC_LEVELS};
+const Table usmStatsTable = {usmColumns, 6, oneRow, zeroIndex, groupValue, nullptr, &usmWords};
+
 // --- registration ---
 
 struct Registration {
@@ -794,6 +834,10 @@ const Registration registrations[] = {
     {"1.3.6.1.2.1.7.5.1", &udpConnTable, false},
     {"1.3.6.1.2.1.11", &snmpTable, false},
     {"1.3.6.1.2.1.31.1.1.1", &ifXTable, false},
+    {"1.3.6.1.6.3.10.2.1", &engineTable, false},
+    {"1.3.6.1.6.3.11.2.1", &mpdTable, false},
+    {"1.3.6.1.6.3.12.1", &contextTable, true},
+    {"1.3.6.1.6.3.15.1.1", &usmStatsTable, false},
 };
 std::array<Entry, 128> entries;
 size_t entryCount = 0;
@@ -831,7 +875,8 @@ int mib2Register() {
         enterpriseLen = 0;
     int failed = 0;
     for (const Registration &r : registrations) {
-        if (r.table == &ifXTable && !ifsSystemHasExtended())
+        if ((r.table == &ifXTable && !ifsSystemHasExtended()) ||
+            (r.table == &engineTable && !engState()->ready))
             continue;
         if (!r.perColumn) {
             failed += registerEntry(r.name, r.table, 0);

@@ -50,8 +50,21 @@ enum SmpStatWord : int {
     // block: the shared segment's layout stays 30 words.
     SMP_STAT_SILENT_DROPS = 31,
     SMP_STAT_PROXY_DROPS = 32,
+    // SNMPv3's counters, kept the same way: RFC 3412's snmpMPDStats,
+    // RFC 3413's context counters and RFC 3414's usmStats, in that order.
+    SMP_STAT_UNKNOWN_SECURITY_MODELS = 33,
+    SMP_STAT_INVALID_MSGS = 34,
+    SMP_STAT_UNKNOWN_PDU_HANDLERS = 35,
+    SMP_STAT_UNAVAILABLE_CONTEXTS = 36,
+    SMP_STAT_UNKNOWN_CONTEXTS = 37,
+    SMP_STAT_UNSUPPORTED_SEC_LEVELS = 38,
+    SMP_STAT_NOT_IN_TIME_WINDOWS = 39,
+    SMP_STAT_UNKNOWN_USER_NAMES = 40,
+    SMP_STAT_UNKNOWN_ENGINE_IDS = 41,
+    SMP_STAT_WRONG_DIGESTS = 42,
+    SMP_STAT_DECRYPTION_ERRORS = 43,
 };
-inline constexpr int SMP_STAT_LAST = SMP_STAT_PROXY_DROPS;
+inline constexpr int SMP_STAT_LAST = SMP_STAT_DECRYPTION_ERRORS;
 
 // The 30 words in use: shmLocalBlock until shminit found a shared segment.
 // Index 0 holds word 1.
@@ -59,8 +72,8 @@ extern uint32_t *smpStats;
 extern uint32_t shmLocalBlock[SMP_STATS_WORDS];
 
 // Atomic access to word n (1 to 30) of smpStats, or to the process's own
-// words 31 and 32; other numbers are ignored (reading gives 0). Counters wrap at 2^32 (RFC
-// 1155, 3.2.3.3).
+// words 31 to SMP_STAT_LAST; other numbers are ignored (reading gives 0). Counters wrap at 2^32
+// (RFC 1155, 3.2.3.3).
 void smpStatRaise(int word, uint32_t by = 1);
 uint32_t smpStatRead(int word);
 void smpStatWrite(int word, uint32_t value);

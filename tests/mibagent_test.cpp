@@ -120,8 +120,8 @@ TEST_F(MibagentTest, Walks) {
         EXPECT_EQ(groups.count(g), 1u) << g;
     }
     EXPECT_EQ(table, 50u);
-    EXPECT_EQ(r.out.substr(r.out.size() - 69),
-              "Name: 1.3.6.1.4.1.32473.1.1.1.50 Kind: Integer Value: 50 \nEnd of MIB\n");
+    EXPECT_EQ(r.out.substr(r.out.size() - 64),
+              "Name: 1.3.6.1.6.3.15.1.1.6.0 Kind: Counter Value: 0 \nEnd of MIB\n");
     // v2c walks the same objects to the same end, and the Counter64 ones v1 never shows.
     auto v2 = a.walk({"-v", "2c", "-b", "25", "1.3.6.1"});
     std::string names, v2names;

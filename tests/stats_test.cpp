@@ -136,8 +136,8 @@ TEST(SharedStats, OnlyASegmentThatPassesEveryCheckIsUsed) {
     // Word numbers outside the block are ignored: the signature and the word past stay.
     smpStatRaise(0);
     smpStatWrite(-1, 5);
-    smpStatWrite(33, 5);
-    EXPECT_EQ(smpStatRead(33) + smpStatRead(0), 0u);
+    smpStatWrite(SMP_STAT_LAST + 1, 5);
+    EXPECT_EQ(smpStatRead(SMP_STAT_LAST + 1) + smpStatRead(0), 0u);
     smpStatWrite(SMP_STAT_SILENT_DROPS, 5); // the process's own, not the segment's
     EXPECT_EQ(smpStatRead(SMP_STAT_SILENT_DROPS), 5u);
     EXPECT_STREQ(reinterpret_cast<char *>(seg.address), "SNMP SHARED MEMORY");
