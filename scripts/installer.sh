@@ -165,7 +165,7 @@ value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '
   fail "etc is not C:\\ProgramData\\TarnoqSnmp"
 ! wine reg query 'HKLM\Software\Wow6432Node\Velmora' >/dev/null 2>&1 || fail "keys below WOW6432Node"
 for f in "Program Files/TarnoqSnmp/mibwalk.exe" "Program Files/TarnoqSnmp/mibagent.exe" \
-  ProgramData/TarnoqSnmp/etc/{snmp.def,snmp.aut,mibagent.cmm,mibagent.trp}; do
+  ProgramData/TarnoqSnmp/etc/{snmp.def,snmp.aut,mibagent.cmm,mibagent.trp,mibagent.usr}; do
   [ -f "$WINEPREFIX/drive_c/$f" ] || fail "C:/$f not installed"
 done
 echo "keys in the 64-bit view, programs and configuration files in place"

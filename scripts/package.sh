@@ -128,9 +128,12 @@ read -r -a command <<<"$(unit_value ExecStart)"
 as_service() { (cd "$dir" && exec setpriv --reuid="$user" --regid="$group" --init-groups -- "$@"); }
 as_service test -w "$CONF/snmp.aut" || fail "$user cannot write snmp.aut"
 as_service test -r "$CONF/mibagent.cmm" || fail "$user cannot read mibagent.cmm"
-# shellcheck disable=SC2016
-setpriv --reuid="$ORDINARY" --regid=nogroup --clear-groups -- sh -c '! test -r "$1"' sh "$CONF/mibagent.cmm" ||
-  fail "an ordinary user can read the community file"
+as_service test -r "$CONF/mibagent.usr" || fail "$user cannot read mibagent.usr"
+for f in mibagent.cmm mibagent.usr; do
+  # shellcheck disable=SC2016
+  setpriv --reuid="$ORDINARY" --regid=nogroup --clear-groups -- sh -c '! test -r "$1"' sh "$CONF/$f" ||
+    fail "an ordinary user can read $f"
+done
 
 step "agent as the unit runs it: ${command[*]} -p 0 (user $user, in $dir)"
 # One subshell that execs: $! is the agent itself.
