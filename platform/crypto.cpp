@@ -184,6 +184,10 @@ void cryptoCipherFree(CryptoCipher *cipher) {
     delete cipher;
 }
 
+bool cryptoHashAvailable(CryptoHash hash) {
+    return hash < CRYPTO_HASH_COUNT && library().ready;
+}
+
 bool cryptoDesAvailable() {
     return library().des != nullptr;
 }

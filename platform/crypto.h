@@ -66,7 +66,10 @@ int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoC
 int cryptoCipherBlock(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out);
 void cryptoCipherFree(CryptoCipher *cipher);
 
-// Whether DES is offered here (the legacy provider of OpenSSL 3; CNG's 3DES).
+// Whether a hash (with its HMAC) or DES is offered here: OpenSSL 3 offers
+// every hash, and DES with its legacy provider; CNG has no SHA-224, and DES
+// only as 3DES that passes a known answer with the key repeated.
+bool cryptoHashAvailable(CryptoHash hash);
 bool cryptoDesAvailable();
 
 // Octets from the system's cryptographically secure generator: 0 or a negative status.
