@@ -26,7 +26,7 @@ template <std::size_t N> struct Secret {
     ~Secret() { cryptoWipe(octets.data(), N); }
 };
 
-// draft-blumenthal-aes-usm-04, 3.1.2.1: while the key is too short, append
+// draft-blumenthal-aes-usm-04: while the key is too short, append
 // the hash of the whole key so far.
 int extendByHash(UsmAuth auth, std::span<uint8_t> key, int have, int length,
                  std::span<const uint8_t>) {
@@ -49,7 +49,7 @@ int extendByHash(UsmAuth auth, std::span<uint8_t> key, int have, int length,
     return have;
 }
 
-// draft-reeder-snmpv3-usm-3desede-00, 2.1: while the key is too short, append
+// draft-reeder-snmpv3-usm-3desede-00: while the key is too short, append
 // the last localized key's own passphrase-to-key, localized for the engine.
 int extendByLocalizing(UsmAuth auth, std::span<uint8_t> key, int have, int length,
                        std::span<const uint8_t> engineId) {
@@ -307,7 +307,7 @@ void usmKeysRelease(UsmKeys &keys) {
 namespace {
 
 bool protocolsValid(UsmAuth auth, UsmPriv priv) {
-    // RFC 3414, 3.1.1: privacy without authentication is not a security level.
+    // RFC 3412, 6.4: privacy without authentication is not a security level.
     return auth < USM_AUTH_COUNT && priv < USM_PRIV_COUNT &&
            (priv == USM_PRIV_NONE || auth != USM_AUTH_NONE);
 }

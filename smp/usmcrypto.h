@@ -42,7 +42,7 @@ inline constexpr std::array<UsmAuthProto, USM_AUTH_COUNT> usmAuthProtos = {{
     {CRYPTO_MD5, 0, 0},      // none
     {CRYPTO_MD5, 16, 12},    // HMAC-MD5-96 (RFC 3414, 6)
     {CRYPTO_SHA1, 20, 12},   // HMAC-SHA-96 (RFC 3414, 7)
-    {CRYPTO_SHA224, 28, 16}, // RFC 7860, 4.2
+    {CRYPTO_SHA224, 28, 16}, // RFC 7860
     {CRYPTO_SHA256, 32, 24},
     {CRYPTO_SHA384, 48, 32},
     {CRYPTO_SHA512, 64, 48},
@@ -115,7 +115,7 @@ struct UsmKeys {
 
 // Fills keys from passphrases: Ku of each, localized for engineId, the
 // privacy key extended as its protocol says. A privacy protocol needs an
-// authentication one (RFC 3414, 3.1.1). 0 or a negative status; on failure
+// authentication one (RFC 3412, 6.4). 0 or a negative status; on failure
 // keys holds nothing.
 int usmKeysFromPassphrases(UsmKeys &keys, UsmAuth auth, UsmPriv priv,
                            std::span<const uint8_t> authPassphrase,

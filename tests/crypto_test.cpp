@@ -57,6 +57,9 @@ TEST(Crypto, PassphraseToKeyAndLocalization) {
     }
     std::array<uint8_t, USM_KEY_MAX> ku{};
     EXPECT_EQ(usmPassphraseToKey(USM_AUTH_SHA, text("7octets"), ku), USM_CRYPTO_ESHORT);
+    std::array<uint8_t, 16> a{}, b{}; // salts and engine IDs come from here
+    ASSERT_EQ(cryptoRandom(a) | cryptoRandom(b), 0);
+    EXPECT_NE(a, b);
     EXPECT_EQ(usmPassphraseToKey(USM_AUTH_SHA, text("8 octets"), ku), 20);
 }
 
