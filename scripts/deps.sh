@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests, the fuzzers, the package
 # build and its checks need, when any is missing. Runs apt-get as root, or through sudo.
 set -euo pipefail
-packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake make g++ libssl-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
           clang clang-format libclang-rt-14-dev snmp snmpd snmptrapd procps iproute2
           build-essential debhelper dpkg-dev fakeroot lintian mandoc man-db adduser)
 missing=()

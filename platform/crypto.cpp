@@ -1,0 +1,204 @@
+// The cryptography of OpenSSL 3's libcrypto, in a library context of its own:
+// its "default" provider, and its "legacy" one for DES when installed (once one
+// provider is loaded explicitly, the default one must be loaded too).
+// Algorithms are fetched once; a cipher context is made once per key.
+#include "platform/crypto.h"
+
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/params.h>
+#include <openssl/provider.h>
+#include <openssl/rand.h>
+
+#include <array>
+
+struct CryptoHashCtx {
+    EVP_MD_CTX *md;
+    const EVP_MD *type;
+};
+
+struct CryptoCipher {
+    EVP_CIPHER_CTX *encrypt;
+    EVP_CIPHER_CTX *decrypt; // DES only
+    int block;
+};
+
+namespace {
+
+constexpr std::array<const char *, CRYPTO_HASH_COUNT> hashNames = {
+    "MD5", "SHA1", "SHA2-224", "SHA2-256", "SHA2-384", "SHA2-512"};
+
+struct Library {
+    OSSL_LIB_CTX *ctx = nullptr;
+    bool ready = false;
+    std::array<EVP_MD *, CRYPTO_HASH_COUNT> md{};
+    // One HMAC context per hash with its digest set and no key: each call
+    // copies it, which is cheaper than naming the digest again.
+    std::array<EVP_MAC_CTX *, CRYPTO_HASH_COUNT> hmac{};
+    std::array<EVP_CIPHER *, 3> aes{}; // 128, 192, 256
+    EVP_CIPHER *des = nullptr;         // null without the legacy provider
+};
+
+Library load() {
+    Library lib;
+    lib.ctx = OSSL_LIB_CTX_new();
+    if (!lib.ctx || !OSSL_PROVIDER_load(lib.ctx, "default"))
+        return lib;
+    bool legacy = OSSL_PROVIDER_load(lib.ctx, "legacy") != nullptr;
+    EVP_MAC *mac = EVP_MAC_fetch(lib.ctx, "HMAC", nullptr);
+    bool ok = mac != nullptr;
+    for (int h = 0; ok && h < CRYPTO_HASH_COUNT; ++h) {
+        lib.md[h] = EVP_MD_fetch(lib.ctx, hashNames[h], nullptr);
+        lib.hmac[h] = EVP_MAC_CTX_new(mac);
+        std::array<OSSL_PARAM, 2> params = {
+            OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST,
+                                             const_cast<char *>(hashNames[h]), 0),
+            OSSL_PARAM_construct_end()};
+        ok = lib.md[h] && lib.hmac[h] && EVP_MAC_CTX_set_params(lib.hmac[h], params.data());
+    }
+    EVP_MAC_free(mac); // the contexts hold their own reference
+    constexpr std::array<const char *, 3> aesNames = {"AES-128-ECB", "AES-192-ECB", "AES-256-ECB"};
+    for (int i = 0; ok && i < 3; ++i)
+        ok = (lib.aes[i] = EVP_CIPHER_fetch(lib.ctx, aesNames[i], nullptr)) != nullptr;
+    if (legacy)
+        lib.des = EVP_CIPHER_fetch(lib.ctx, "DES-ECB", nullptr);
+    lib.ready = ok;
+    return lib;
+}
+
+// Loaded once, on first use, by whichever thread comes first (a static's
+// initialisation is thread-safe); kept for the life of the process.
+const Library &library() {
+    static const Library lib = load();
+    return lib;
+}
+
+} // namespace
+
+int cryptoHashNew(CryptoHash hash, CryptoHashCtx **out) {
+    *out = nullptr;
+    if (hash >= CRYPTO_HASH_COUNT)
+        return CRYPTO_EINVAL;
+    const Library &lib = library();
+    if (!lib.ready)
+        return CRYPTO_EFAILED;
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    if (!md || !EVP_DigestInit_ex2(md, lib.md[hash], nullptr)) {
+        EVP_MD_CTX_free(md);
+        return CRYPTO_EFAILED;
+    }
+    *out = new CryptoHashCtx{md, lib.md[hash]};
+    return CRYPTO_OK;
+}
+
+int cryptoHashUpdate(CryptoHashCtx *ctx, std::span<const uint8_t> data) {
+    return EVP_DigestUpdate(ctx->md, data.data(), data.size()) ? CRYPTO_OK : CRYPTO_EFAILED;
+}
+
+int cryptoHashFinal(CryptoHashCtx *ctx, std::span<uint8_t> out) {
+    int length = EVP_MD_get_size(ctx->type);
+    if (out.size() < static_cast<std::size_t>(length))
+        return CRYPTO_EINVAL;
+    unsigned written = 0;
+    if (!EVP_DigestFinal_ex(ctx->md, out.data(), &written) ||
+        !EVP_DigestInit_ex2(ctx->md, ctx->type, nullptr))
+        return CRYPTO_EFAILED;
+    return static_cast<int>(written);
+}
+
+void cryptoHashFree(CryptoHashCtx *ctx) {
+    if (!ctx)
+        return;
+    EVP_MD_CTX_free(ctx->md); // cleanses the digest state
+    delete ctx;
+}
+
+int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t> out,
+               std::span<const uint8_t> data, std::span<const uint8_t> more) {
+    if (hash >= CRYPTO_HASH_COUNT || out.size() < std::size_t(cryptoDigestLength[hash]))
+        return CRYPTO_EINVAL;
+    const Library &lib = library();
+    if (!lib.ready)
+        return CRYPTO_EFAILED;
+    EVP_MAC_CTX *mac = EVP_MAC_CTX_dup(lib.hmac[hash]);
+    std::size_t written = 0;
+    bool ok = mac && EVP_MAC_init(mac, key.data(), key.size(), nullptr) &&
+              EVP_MAC_update(mac, data.data(), data.size()) &&
+              (more.empty() || EVP_MAC_update(mac, more.data(), more.size())) &&
+              EVP_MAC_final(mac, out.data(), &written, out.size());
+    EVP_MAC_CTX_free(mac); // cleanses the keyed state
+    return ok ? static_cast<int>(written) : CRYPTO_EFAILED;
+}
+
+int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoCipher **out) {
+    *out = nullptr;
+    const Library &lib = library();
+    if (!lib.ready)
+        return CRYPTO_EFAILED;
+    const EVP_CIPHER *type = nullptr;
+    if (kind == CRYPTO_AES && (key.size() == 16 || key.size() == 24 || key.size() == 32))
+        type = lib.aes[(key.size() - 16) / 8];
+    else if (kind == CRYPTO_DES && key.size() == 8)
+        type = lib.des;
+    else
+        return CRYPTO_EINVAL;
+    if (!type)
+        return CRYPTO_EUNAVAILABLE;
+    auto *cipher = new CryptoCipher{nullptr, nullptr, cryptoBlockLength[kind]};
+    auto make = [&](int encrypt) {
+        EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
+        if (c && EVP_CipherInit_ex2(c, type, key.data(), nullptr, encrypt, nullptr) &&
+            EVP_CIPHER_CTX_set_padding(c, 0))
+            return c;
+        EVP_CIPHER_CTX_free(c);
+        return static_cast<EVP_CIPHER_CTX *>(nullptr);
+    };
+    cipher->encrypt = make(1);
+    if (kind == CRYPTO_DES)
+        cipher->decrypt = make(0);
+    if (!cipher->encrypt || (kind == CRYPTO_DES && !cipher->decrypt)) {
+        cryptoCipherFree(cipher);
+        return CRYPTO_EFAILED;
+    }
+    *out = cipher;
+    return CRYPTO_OK;
+}
+
+int cryptoCipherBlock(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out) {
+    EVP_CIPHER_CTX *c = decrypt ? cipher->decrypt : cipher->encrypt;
+    if (!c)
+        return CRYPTO_EINVAL;
+    // ECB without padding: a whole block in gives the whole block out at once.
+    int written = 0;
+    if (!EVP_CipherUpdate(c, out, &written, in, cipher->block) || written != cipher->block)
+        return CRYPTO_EFAILED;
+    return CRYPTO_OK;
+}
+
+void cryptoCipherFree(CryptoCipher *cipher) {
+    if (!cipher)
+        return;
+    EVP_CIPHER_CTX_free(cipher->encrypt); // cleanses the key schedule
+    EVP_CIPHER_CTX_free(cipher->decrypt);
+    delete cipher;
+}
+
+bool cryptoHashAvailable(CryptoHash hash) {
+    return hash < CRYPTO_HASH_COUNT && library().ready;
+}
+
+bool cryptoDesAvailable() {
+    return library().des != nullptr;
+}
+
+int cryptoRandom(std::span<uint8_t> out) {
+    const Library &lib = library();
+    if (!lib.ready)
+        return CRYPTO_EFAILED;
+    return RAND_bytes_ex(lib.ctx, out.data(), out.size(), 0) == 1 ? CRYPTO_OK : CRYPTO_EFAILED;
+}
+
+void cryptoWipe(void *p, std::size_t n) {
+    OPENSSL_cleanse(p, n);
+}
