@@ -100,7 +100,8 @@ void decodeWith(int grammar, const uint8_t *data, size_t size) {
 
 } // namespace
 
-// Every input goes through each message version's grammar.
+// Every input goes through each message version's grammar and those of a
+// version-3 message's parts.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static bool once = [] {
         logSetEventSink(discard);
@@ -108,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return true;
     }();
     (void)once;
-    for (int grammar : {ASL_GRAMMAR_V1, ASL_GRAMMAR_V2C})
+    for (int grammar :
+         {ASL_GRAMMAR_V1, ASL_GRAMMAR_V2C, ASL_GRAMMAR_V3, ASL_GRAMMAR_SCOPED, ASL_GRAMMAR_USM})
         decodeWith(grammar, data, size);
     return 0;
 }
