@@ -9,16 +9,15 @@
 #include <vector>
 
 #include "agent/comm.h"
+#include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/log.h"
+#include "smp/usmcrypto.h"
 
 namespace {
 
-// A wipe the compiler may not drop: the memory is read by no one afterwards.
 void wipe(void *p, size_t n) {
-    volatile uint8_t *v = static_cast<volatile uint8_t *>(p);
-    while (n--)
-        *v++ = 0;
+    cryptoWipe(p, n);
 }
 
 // Storage that is wiped before it is given back, so that a vector growing
@@ -36,8 +35,9 @@ template <typename T> struct Wiping {
 };
 
 // In the file's order: a few users, looked up by a scan, never sorted
-// through temporaries holding secrets.
+// through temporaries holding secrets; keys[i] are users[i]'s once localized.
 std::vector<UsrUser, Wiping<UsrUser>> users;
+std::vector<UsmKeys> keys;
 
 void lineError(int line, const char *message, const char *text) {
     logPrintf("%s : users file error\n", programName);
@@ -153,6 +153,7 @@ int tryOpen(CfgSearch *search, void *context) {
 
 void usrClear() {
     decltype(users)().swap(users); // the storage is wiped as it is given back
+    keys.clear();                  // each wipes itself
 }
 
 int usrReadFile() {
@@ -219,6 +220,77 @@ const UsrUser *usrFind(const uint8_t *name, int length) {
         if (sameName(u, name, length))
             return &u;
     return nullptr;
+}
+
+namespace {
+
+// The secret's key localized for the engine into kul (USM_KEY_MAX octets):
+// its length, or a negative status of smp/usmcrypto.h.
+int localized(UsmAuth auth, const UsrSecret &secret, std::span<const uint8_t> engine,
+              uint8_t *kul) {
+    if (secret.form == USR_SECRET_KEY) {
+        memcpy(kul, secret.octets, secret.length);
+        return secret.length;
+    }
+    uint8_t ku[USM_KEY_MAX];
+    int r = usmPassphraseToKey(auth, {secret.octets, secret.length}, {ku, sizeof ku});
+    if (r >= 0)
+        r = usmLocalizeKey(auth, {ku, static_cast<size_t>(r)}, engine, {kul, USM_KEY_MAX});
+    cryptoWipe(ku, sizeof ku);
+    return r;
+}
+
+} // namespace
+
+int usrLocalize(const uint8_t *engineId, int length) {
+    keys.clear();
+    keys.resize(users.size()); // never grows again: no key is moved
+    std::span<const uint8_t> engine{engineId, static_cast<size_t>(length)};
+    int kept = 0;
+    for (size_t i = 0; i < users.size(); ++i) {
+        UsrUser &u = users[i];
+        auto auth = static_cast<UsmAuth>(u.auth);
+        auto priv = static_cast<UsmPriv>(u.priv);
+        uint8_t authKey[USM_KEY_MAX];
+        uint8_t privKey[USM_KEY_MAX];
+        int a = 0;
+        int p = 0;
+        if (auth != USM_AUTH_NONE)
+            a = localized(auth, u.authSecret, engine, authKey);
+        if (priv != USM_PRIV_NONE && a >= 0)
+            p = localized(auth, u.privSecret, engine, privKey);
+        int r = a < 0 ? a : p;
+        if (r >= 0)
+            r = usmKeysFromLocalized(keys[i], auth, priv, {authKey, static_cast<size_t>(a)},
+                                     {privKey, static_cast<size_t>(p)}, engine);
+        cryptoWipe(authKey, sizeof authKey);
+        cryptoWipe(privKey, sizeof privKey);
+        wipe(&u.authSecret, sizeof u.authSecret);
+        wipe(&u.privSecret, sizeof u.privSecret);
+        if (r < 0) {
+            char name[USM_USER_MAX + 1] = {};
+            memcpy(name, u.name, u.nameLength);
+            logPrintf("%s : user %s left out: %s\n", programName, name,
+                      r == USM_CRYPTO_EUNAVAILABLE ? "its privacy protocol is not offered here"
+                                                   : "its keys cannot be made");
+            u.nameLength = 0; // matches no request's name: user names are not empty
+            usmKeysRelease(keys[i]);
+            continue;
+        }
+        ++kept;
+    }
+    return kept;
+}
+
+bool usrLookup(const uint8_t *name, int length, SmpUser *user) {
+    for (size_t i = 0; i < users.size() && i < keys.size(); ++i) {
+        const UsrUser &u = users[i];
+        if (u.nameLength > 0 && sameName(u, name, length)) {
+            *user = {&keys[i], u.level, u.access == COMM_WRITE ? SMP_OP_WRITE : SMP_OP_READ};
+            return true;
+        }
+    }
+    return false;
 }
 
 int usrCount() {

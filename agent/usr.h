@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "smp/usm.h"
+#include "smp/v3.h"
 #include "smx/cfg.h"
 
 enum UsrSecretForm : uint8_t { USR_SECRET_NONE, USR_SECRET_PASSPHRASE, USR_SECRET_KEY };
@@ -45,6 +46,15 @@ inline constexpr int USR_OPEN_TO_ALL = -3; // every user of the system may read 
 // community file's places for the program's "STEM.usr". With USR_OPEN_TO_ALL a
 // line naming the file is printed on standard output.
 int usrReadFile();
+
+// Makes every user's keys for the engine (passphrases turned into keys
+// localized for it, RFC 3414, A.2), then wipes the secrets as read. A user
+// whose keys cannot be made (DES where it is not offered) is reported and
+// left out. The number of users left.
+int usrLocalize(const uint8_t *engineId, int length);
+// The lookup the engine calls (smp/v3.h): the user's keys, least level and
+// operations; false for a user not declared or left out.
+bool usrLookup(const uint8_t *name, int length, SmpUser *user);
 
 // The user of that name, or none.
 const UsrUser *usrFind(const uint8_t *name, int length);

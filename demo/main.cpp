@@ -5,15 +5,19 @@
 // there and then fails to decode); -b registers at most DEMO_TEST_ROWS_MAX
 // rows.
 #include "agent/comm.h"
+#include "agent/engine.h"
 #include "agent/mib.h"
 #include "agent/mib2.h"
 #include "agent/trap.h"
+#include "agent/usr.h"
 #include "demo/mibvars.h"
+#include "platform/crypto.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "smp/agentside.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
+#include "smp/v3.h"
 #include "smx/def.h"
 #include "smx/number.h"
 #include "smx/stats.h"
@@ -33,6 +37,10 @@ int printUsage() {
 // Responses and Traps sent to an agent are not its business.
 int agentUpcall(SmpObject *, SmpPdu *) {
     return 0;
+}
+
+int randomOctets(uint8_t *octets, int length) {
+    return cryptoRandom({octets, static_cast<size_t>(length)}) == 0 ? 0 : 1;
 }
 
 void dotted(char *buf, size_t size, uint32_t a) {
@@ -106,6 +114,19 @@ int main(int argc, char **argv) {
     if (commInit() != 0)
         fprintf(stderr, "%s: no community declared: every request is refused\n", programName);
     trapInit();
+    // SNMPv3: the users, then the engine they are keyed for. Without a saved
+    // engine state no version-3 request is served.
+    if (usrReadFile() == USR_OPEN_TO_ALL) {
+        udpCloseSocket(sock);
+        return 1;
+    }
+    static SmpLocalEngine engine;
+    if (engStart(randomOctets) == 0) {
+        const EngState *e = engState();
+        usrLocalize(e->id, e->idLength);
+        engine = {e->id, e->idLength, engBoots, engTime};
+        smpRegisterV3Agent(&engine, usrLookup);
+    }
     if (!mibInit()) {
         printf("%s: Can't create the MIB store\n", programName);
         udpCloseSocket(sock);

@@ -14,6 +14,7 @@
 #include "smp/agentside.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
+#include "smp/v3.h"
 #include "smx/stats.h"
 
 AsnNode *smpReply(AsnNode *pdu, int32_t status, int32_t index, const AsnNode *list) {
@@ -378,6 +379,11 @@ struct BulkAnswer {
 // The octets left for bindings in an answer to pdu through handle.
 int bulkRoom(SmpObject *object, ApsRec *handle, AsnNode *pdu, AsnNode *emptyList) {
     AsnNode *reply = smpReply(pdu, 0, 0, emptyList);
+    if (object->version == SMP_VERSION_3) {
+        int room = reply ? smpV3Room(handle, reply) : 0;
+        asnFree(reply);
+        return room;
+    }
     AsnNode *message = reply ? apsEncode(handle, reply, object->version) : nullptr;
     uint8_t buffer[SMP_MESSAGE_MAX];
     int empty = message ? asnEncode(message, buffer, SMP_MESSAGE_MAX) : -1;

@@ -13,6 +13,7 @@
 #include "smp/agentside.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
+#include "smp/v3.h"
 #include "smx/stats.h"
 
 namespace {
@@ -110,12 +111,14 @@ SmpBind *smpCrackList(AsnNode *list, uint16_t *count) {
     return binds;
 }
 
-int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t version) {
+int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu, int32_t version,
+                     uint8_t level) {
     if (!object || !pdu)
         return 1;
     SmpPdu record{};
     record.type = static_cast<int32_t>(asnTag(pdu));
     record.version = version;
+    record.level = level;
     record.requestId = smpComponentInt(pdu, 1);
     record.errorStatus = smpComponentInt(pdu, 2);
     record.errorIndex = static_cast<uint16_t>(smpComponentInt(pdu, 3));
@@ -156,6 +159,13 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
         // A message cannot continue in a later call: a failed object stays failed.
         logEntryFlush("smpInput: smpRecStatus = %d\n", object->smpRecStatus);
         return object->smpRecStatus;
+    }
+    if (!object->decoder && messageVersion(octets, length) == SMP_VERSION_3) {
+        // RFC 3412: version 3 has a processing model of its own.
+        int r = length > SMP_MESSAGE_MAX ? (smpStatRaise(SMP_STAT_IN_ASN_PARSE_ERRS), 1)
+                                         : smpV3Input(object, octets, length);
+        object->smpRecStatus = r;
+        return r;
     }
     if (!object->decoder) {
         logEntryFlush("smpInput: asnNew(0)\n");

@@ -10,6 +10,7 @@
 
 #include "platform/log.h"
 #include "smp/aps.h"
+#include "smp/v3.h"
 #include "smx/stats.h"
 
 SmpObject *smpNew(void *transport, SmpSendFn send, SmpUpcallFn upcall) {
@@ -201,7 +202,7 @@ int smpRequest(SmpObject *object, const SmpPdu *record) {
         return 1;
     AsnNode *pdu = nullptr;
     // GetBulk is version 2's (RFC 3416, 4.2.3); its two counts stand in the status fields.
-    bool bulk = record->type == SMP_GET_BULK_REQUEST && object->version == SMP_VERSION_2C;
+    bool bulk = record->type == SMP_GET_BULK_REQUEST && object->version != SMP_VERSION_1;
     if ((record->type >= SMP_GET_REQUEST && record->type <= SMP_SET_REQUEST) || bulk) {
         AsnNode *id = asnNewUnsigned(ASN_UNIVERSAL, ASN_TAG_INTEGER,
                                      static_cast<uint32_t>(record->requestId));
@@ -253,6 +254,8 @@ int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
     logEntry("smpSend:\n");
     if (!object || !object->send)
         return 1;
+    if (object->version == SMP_VERSION_3)
+        return smpV3Send(object, handle, pdu, false);
     AsnNode *message = apsEncode(handle, pdu, object ? object->version : SMP_VERSION_1);
     if (!message)
         return 1;
@@ -262,6 +265,8 @@ int smpSend(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
 }
 
 int smpSendFitting(SmpObject *object, ApsRec *handle, AsnNode *pdu) {
+    if (object && object->send && object->version == SMP_VERSION_3)
+        return smpV3Send(object, handle, pdu, true);
     // Serialised once: the octets that were measured are the ones sent.
     AsnNode *message = apsEncode(handle, pdu, object ? object->version : SMP_VERSION_1);
     uint8_t buffer[SMP_MESSAGE_MAX];

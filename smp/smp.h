@@ -49,6 +49,7 @@ inline constexpr int SMP_TRAP_AUTHENTICATION_FAILURE = 4;
 
 struct SmpObject;
 struct SmpPdu;
+struct SmpSession;
 
 // Transmits one encoded message: 0 sent. A negative length is a failure:
 // nothing is sent and the result is nonzero.
@@ -66,12 +67,14 @@ struct SmpObject {
     // The version requests go out with (SMP_VERSION_1 after smpNew); an agent's
     // object takes the version of the request it answers.
     int32_t version;
+    SmpSession *session; // a manager's SNMPv3 session (smp/v3.h); not owned
 };
 
 // One PDU as a flat record; the fields a type does not use are 0 or none.
 struct SmpPdu {
     int32_t type;    // SmpPduType
     int32_t version; // input: the message's; sending: the object's is used
+    uint8_t level;   // input, version 3: the UsmLevel the message came with
     ApsRec *auth;    // sending: gives the community; input: the verifying handle
     int32_t requestId;
     int32_t errorStatus;   // SmpErrorStatus; GetBulk: non-repeaters
@@ -177,7 +180,7 @@ int32_t smpComponentInt(AsnNode *node, int i);
 SmpBind *smpCrackList(AsnNode *list, uint16_t *count);
 // A Response (or Inform, SNMPv2-Trap, Report) to the upcall, with the message's version.
 int smpResponseInput(SmpObject *object, ApsRec *handle, AsnNode *pdu,
-                     int32_t version = SMP_VERSION_1);
+                     int32_t version = SMP_VERSION_1, uint8_t level = 0);
 int smpTrapInput(SmpObject *object, ApsRec *handle, AsnNode *pdu);
 
 // Agent operations on a decoded request PDU: the result of sending the reply
