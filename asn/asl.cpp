@@ -492,7 +492,11 @@ constexpr bool pduPartIsVersion2s() {
     }
     return mapped == M3_SEGMENT_SEGMENTS - M3_PDU_SEL + 1;
 }
+// GCC does not fold an address against null under its sanitizers; every
+// other build checks it.
+#ifndef __SANITIZE_ADDRESS__
 static_assert(pduPartIsVersion2s());
+#endif
 
 // By grammar number: the table its nodes name entries in, and its root selector.
 struct Root {
