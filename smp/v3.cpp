@@ -325,24 +325,26 @@ int dispatchRequest(SmpObject *object, const SmpUser &user, Reply *reply, AsnNod
 
 int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
     const SmpLocalEngine *e = localEngine;
+    // A Report carries the request's id where it can be read (RFC 3412, 7.1 step 3).
+    int32_t id = m.encrypted || !m.scoped.pdu ? 0 : smpComponentInt(m.scoped.pdu, 1);
     // RFC 3414, 3.2 step 3: requests name this engine; discovery names none.
     if (!sameOctets(m.usm.engineId, m.usm.engineIdLen, e->id, e->idLength))
-        return refuse(object, m, SMP_STAT_UNKNOWN_ENGINE_IDS);
+        return refuse(object, m, SMP_STAT_UNKNOWN_ENGINE_IDS, USM_NO_AUTH_NO_PRIV, nullptr, id);
     SmpUser user{};
     if (!userLookup || !userLookup(m.usm.userName, m.usm.userNameLen, &user) || !user.keys) {
         authenticationFailure();
-        return refuse(object, m, SMP_STAT_UNKNOWN_USER_NAMES);
+        return refuse(object, m, SMP_STAT_UNKNOWN_USER_NAMES, USM_NO_AUTH_NO_PRIV, nullptr, id);
     }
     const UsmKeys &keys = *user.keys;
     uint8_t level = levelOf(m.flags);
     // Step 5: a level the user's protocols cannot give.
     if ((level >= USM_AUTH_NO_PRIV && keys.auth == USM_AUTH_NONE) ||
         (level == USM_AUTH_PRIV && keys.priv == USM_PRIV_NONE))
-        return refuse(object, m, SMP_STAT_UNSUPPORTED_SEC_LEVELS);
+        return refuse(object, m, SMP_STAT_UNSUPPORTED_SEC_LEVELS, USM_NO_AUTH_NO_PRIV, nullptr, id);
     if (level >= USM_AUTH_NO_PRIV) {
         if (!authentic(m, keys, octets, length)) { // step 6
             authenticationFailure();
-            return refuse(object, m, SMP_STAT_WRONG_DIGESTS);
+            return refuse(object, m, SMP_STAT_WRONG_DIGESTS, USM_NO_AUTH_NO_PRIV, nullptr, id);
         }
         // Step 7: the window, answered authenticated so that the sender may
         // take this engine's clock from it (RFC 3414, 3.2 step 7a).
@@ -350,7 +352,7 @@ int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
         int64_t skew = static_cast<int64_t>(m.usm.time) - e->time();
         if (boots == 2147483647 || m.usm.boots != boots || skew > SMP_TIME_WINDOW ||
             skew < -SMP_TIME_WINDOW)
-            return refuse(object, m, SMP_STAT_NOT_IN_TIME_WINDOWS, USM_AUTH_NO_PRIV, &keys);
+            return refuse(object, m, SMP_STAT_NOT_IN_TIME_WINDOWS, USM_AUTH_NO_PRIV, &keys, id);
     }
     uint8_t plain[SMP_MESSAGE_MAX];
     Msg3Scoped scoped = m.scoped;
@@ -358,7 +360,7 @@ int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
     if (decrypted) {
         int r = decryptScoped(m, keys, plain, &scoped);
         if (r == 1)
-            return refuse(object, m, SMP_STAT_DECRYPTION_ERRORS);
+            return refuse(object, m, SMP_STAT_DECRYPTION_ERRORS, USM_NO_AUTH_NO_PRIV, nullptr, id);
         if (r == 2) { // a wrong privacy key gives octets that are no ScopedPDU
             cryptoWipe(plain, sizeof plain);
             smpStatRaise(SMP_STAT_IN_ASN_PARSE_ERRS);
