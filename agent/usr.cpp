@@ -271,7 +271,7 @@ int usrLocalize(const uint8_t *engineId, int length) {
             char name[USM_USER_MAX + 1] = {};
             memcpy(name, u.name, u.nameLength);
             logPrintf("%s : user %s left out: %s\n", programName, name,
-                      r == USM_CRYPTO_EUNAVAILABLE ? "its privacy protocol is not offered here"
+                      r == USM_CRYPTO_EUNAVAILABLE ? "its protocols are not all offered here"
                                                    : "its keys cannot be made");
             u.nameLength = 0; // matches no request's name: user names are not empty
             usmKeysRelease(keys[i]);
