@@ -99,7 +99,6 @@ TEST(CommandLine, Settings) {
         {{"-Oc"}, usage},
         {{"-Ojq"}, usage},
         {{"-C"}, usage},
-        {{"-Cn"}, usage},
         {{"-dO"}, usage},
         {{"--help", "-x"}, "-1 Usage: mibwalk" + USAGE},
         {{"-h", H, "--version", "--help"}, "-1 mibwalk " + version + "\n"},

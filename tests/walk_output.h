@@ -38,7 +38,7 @@ inline bool oidGreater(const std::string &a, const std::string &b) {
 }
 
 // mibwalk -Oj outputs read by tests/json_lines.py (one run, as Python starts
-// slowly): for each, "oid hex" per binding, or why they are no such output.
+// slowly): for each, a line "oid=hex" per binding, or why they are no such output.
 inline std::vector<std::string> jsonBindings(const std::vector<std::string> &outs) {
     testing_support::TempDir dir;
     std::vector<std::string> argv{"python3", std::string(SOURCE_DIR) + "/tests/json_lines.py"};
