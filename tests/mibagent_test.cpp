@@ -131,6 +131,10 @@ TEST_F(MibagentTest, Walks) {
         v2names += l.kind == "Counter64" ? "" : l.name + " " + l.kind + "\n";
     EXPECT_EQ(v2names, names);
     EXPECT_EQ(v2.out.substr(v2.out.size() - 69), r.out.substr(r.out.size() - 69));
+    if (!ON_WINDOWS) { // -Oj: every line JSON, each value as its hex says
+        std::string json = jsonBindings({a.walk({"-Oj", "-v", "2c", "1.3.6.1"}).out})[0];
+        EXPECT_GE(std::count(json.begin(), json.end(), '\n'), lines.size()) << json;
+    }
 }
 
 // Public may only read: its Set gets no answer; a wrong community is counted.
