@@ -10,6 +10,11 @@ using namespace testing_support;
 
 namespace {
 
+// The upstream version of debian/changelog's first entry, as --version prints it.
+const std::string changelog = readFile(SOURCE_DIR "/debian/changelog"),
+                  version =
+                      changelog.substr(changelog.find('(') + 1,
+                                       changelog.find_first_of("-)") - changelog.find('(') - 1);
 const std::string H = "10.1.2.3",
                   USAGE = " [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
                           " [-v 1|2c] [-b maxRepetitions] [-r retries] [-df definitionFile] [-di "
@@ -36,6 +41,8 @@ std::string settingsOf(std::vector<std::string> args) {
              s.timeout, s.requestId, s.community, saved,
              defGetDefinitionFile() ? defGetDefinitionFile() : "-", defGetDefinitionIncludeDir());
     std::string all = text + out;
+    if (s.flags != 0)
+        all += " O" + std::to_string(s.flags);
     if (s.version != 0 || s.repetitions != 10 || s.retries != 0) // not the defaults
         all += " v" + std::to_string(s.version) + " b" + std::to_string(s.repetitions) + " r" +
                std::to_string(s.retries);
@@ -86,6 +93,17 @@ TEST(CommandLine, Settings) {
         {{"-h", H, "-r", "1"}, usage}, // no timeout: nothing would resend
         {{"-h", H, "-t", "0", "-r", "1"}, usage},
         {{"-h", H, "-v"}, usage},
+        {{"-h", H, "-Ojn", "-Ox", "-Cc", "x"}, h + "t0 i0 c=public" + D + " O15 [x]"},
+        {{"-h", H, "-tOnx", "5"}, h + "t5 i0 c=public" + D + " O3"}, // O takes the rest
+        {{"-O"}, usage},
+        {{"-Oc"}, usage},
+        {{"-Ojq"}, usage},
+        {{"-C"}, usage},
+        {{"-Cn"}, usage},
+        {{"-dO"}, usage},
+        {{"--help", "-x"}, "-1 Usage: mibwalk" + USAGE},
+        {{"-h", H, "--version", "--help"}, "-1 mibwalk " + version + "\n"},
+        {{"-h", H, "-c", "--help"}, h + "t0 i0 c=--help" + D},
     };
     for (const auto &[args, expected] : cases)
         EXPECT_EQ(settingsOf(args), expected) << args[0];
@@ -105,6 +123,8 @@ TEST(Mibwalk, ExitStatusesAndMessages) {
                       unsent = P + ": Error sending protocol request\n";
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
         {{"-dd"}, 1, "Usage: " + P + USAGE},
+        {{"--help"}, 0, "Usage: " + P + USAGE},
+        {{"--version"}, 0, "mibwalk " + version + "\n"},
         {{"-h", "nowhere.invalid", "-p", "x"}, 2, P + ": Bad foreign host: nowhere.invalid\n"},
         // Settings that stand reach the walk; a 17-character community stops it unsent.
         {{"-h", H, "-t", "010", "-i", "0x1e", "-c", c17, "1.3.6.1"}, 2, unsent},

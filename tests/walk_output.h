@@ -2,6 +2,8 @@
 // walk real agents; other lines (End of MIB, empty lines) are skipped.
 #pragma once
 
+#include "tests/support.h"
+
 #include <regex>
 #include <sstream>
 #include <string>
@@ -33,6 +35,22 @@ inline bool oidGreater(const std::string &a, const std::string &b) {
         return v;
     };
     return arcs(std::istringstream(a)) > arcs(std::istringstream(b));
+}
+
+// mibwalk -Oj outputs read by tests/json_lines.py (one run, as Python starts
+// slowly): for each, "oid hex" per binding, or why they are no such output.
+inline std::vector<std::string> jsonBindings(const std::vector<std::string> &outs) {
+    testing_support::TempDir dir;
+    std::vector<std::string> argv{"python3", std::string(SOURCE_DIR) + "/tests/json_lines.py"};
+    for (size_t i = 0; i < outs.size(); ++i) {
+        argv.push_back(dir.file(std::to_string(i)));
+        testing_support::writeFile(argv.back(), outs[i]);
+    }
+    auto r = testing_support::runProcess(argv);
+    std::vector<std::string> each(outs.size(), "not JSON lines: " + r.err);
+    for (size_t i = 0, at = 0, end; r.status == 0 && i < outs.size(); ++i, at = end + 3)
+        each[i] = r.out.substr(at, (end = r.out.find("--\n", at)) - at);
+    return each;
 }
 
 } // namespace walkout

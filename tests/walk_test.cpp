@@ -1,13 +1,17 @@
 // mibwalk end to end against a scripted UDP agent on 127.0.0.1.
+#include "smx/smx.h"
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 #include "tests/walk_output.h"
+#include "tool/json.h"
+#include "tool/walk.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <thread>
 
 using namespace testing_support;
@@ -69,7 +73,7 @@ struct ScriptedAgent {
     Script script;
     int gapMs; // pause before each datagram after a request's first
     std::vector<Msg> requests;
-    std::vector<Bytes> raw;
+    std::vector<Bytes> raw, sent;
     std::atomic<bool> stopping{false};
     std::thread thread{[this] { serve(); }};
     ScriptedAgent(Script s, int gap) : script(std::move(s)), gapMs(gap) {}
@@ -91,6 +95,7 @@ struct ScriptedAgent {
                 if (i > 0 && gapMs > 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
                 peer.sendTo(from, out[i]);
+                sent.push_back(out[i]);
             }
         }
     }
@@ -134,6 +139,24 @@ const std::string if1 = line(IF + "1.1", "Integer", "1"), if2 = line(IF + "1.2",
                   type1 = line(IF + "3.1", "Integer", "24"),
                   type2 = line(IF + "3.2", "Integer", "6");
 
+std::string lowHex(const Bytes &octets) {
+    std::string s;
+    for (unsigned char o : octets)
+        s += {"0123456789abcdef"[o >> 4], "0123456789abcdef"[o & 15]};
+    return s;
+}
+
+// -Oj's line for a binding of value (encoded); without name under -On.
+std::string jline(int row, const std::string &oid, const std::string &kind,
+                  const std::string &value, const Bytes &encoded, bool name = true) {
+    size_t at = 0;
+    return "{\"row\":" + std::to_string(row) + ",\"oid\":\"" + oid +
+           (name ? "\",\"name\":\"" + oid : "") + "\",\"kind\":\"" + kind +
+           "\",\"value\":" + value + ",\"hex\":\"" + lowHex(ber::read(encoded, at)->content) +
+           "\"}\n";
+}
+const std::string jend = "{\"end\":\"endOfMib\"}\n";
+
 std::string longName(const std::string &base, const std::string &arc) {
     std::string name = base;
     while (name.size() <= 300)
@@ -152,40 +175,68 @@ struct WalkCase {
     int gapMs = 0;
 };
 
-WalkCase everyKind() {
+WalkCase everyKind(bool json) { // -Oj: more values, which it shows whole
     const std::string base = "1.3.6.1.4.1.32473.9";
-    const std::vector<std::pair<Bytes, std::string>> values = {
-        {ber::integer(-2147483648LL), "Integer Value: -2147483648"},
-        {ber::hex("02 05 01 00 00 00 00"), "Integer Value: OVERFLOW"},
+    std::vector<std::tuple<Bytes, std::string, std::string>> values = {
+        // plain, -Oj value
+        {ber::integer(-2147483648LL), "Integer Value: -2147483648", "-2147483648"},
+        {ber::hex("02 05 01 00 00 00 00"), "Integer Value: OVERFLOW", "null"},
         {ber::octets(std::string("a\"b\\c\n\x01\xff", 8)),
-         "OctetString Value: \"a\"b\\c\\12\\1\\377\""},
-        {ber::octets(""), "OctetString Value: \"\""},
-        {ber::octets(std::string(300, 'x')), "OctetString Value: GARBLED"},
-        {ber::ipAddress({192, 168, 0, 255}), "IpAddress Value: 192.168.0.255"},
-        {ber::counter(4000000000LL), "Counter Value: 4000000000"},
-        {ber::hex("41 04 80 00 00 01"), "Counter Value: NEGATIVE"},
-        {ber::hex("41 05 01 00 00 00 00"), "Counter Value: OVERFLOW"},
-        {ber::gauge(7), "Gauge Value: 7"},
-        {ber::null(), "Null Value: GARBLED"},
-        {ber::hex("44 04 9f 78 04 3e"), "Opaque Value: GARBLED"},
+         "OctetString Value: \"a\"b\\c\\12\\1\\377\"", "null"},
+        {ber::octets(""), "OctetString Value: \"\"", "\"\""},
+        {ber::octets(std::string(300, 'x')), "OctetString Value: GARBLED",
+         "\"" + std::string(300, 'x') + "\""},
+        {ber::ipAddress({192, 168, 0, 255}), "IpAddress Value: 192.168.0.255", "\"192.168.0.255\""},
+        {ber::counter(4000000000LL), "Counter Value: 4000000000", "4000000000"},
+        {ber::hex("41 04 80 00 00 01"), "Counter Value: NEGATIVE", "null"},
+        {ber::hex("41 05 01 00 00 00 00"), "Counter Value: OVERFLOW", "null"},
+        {ber::gauge(7), "Gauge Value: 7", "7"},
+        {ber::null(), "Null Value: GARBLED", "null"},
+        {ber::hex("44 04 9f 78 04 3e"), "Opaque Value: GARBLED", "null"},
     };
+    const std::string ok = "q\"\\/\xC3\xA9\xED\x9F\xBF\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF";
+    const std::vector<std::tuple<Bytes, std::string, std::string>> more = {
+        {ber::integer(2147483647), "Integer", "2147483647"},
+        {ber::hex("41 05 00 FF FF FF FF"), "Counter", "4294967295"},
+        {ber::octets(ok), "OctetString", "\"q\\\"\\\\/" + ok.substr(4) + "\""},
+    };
+    for (size_t i = 0; json && i < more.size(); ++i)
+        values.push_back(more[i]);
+    // overlong, surrogate, above U+10FFFF, cut, a lone continuation, DEL, C0
+    for (const char *bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF", "\xED\xA0\x80",
+                            "\xF4\x90\x80\x80", "\xE2\x82", "\xE2\x82(", "\x80", "\x7F", "a\tb"})
+        if (json)
+            values.push_back({ber::octets(bad), "OctetString", "null"});
     auto kinds = std::make_shared<Mib>();
     std::string out, ids = "0";
     for (size_t i = 0; i < values.size(); ++i) {
-        std::string name = base + "." + std::to_string(i + 1);
-        (*kinds)[name] = values[i].first;
-        out += "Name: " + name + " Kind: " + values[i].second + " \n";
+        std::string name = base + "." + std::to_string(i + 1), kind = std::get<1>(values[i]);
+        (*kinds)[name] = std::get<0>(values[i]);
+        out += json ? jline(static_cast<int>(i + 1), name, kind.substr(0, kind.find(' ')),
+                            std::get<2>(values[i]), std::get<0>(values[i]))
+                    : "Name: " + name + " Kind: " + kind + " \n";
         ids += " " + std::to_string(i + 1);
     }
-    (*kinds)[longName(base, ".123456")] = ber::integer(1);
+    std::string last = longName(base, ".123456");
+    (*kinds)[last] = ber::integer(1);
     auto script = [kinds](const Msg &r) { return Datagrams{answerFrom(*kinds, r)}; };
     ids += " " + std::to_string(kinds->size());
+    if (json)
+        return {"-Oj every kind",
+                {"-Oj", "-t", "5", base},
+                script,
+                out +
+                    jline(static_cast<int>(values.size() + 1), last, "Integer", "1",
+                          ber::integer(1), false) +
+                    jend,
+                0,
+                ids};
     return {
         "every kind", {"-t", "5", base}, script, out + "Kind: Integer Value: 1 \nEnd of MIB\n", 0,
         ids};
 }
 
-WalkCase counter64() { // 0, 2^32, 2^64 - 1, then 2^64 and a negative number
+WalkCase counter64(bool json) { // 0, 2^32, 2^64 - 1, then 2^64 and a negative number
     const std::string b = "1.3.6.1.4.1.32473.9";
     auto m = std::make_shared<Mib>(Mib{{b + ".1", ber::hex("46 01 00")},
                                        {b + ".2", ber::hex("46 05 01 00000000")},
@@ -194,9 +245,14 @@ WalkCase counter64() { // 0, 2^32, 2^64 - 1, then 2^64 and a negative number
                                        {b + ".5", ber::hex("46 01 80")}});
     std::string out;
     int i = 0;
-    for (const char *v : {"0", "4294967296", "18446744073709551615", "OVERFLOW", "NEGATIVE"})
-        out += line(b + "." + std::to_string(++i), "Counter64", v);
+    for (const char *v : {"0", "4294967296", "18446744073709551615", "OVERFLOW", "NEGATIVE"}) {
+        std::string name = b + "." + std::to_string(++i), number = v[0] > '9' ? "null" : v;
+        out += json ? jline(i, name, "Counter64", number, m->at(name), false)
+                    : line(name, "Counter64", v);
+    }
     auto script = [m](const Msg &r) { return Datagrams{bulkFrom(*m, r)}; };
+    if (json)
+        return {"-Ojn v2c Counter64", {"-Ojn", "-v", "2c", b}, script, out + jend, 0, "0b10"};
     return {"v2c Counter64", {"-v", "2c", b}, script, out + "End of MIB\n", 0, "0b10"};
 }
 
@@ -324,7 +380,58 @@ std::vector<WalkCase> walkCases() {
         return std::vector<std::string>{"-v", "2c", "-b", b, IF + "1", IF + "2", IF + "3"};
     };
     const std::vector<Bytes> nullBind = {ber::varBind(sys, ber::null())};
-    return {
+    auto order = [](std::vector<std::string> list) { // by request id, then noSuchName
+        return [=](const Msg &r) {
+            size_t i = static_cast<size_t>(r.requestId);
+            return Datagrams{i < list.size() ? one(r.requestId, list[i], ber::integer(1))
+                                             : ber::response(r.requestId, {}, 2, 1)};
+        };
+    };
+    const std::string sys3 = line(sys + ".3.0", "Integer", "1"), e = "\xC3\xA9";
+    std::string e1000; // 2,000 octets, as many as a message to us holds under 1.3.6.1.4.1.9
+    for (int i = 0; i < 1000; ++i)
+        e1000 += e;
+    const Mib e2000 = {{"1.3.6.1.4.1.9", ber::octets(e1000)}};
+    auto opt = [](std::string o, std::vector<std::string> a) { // o's words, then a
+        a.insert(a.begin(), std::istream_iterator<std::string>(std::istringstream(o) >> std::ws),
+                 std::istream_iterator<std::string>());
+        return a;
+    };
+    const std::vector<std::string> Cc = opt("-Cc", S), Oj = opt("-Oj", S);
+    std::vector<WalkCase> cases = {
+        {"-Cc out of order", Cc, order({sys + ".5.0", sys + ".1.0", sys + ".3.0"}),
+         sys5 + sys1 + sys3 + "End of MIB\n", 0, ids},
+        {"-Cc repeat", Cc, order({sys + ".5.0", sys + ".1.0", sys + ".5.0"}),
+         sys5 + sys1 + stuck + sys + ".5.0\n", 2, "0 1 2"},
+        {"-Cc the name asked", Cc, order({sys}), stuck + sys + "\n", 2, "0"},
+        {"-Cc v2c rows", opt("-v 2c", Cc),
+         v2reply({ber::varBind(sys + ".5.0", ber::integer(1)),
+                  ber::varBind(sys + ".1.0", ber::integer(1))}),
+         sys5 + sys1 + stuck + sys + ".5.0\n", 2, "0b10 1b10"},
+        {"-Ox -On", opt("-Ox -On", {IF + "2"}), fromMib,
+         line(IF + "2.1", "OctetString", "6C 6F") + line(IF + "2.2", "OctetString", "65 74 68 30"),
+         0, "0 1 2"},
+        {"-Oj three columns", opt("-Oj", three), fromMib,
+         jline(1, IF + "1.1", "Integer", "1", ber::integer(1)) +
+             jline(1, IF + "2.1", "OctetString", "\"lo\"", ber::octets("lo")) +
+             jline(1, IF + "3.1", "Integer", "24", ber::integer(24)) +
+             jline(2, IF + "1.2", "Integer", "2", ber::integer(2)) +
+             jline(2, IF + "2.2", "OctetString", "\"eth0\"", ber::octets("eth0")) +
+             jline(2, IF + "3.2", "Integer", "6", ber::integer(6)) + jend,
+         0, "0/3 1/3 2/3"},
+        {"-Ojn 2,000 octets", opt("-Ojn", {"1.3.6.1.4.1"}),
+         [=](const Msg &r) { return Datagrams{answerFrom(e2000, r)}; },
+         jline(1, "1.3.6.1.4.1.9", "OctetString", "\"" + e1000 + "\"", ber::octets(e1000), false) +
+             jend,
+         0, "0 1"},
+        {"-Oj not increasing", Oj, names(sys + ".1.0", sys + ".1.0"),
+         jline(1, sys + ".1.0", "Integer", "1", ber::integer(1)) +
+             "{\"error\":\"notIncreasing\",\"oid\":\"" + sys + ".1.0\"}\n",
+         2, "0 1"},
+        {"-Oj timeout", opt("-Oj -t 1", S), silent, "{\"error\":\"timeout\"}\n", 4, "0"},
+        {"-Oj noSuchInstance", opt("-Oj -v 2c", S),
+         v2reply({ber::varBind(sys + ".1.0", ber::hex("81 00"))}),
+         "{\"error\":\"noSuchInstance\",\"oid\":\"" + sys + ".1.0\"}\n", 2, "0b10"},
         {"v2c rows of 2, end in one column", V2three("2"), bulk(1000), rows, 0, "0/3b2 1/3b2"},
         {"v2c short rows", V2three("10"), bulk(4), rows, 0, "0/3b10 1/3b10 2/3b10", nullRequests},
         {"v2c no complete row", V2three("10"), bulk(2), stuck + IF + "1.1\n", 2, "0/3b10 1/3b5"},
@@ -348,7 +455,8 @@ std::vector<WalkCase> walkCases() {
         {"v1 other version", S, otherVersion, systemLines, 0, ids},
         {"v2c retry, duplicates", V2with({"-t", "1", "-r", "1", "-b", "1"}), lossy, systemLines, 0,
          "0b1 0b1 1b1 1b1 2b1 3b1"},
-        counter64(),
+        counter64(false),
+        counter64(true),
         {"retries run out", {"-t", "1", "-r", "1", sys}, silent, "Request Timed Out\n", 4, "0 0"},
         {"one column", S, fromMib, systemLines, 0, ids, firstRequests},
         {"three columns", three, fromMib,
@@ -377,11 +485,33 @@ std::vector<WalkCase> walkCases() {
          "Kind: Integer Value: 1 \n" + stuck + tooLong.substr(0, 256) + "\n", 2, "0 1"},
         {"second column stands", SI, secondStands,
          sys1 + line(ifn, "Integer", "2") + "\n" + stuck + ifn + "\n", 2, "0/2 1/2"},
-        everyKind(),
+        everyKind(false),
+        everyKind(true),
         {"malformed datagrams", {"-t", "5", sys}, malformedThenGood, systemLines, 0, ids},
         {"silence", {"-t", "1", sys}, silent, "Request Timed Out\n", 4, "0"},
         {"strays keep it alive", {"-t", "1", sys}, strays, systemLines, 0, ids, nullptr, 300},
     };
+    const auto statuses =
+        words({"tooBig noSuchName badValue readOnly genErr noAccess wrongType",
+               "wrongLength wrongEncoding wrongValue noCreation inconsistentValue",
+               "resourceUnavailable commitFailed undoFailed authorizationError",
+               "notWritable inconsistentName unknown(19)"});
+    for (int s = 1; s <= 19; ++s) { // every error status, in each version
+        std::string n = std::to_string(s), v1 = s <= 5 ? statuses[s - 1] : "unknown(" + n + ")",
+                    tail = ",\"status\":" + n + ",\"index\":0,\"requestId\":0,\"count\":1}\n";
+        WalkCase v2c = {"-Oj v2c status " + n,
+                        opt("-Oj -v 2c -b 1", S),
+                        v2reply(nullBind, s),
+                        "{\"error\":\"" + statuses[s - 1] + "\"" + tail,
+                        0,
+                        "0b1"},
+                 v1c = {
+                     "-Oj status " + n, Oj, err(s, 0), "{\"error\":\"" + v1 + "\"" + tail, 0, "0"};
+        cases.push_back(v2c);
+        if (s != 2)
+            cases.push_back(v1c);
+    }
+    return cases;
 }
 
 class WalkTest : public ::testing::Test {
@@ -400,6 +530,8 @@ class WalkTest : public ::testing::Test {
 };
 
 TEST_F(WalkTest, ScriptedAgents) {
+    std::vector<std::string> labels, outs; // of the -Oj walks
+    std::vector<std::set<std::string>> sent;
     for (const WalkCase &c : walkCases()) {
         SCOPED_TRACE(c.label);
         ScriptedAgent agent(c.script, c.gapMs);
@@ -420,7 +552,53 @@ TEST_F(WalkTest, ScriptedAgents) {
         }
         if (c.check && !agent.requests.empty())
             c.check(agent);
+        if (ON_WINDOWS || c.args.empty() || c.args[0].rfind("-Oj", 0) != 0)
+            continue;
+        labels.push_back(c.label);
+        outs.push_back(r.out);
+        sent.emplace_back(); // "oid hex" of every binding the agent sent
+        for (const Bytes &d : agent.sent)
+            for (const auto &b : ber::parse(d).value_or(Msg{}).binds)
+                sent.back().insert(b.name + " " + lowHex(b.value.content));
     }
+    auto json = walkout::jsonBindings(outs);
+    for (size_t i = 0; i < outs.size(); ++i) {
+        std::istringstream lines(json[i]);
+        for (std::string l; std::getline(lines, l);)
+            EXPECT_EQ(sent[i].count(l), 1u) << labels[i] << ": " << l;
+    }
+}
+
+// -Cc's memory: each column its own, the oldest forgotten past WALK_SEEN_MAX,
+// a re-spelt name the same.
+TEST(WalkRepeats, EachColumnKeepsItsLastNames) {
+    auto repeats = [](uint16_t column, uint32_t arc) {
+        uint8_t name[6] = {0x2B};
+        return walkRepeats(column, name, 1 + smxEncodeSubId(name + 1, 5, arc));
+    };
+    for (uint32_t arc = 0; arc <= WALK_SEEN_MAX; ++arc)
+        ASSERT_FALSE(repeats(0, arc)) << arc;
+    EXPECT_TRUE(repeats(0, 1));
+    EXPECT_FALSE(repeats(1, 1));
+    EXPECT_FALSE(repeats(0, 0)); // forgotten, and now 1 is
+    EXPECT_FALSE(repeats(0, 1));
+    const uint8_t padded[] = {0x2B, 0x80, 0x05}, huge[] = {0x2B, 0x90, 0x80, 0x80, 0x80, 0x00};
+    EXPECT_TRUE(walkRepeats(0, padded, 3));
+    EXPECT_TRUE(walkRepeats(2, huge, 6)); // an arc over 2^32-1 ends the walk
+}
+
+TEST(Json, StringsEscaped) {
+    std::string all;
+    for (char c = 0; c < 0x20; ++c)
+        all += c;
+    all += "\"\\/\x7F\xC3\xA9";
+    testing::internal::CaptureStdout();
+    jsonPutString(reinterpret_cast<const uint8_t *>(all.data()), static_cast<int>(all.size()));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              R"("\u0000\u0001\u0002\u0003\u0004\u0005\u0006\u0007\b\t\n\u000b\f\r\u000e\u000f)"
+              R"(\u0010\u0011\u0012\u0013\u0014\u0015\u0016\u0017\u0018\u0019\u001a\u001b\u001c)"
+              R"(\u001d\u001e\u001f\"\\/)"
+              "\x7F\xC3\xA9\"");
 }
 
 TEST_F(WalkTest, NamesFromTheDefinitionsFile) {

@@ -21,7 +21,37 @@ struct OptionTexts {
     const char *version = nullptr;
     const char *repetitions = nullptr;
     const char *retries = nullptr;
+    uint32_t flags = 0;         // of -O and -C
+    const char *info = nullptr; // --help or --version, which end the run
 };
+
+// The letters -O and -C take.
+struct FlagLetter {
+    char option;
+    char letter;
+    uint32_t flag;
+};
+constexpr FlagLetter flagLetters[] = {{'O', 'n', TOOL_NUMERIC_NAMES},
+                                      {'O', 'x', TOOL_HEX_STRINGS},
+                                      {'O', 'j', TOOL_JSON},
+                                      {'C', 'c', TOOL_ANY_ORDER}};
+
+// The letters after -O or -C (option), the rest of the argument, into *flags;
+// false when there is none or one the option does not take.
+bool takeLetters(char option, const char *letters, uint32_t *flags) {
+    if (*letters == '\0')
+        return false;
+    for (; *letters; ++letters) {
+        uint32_t flag = 0;
+        for (const FlagLetter &f : flagLetters)
+            if (f.option == option && f.letter == *letters)
+                flag = f.flag;
+        if (flag == 0)
+            return false;
+        *flags |= flag;
+    }
+    return true;
+}
 
 // Takes the next unconsumed argument; none when there is none left.
 const char *takeValue(int argc, char **argv, int *next) {
@@ -33,6 +63,10 @@ bool parseOptions(OptionTexts *texts, int argc, char **argv, int *first) {
     bool good = true;
     int next = argc > 0 ? 1 : 0;
     while (next < argc && good && argv[next][0] == '-') {
+        if (strcmp(argv[next], "--help") == 0 || strcmp(argv[next], "--version") == 0) {
+            texts->info = argv[next];
+            break;
+        }
         const char *letters = argv[next++] + 1;
         for (; *letters && good; ++letters) {
             const char **target = nullptr;
@@ -77,6 +111,12 @@ bool parseOptions(OptionTexts *texts, int argc, char **argv, int *first) {
                     good = false;
                 }
                 break;
+            case 'O':
+            case 'C':
+                // As net-snmp's tools: the rest of the argument is its letters.
+                good = takeLetters(*letters, letters + 1, &texts->flags);
+                letters += strlen(letters) - 1;
+                break;
             default:
                 good = false;
                 break;
@@ -118,6 +158,14 @@ int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
     int first = 0;
     if (!parseOptions(&texts, argc, argv, &first))
         return printUsage();
+    if (texts.info && strcmp(texts.info, "--help") == 0) {
+        printUsage();
+        return TOOL_PARSE_DONE;
+    }
+    if (texts.info) {
+        printf("mibwalk %s\n", TARNOQSNMP_VERSION);
+        return TOOL_PARSE_DONE;
+    }
 
     // Tested in this order; only the first failure is reported.
     if (texts.host) {
@@ -169,6 +217,7 @@ int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
     if (settings->retries != 0 && settings->timeout == 0)
         return printUsage();
 
+    settings->flags = texts.flags;
     settings->community = texts.community ? texts.community : "public";
     settings->nameCount = argc - first;
     settings->names = argv + first;
@@ -178,6 +227,8 @@ int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
 int toolRun(int argc, char **argv) {
     ToolSettings settings = {};
     int status = toolParseSettings(&settings, argc, argv);
+    if (status == TOOL_PARSE_DONE)
+        return 0;
     if (status != 0)
         return status;
     return toolWalk(&settings);

@@ -6,9 +6,14 @@
 #include "smp/smp.h"
 #include "smx/smx.h"
 #include "smx/stats.h"
+#include "tool/json.h"
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
@@ -42,15 +47,64 @@ int endWalk(int status) {
     return 0;
 }
 
+bool json() {
+    return (walkState.flags & TOOL_JSON) != 0;
+}
+
 void printErrorBlock(const SmpPdu *record) {
+    // A status outside the version's table (RFC 1157, RFC 3416) prints as "unknown(N)".
+    const char *name = walkState.version == SMP_VERSION_1
+                           ? smxErrorStatusName(record->errorStatus)
+                           : smxV2ErrorStatusName(record->errorStatus);
+    if (json()) {
+        fputs("{\"error\":", stdout);
+        jsonPutText(name);
+        printf(",\"status\":%d,\"index\":%d,\"requestId\":%d,\"count\":%d}\n",
+               static_cast<int>(record->errorStatus), static_cast<int>(record->errorIndex),
+               record->requestId, static_cast<int>(record->count));
+        return;
+    }
     printf("\n");
     printf("Request Id: %d\n", record->requestId);
-    // A status outside the version's table (RFC 1157, RFC 3416) prints as "unknown(N)".
-    printf("Error: %s\n", walkState.version == SMP_VERSION_1
-                              ? smxErrorStatusName(record->errorStatus)
-                              : smxV2ErrorStatusName(record->errorStatus));
+    printf("Error: %s\n", name);
     printf("Index: %d\n", static_cast<int>(record->errorIndex));
     printf("Count: %d\n", static_cast<int>(record->count));
+}
+
+void printEnd() {
+    fputs(json() ? "{\"end\":\"endOfMib\"}\n" : "End of MIB\n", stdout);
+}
+
+// Each octet of a name adds at most four characters; the first two arcs a dozen.
+constexpr int WHOLE_TEXT = 4 * SMP_MESSAGE_MAX + 16;
+
+// The whole of a name of a message in dotted numeric form, quoted, or null
+// when it has none (an arc over 2^32-1).
+void jsonPutOid(const uint8_t *oid, int len) {
+    char text[WHOLE_TEXT];
+    if (len > SMP_MESSAGE_MAX || smxObjectIdToNumeric(text, WHOLE_TEXT - 1, oid, len) < 0) {
+        fputs("null", stdout);
+        return;
+    }
+    putchar('"');
+    fputs(text, stdout);
+    putchar('"');
+}
+
+// -Oj's line for a walk that ends at b's name.
+void jsonEnd(const char *error, const SmpBind *b) {
+    fputs("{\"error\":", stdout);
+    jsonPutText(error);
+    jsonPutKey("oid");
+    jsonPutOid(b->name, b->nameLen);
+    fputs("}\n", stdout);
+}
+
+// The text of a name as the report shows it, in WALK_TEXT characters: with
+// -On dotted numeric, else with the longest defined name.
+int nameText(char *text, const uint8_t *oid, int len) {
+    return walkState.flags & TOOL_NUMERIC_NAMES ? smxObjectIdToNumeric(text, WALK_TEXT, oid, len)
+                                                : smxObjectIdToText(text, WALK_TEXT, oid, len);
 }
 
 } // namespace
@@ -70,10 +124,9 @@ namespace {
 // The name's text; one too long for WALK_TEXT characters is shown cut, in
 // numeric form, rather than not at all.
 void cutNameText(char *text, const SmpBind *b) {
-    if (smxObjectIdToText(text, WALK_TEXT, b->name, b->nameLen) >= 0)
+    if (nameText(text, b->name, b->nameLen) >= 0)
         return;
-    // Each octet adds at most four characters; the first two arcs a dozen.
-    char whole[4 * SMP_MESSAGE_MAX + 16];
+    char whole[WHOLE_TEXT];
     if (b->nameLen > SMP_MESSAGE_MAX ||
         smxObjectIdToNumeric(whole, static_cast<int>(sizeof whole) - 1, b->name, b->nameLen) < 0)
         whole[0] = '\0';
@@ -94,20 +147,143 @@ void putField(const char *label, const char *text) {
     putchar(' ');
 }
 
+// Octets that arrived in constructed form are not in the record.
+bool octetsAbsent(const SmpBind *b) {
+    return !b->value && b->valueLen != 0;
+}
+
+// The plain line's value field: with -Ox an OctetString's octets, all of
+// them, in hexadecimal; with -On an ObjectId in dotted numeric form.
+void putValue(const SmpBind *b, char *text) {
+    if (b->kind == SMP_KIND_OCTET_STRING && (walkState.flags & TOOL_HEX_STRINGS) &&
+        !octetsAbsent(b)) {
+        fputs("Value: ", stdout);
+        for (int i = 0; i < b->valueLen; ++i)
+            printf(i ? " %02X" : "%02X", b->value[i]);
+        putchar(' ');
+        return;
+    }
+    int n = b->kind != SMP_KIND_OBJECT_ID || !(walkState.flags & TOOL_NUMERIC_NAMES)
+                ? smxValueToText(text, WALK_TEXT, b)
+            : octetsAbsent(b) ? -1
+                              : smxObjectIdToNumeric(text, WALK_TEXT, b->value, b->valueLen);
+    putField("Value: ", n < 0 ? "GARBLED" : text);
+}
+
+// -Oj's value: numbers exactly, text whole; null where the plain line has no
+// number or no text.
+void jsonPutValue(const SmpBind *b, char *text) {
+    switch (b->kind) {
+    case SMP_KIND_INTEGER:
+    case SMP_KIND_COUNTER:
+    case SMP_KIND_GAUGE:
+    case SMP_KIND_TIME_TICKS:
+    case SMP_KIND_COUNTER64: { // OVERFLOW and NEGATIVE are no numbers
+        bool number = smxValueToText(text, WALK_TEXT, b) > 0 &&
+                      (text[0] == '-' || (text[0] >= '0' && text[0] <= '9'));
+        fputs(number ? text : "null", stdout);
+        return;
+    }
+    case SMP_KIND_OCTET_STRING:
+        if (!octetsAbsent(b) && jsonUtf8(b->value, b->valueLen, false)) {
+            jsonPutString(b->value, b->valueLen);
+            return;
+        }
+        break;
+    case SMP_KIND_IP_ADDRESS:
+        if (smxIpAddressToText(text, WALK_TEXT, b->value, b->valueLen) >= 0) {
+            jsonPutText(text);
+            return;
+        }
+        break;
+    case SMP_KIND_OBJECT_ID:
+        if (!octetsAbsent(b)) {
+            jsonPutOid(b->value, b->valueLen);
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    fputs("null", stdout);
+}
+
+void jsonPutBind(const SmpBind *b, char *text) {
+    printf("{\"row\":%u", static_cast<unsigned>(walkState.row));
+    jsonPutKey("oid");
+    jsonPutOid(b->name, b->nameLen);
+    if (!(walkState.flags & TOOL_NUMERIC_NAMES) &&
+        smxObjectIdToText(text, WALK_TEXT, b->name, b->nameLen) >= 0) {
+        jsonPutKey("name");
+        jsonPutText(text);
+    }
+    jsonPutKey("kind");
+    jsonPutText(smxKindName(b->kind));
+    jsonPutKey("value");
+    jsonPutValue(b, text);
+    jsonPutKey("hex");
+    if (octetsAbsent(b))
+        fputs("null", stdout);
+    else
+        jsonPutHex(b->value, b->valueLen);
+    fputs("}\n", stdout);
+}
+
 } // namespace
 
 void printBinds(const SmpBind *binds, uint16_t count) {
     char text[WALK_TEXT + 1];
+    ++walkState.row;
     for (uint16_t i = 0; i < count; ++i) {
         const SmpBind *b = &binds[i];
-        if (smxObjectIdToText(text, WALK_TEXT, b->name, b->nameLen) >= 0)
+        if (json()) {
+            jsonPutBind(b, text);
+            continue;
+        }
+        if (nameText(text, b->name, b->nameLen) >= 0)
             putField("Name: ", text);
         putField("Kind: ", smxKindName(b->kind));
-        putField("Value: ", smxValueToText(text, WALK_TEXT, b) < 0 ? "GARBLED" : text);
+        putValue(b, text);
         putchar('\n');
     }
-    if (count > 1)
+    if (count > 1 && !json()) // -Oj has no empty lines
         putchar('\n');
+}
+
+namespace {
+
+// -Cc: a column's last WALK_SEEN_MAX names, by their minimal encodings; the
+// set views the strings the queue holds, which stay where they are.
+struct SeenNames {
+    std::deque<std::string> order; // oldest first
+    std::unordered_set<std::string_view> names;
+};
+std::deque<SeenNames> seenNames; // by column; growing it moves none
+
+} // namespace
+
+bool walkRepeats(uint16_t column, const uint8_t *name, int len) {
+    std::string key;
+    for (int at = 0; at < len;) {
+        uint32_t arc = 0;
+        if (!smxReadSubId(name, len, &at, &arc))
+            return true;
+        uint8_t octets[5];
+        key.append(reinterpret_cast<char *>(octets),
+                   static_cast<size_t>(smxEncodeSubId(octets, 5, arc)));
+    }
+    if (seenNames.size() <= column)
+        seenNames.resize(column + 1u);
+    SeenNames &seen = seenNames[column];
+    if (seen.names.count(key))
+        return true;
+    if (seen.order.size() >= WALK_SEEN_MAX) {
+        seen.names.erase(seen.order.front());
+        seen.order.pop_front();
+    }
+    seen.order.push_back(std::move(key));
+    seen.names.insert(seen.order.back());
+    return false;
 }
 
 namespace {
@@ -128,6 +304,10 @@ int sendStep(SmpObject *object) {
 
 // Prints that b's name does not follow its column's; the walk's status, 2.
 int notIncreasing(const SmpBind *b) {
+    if (json()) {
+        jsonEnd("notIncreasing", b);
+        return 2;
+    }
     char text[WALK_TEXT + 1];
     cutNameText(text, b);
     printf("%s: OID not increasing: %s\n", programName, text);
@@ -147,12 +327,16 @@ bool rowStands(const SmpBind *row, uint16_t width, const SmpBind *previous) {
     // noSuchName, and neither exception of a missing object may appear.
     for (uint16_t i = 0; i < width; ++i) {
         if (row[i].kind == SMP_KIND_END_OF_MIB_VIEW) {
-            printf("End of MIB\n");
+            printEnd();
             return ended(0);
         }
     }
     for (uint16_t i = 0; i < width; ++i) {
         if (row[i].kind == SMP_KIND_NO_SUCH_OBJECT || row[i].kind == SMP_KIND_NO_SUCH_INSTANCE) {
+            if (json()) {
+                jsonEnd(smxKindName(row[i].kind), &row[i]);
+                return ended(2);
+            }
             char text[WALK_TEXT + 1];
             cutNameText(text, &row[i]);
             printf("%s: Unexpected %s: %s\n", programName, smxKindName(row[i].kind), text);
@@ -170,12 +354,16 @@ bool rowStands(const SmpBind *row, uint16_t width, const SmpBind *previous) {
         if (!oidHasPrefix(b->name, b->nameLen, asked->name, asked->nameLen))
             return ended(0);
         // An agent that answers with the name it was asked for, or an
-        // earlier one, would keep the walk going for ever.
-        bool greater = previous
-                           ? oidGreater(b->name, b->nameLen, previous[i].name, previous[i].nameLen)
-                           : i >= columns->count || oidGreater(b->name, b->nameLen,
-                                                               columns->octets + columns->offset[i],
-                                                               columns->length[i]);
+        // earlier one, would keep the walk going for ever. With -Cc only the
+        // name before and the names the column returned end it, as equal
+        // names (neither greater) or repeats.
+        bool known = previous || i < columns->count;
+        const uint8_t *before = previous ? previous[i].name : columns->octets + columns->offset[i];
+        int beforeLen = previous ? previous[i].nameLen : columns->length[i];
+        bool greater = !known || oidGreater(b->name, b->nameLen, before, beforeLen);
+        if (walkState.flags & TOOL_ANY_ORDER)
+            greater = (greater || oidGreater(before, beforeLen, b->name, b->nameLen)) &&
+                      !walkRepeats(i, b->name, b->nameLen);
         if (!greater)
             return ended(notIncreasing(b));
     }
@@ -260,7 +448,7 @@ int toolUpcall(SmpObject *object, SmpPdu *record) {
                                                   : takeRows(object, record);
     }
     if (record->errorStatus == SMP_NO_SUCH_NAME && walkState.version == SMP_VERSION_1) {
-        printf("End of MIB\n");
+        printEnd();
         return endWalk(0);
     }
     if (record->errorStatus == SMP_TOO_BIG)

@@ -140,7 +140,8 @@ int receiveAll(WalkResources *r, uint32_t timeout, uint32_t retries) {
                 udpSend(r->endpoint, walkState.sent, walkState.sentLength);
                 continue;
             }
-            printf("Request Timed Out\n");
+            printf(walkState.flags & TOOL_JSON ? "{\"error\":\"timeout\"}\n"
+                                               : "Request Timed Out\n");
             return 4;
         }
         r->object = newObject(r->endpoint);
@@ -203,6 +204,8 @@ int toolWalk(const ToolSettings *s) {
     walkState.version = s->version;
     walkState.repetitions = s->version == SMP_VERSION_2C ? s->repetitions : 0;
     walkState.stalled = false;
+    walkState.flags = s->flags;
+    walkState.row = 0;
     walkState.community = s->community;
 
     WalkResources r;

@@ -10,6 +10,7 @@
 
 #include "tool/tool.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct ApsRec;
@@ -20,6 +21,8 @@ struct SmpBind;
 inline constexpr int WALK_OID_BUFFER = 2048;
 inline constexpr int WALK_DATAGRAM = 2048;
 inline constexpr int WALK_TEXT = 256;
+// -Cc: the names each column remembers, to stop an agent that repeats itself.
+inline constexpr size_t WALK_SEEN_MAX = 100000;
 
 // Runs the walk the settings describe and returns the tool's exit status.
 int toolWalk(const ToolSettings *settings);
@@ -58,8 +61,10 @@ struct WalkState {
     bool stalled; // the outstanding request follows an answer without a complete row
     const char *community;
     ApsRec *auth;
-    bool done;  // set once the walk has ended
-    int status; // nonzero when the walk ended in a fault of the agent's or ours
+    bool done;      // set once the walk has ended
+    int status;     // nonzero when the walk ended in a fault of the agent's or ours
+    uint32_t flags; // TOOL_NUMERIC_NAMES ... TOOL_ANY_ORDER
+    uint32_t row;   // rows printed; -Oj numbers them from 1
     // The names given on the command line, in order (kind Null, no value),
     // their count and their encodings; the upcall pairs each response's
     // bindings with them.
@@ -79,6 +84,12 @@ extern WalkState walkState;
 // protocol request" and returns nonzero. Values that would make the message
 // longer than SMP_MESSAGE_MAX octets are sent, and left in record, as NULL.
 int walkSend(SmpObject *object, SmpPdu *record);
+
+// -Cc: true when column returned the name (encoded, len octets) before, among
+// its last WALK_SEEN_MAX names, or the name has an arc over 2^32-1; else the
+// column remembers it, forgetting its oldest beyond WALK_SEEN_MAX. Names are
+// compared by their arcs, so a padded sub-identifier (80 05) repeats 05.
+bool walkRepeats(uint16_t column, const uint8_t *name, int len);
 
 // Copies the names of binds into walkState.columns; -1 when they do not fit.
 int walkRememberNames(const SmpBind *binds, uint16_t count);
