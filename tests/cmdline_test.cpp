@@ -106,41 +106,6 @@ TEST(CommandLine, Settings) {
         {{"-h", H, "-r", "1"}, usage}, // no timeout: nothing would resend
         {{"-h", H, "-t", "0", "-r", "1"}, usage},
         {{"-h", H, "-v"}, usage},
-        {{"-h", H, "-v", "3"}, bad.substr(0, 11) + "Missing user name: -u\n"},
-        {{"-h", H, "-v", "3", "-u", std::string(33, 'u')},
-         bad + "user name: " + std::string(33, 'u') + "\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-l", "auth"}, bad + "security level: auth\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-a", "none"}, bad + "authentication protocol: none\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-a", "SHA-1"}, bad + "authentication protocol: SHA-1\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-x", "none"}, bad + "privacy protocol: none\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-l", "authNoPriv"},
-         bad.substr(0, 11) + "Missing passphrase: -A\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-l", "authNoPriv", "-A", "1234567"},
-         bad.substr(0, 11) + "Passphrase under 8 characters: -A\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-l", "authNoPriv", "-A", std::string(256, 'p')},
-         bad.substr(0, 11) + "Passphrase over 255 characters: -A\n"},
-        {{"-h", H, "-v", "3", "-ulAX", "me", "AUTHPRIV", "12345678", "1234567"},
-         bad.substr(0, 11) + "Passphrase under 8 characters: -X\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-e", "0x800000000"}, bad + "engine ID: 0x800000000\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-e", "80000000"}, bad + "engine ID: 80000000\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-e", "800000000g"}, bad + "engine ID: 800000000g\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-e", std::string(66, '8')},
-         bad + "engine ID: " + std::string(66, '8') + "\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-n", std::string(33, 'n')},
-         bad + "context name: " + std::string(33, 'n') + "\n"},
-        {{"-h", H, "-v", "3", "-u", "me", "-a", "x", "-b", "x"},
-         bad + "authentication protocol: x\n"},
-        {{"-h", H, "-v", "3", "-u", "", "-A", "12345678"},
-         h + "t0 i0 c=public" + D + " v3 b10 r0 u= l0 a0 x0 A=- X=- e= n="},
-        {{"-h", H, "-v", "3", "-u", "me", "-l", "authNoPriv", "-A", "12345678", "-X", "1"},
-         h + "t0 i0 c=public" + D + " v3 b10 r0 u=me l1 a1 x0 A=12345678 X=- e= n="},
-        {{"-h",       H,         "-v",           "3",        "-u",
-          "me",       "-l",      "authpriv",     "-a",       "sha-512",
-          "-x",       "aes256c", "-A",           "12345678", "-X",
-          "abcdefgh", "-e",      "0X0a0B0c0D0e", "-n",       std::string(32, 'n')},
-         h + "t0 i0 c=public" + D +
-             " v3 b10 r0 u=me l2 a6 x6 A=12345678 X=abcdefgh e=10.11.12.13.14. n=" +
-             std::string(32, 'n')},
         {{"-h", H, "-v", "2c", "-u", "me", "-l", "x", "-e", "x"},
          h + "t0 i0 c=public" + D + " v1 b10 r0"},
         {{"-h", H, "-Ojn", "-Ox", "-Cc", "x"}, h + "t0 i0 c=public" + D + " O15 [x]"},
@@ -157,6 +122,38 @@ TEST(CommandLine, Settings) {
     };
     for (const auto &[args, expected] : cases)
         EXPECT_EQ(settingsOf(args), expected) << args[0];
+    // Version 3 after "-h H -v 3": the arguments, then the settings' or the refusal's text.
+    const std::string u33(33, 'u'), e66(66, '8'), p256(256, 'p'), n32(32, 'n'),
+        v3 = h + "t0 i0 c=public" + D + " v3 b10 r0 u=";
+    const std::vector<std::pair<std::string, std::string>> v3cases = {
+        {"", "2 mibwalk: Missing user name: -u\n"},
+        {"-u " + u33, bad + "user name: " + u33 + "\n"},
+        {"-u me -l auth", bad + "security level: auth\n"},
+        {"-u me -a none", bad + "authentication protocol: none\n"},
+        {"-u me -a SHA-1 -b x", bad + "authentication protocol: SHA-1\n"},
+        {"-u me -x none", bad + "privacy protocol: none\n"},
+        {"-u me -l authNoPriv", "2 mibwalk: Missing passphrase: -A\n"},
+        {"-u me -l authNoPriv -A 1234567", "2 mibwalk: Passphrase under 8 characters: -A\n"},
+        {"-u me -l authNoPriv -A " + p256, "2 mibwalk: Passphrase over 255 characters: -A\n"},
+        {"-ulAX me AUTHPRIV 12345678 1234567", "2 mibwalk: Passphrase under 8 characters: -X\n"},
+        {"-u me -e 0x800000000", bad + "engine ID: 0x800000000\n"},
+        {"-u me -e 80000000", bad + "engine ID: 80000000\n"},
+        {"-u me -e 800000000g", bad + "engine ID: 800000000g\n"},
+        {"-u me -e " + e66, bad + "engine ID: " + e66 + "\n"},
+        {"-u me -n n" + n32, bad + "context name: n" + n32 + "\n"},
+        {"-u me -A 12345678", v3 + "me l0 a0 x0 A=- X=- e= n="},
+        {"-u me -l authNoPriv -A 12345678 -X 1", v3 + "me l1 a1 x0 A=12345678 X=- e= n="},
+        {"-u me -l authpriv -a sha-512 -x aes256c -A 12345678 -X abcdefgh -e 0X0a0B0c0D0e -n " +
+             n32,
+         v3 + "me l2 a6 x6 A=12345678 X=abcdefgh e=10.11.12.13.14. n=" + n32},
+    };
+    for (const auto &[args, expected] : v3cases) {
+        std::vector<std::string> all = {"-h", H, "-v", "3"};
+        for (std::istringstream in(args); in >> all.emplace_back();)
+            ;
+        all.pop_back();
+        EXPECT_EQ(settingsOf(all), expected) << args;
+    }
     char local[16];
     snprintf(local, sizeof local, "%08X:161 ", hostGetLocalAddress());
     EXPECT_EQ(settingsOf({}), local + std::string("t0 i0 c=public d0 df=- di=/etc"));
