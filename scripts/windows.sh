@@ -2,7 +2,8 @@
 # The Windows build: installs what is missing (Debian packages), cross-builds
 # with mingw-w64 in build-win/ (warnings as errors), runs the tests under a
 # fresh Wine prefix, then the interop walks on 127.0.0.1: mibwalk.exe against
-# the Linux mibagent and Debian's snmpd (its report equals the Linux
+# the Linux mibagent (also in SNMPv3 at authPriv: SHA with AES, SHA-256 with
+# AES-256) and Debian's snmpd (its report equals the Linux
 # mibwalk's but for line ends and the figures that move between two walks),
 # Debian's snmpwalk -v1 against mibagent.exe to "End of MIB", and the
 # timeout's exit status 4; the registry read by mibwalk.exe and Ctrl+C ending
@@ -56,6 +57,10 @@ fi
 mkdir -p "$work/run/etc"
 cp etc/mibagent.cmm etc/snmp.def "$work/run/etc/"
 echo "# no destination" >"$work/run/etc/mibagent.trp"
+# SNMPv3 users; the agent refuses a users file that others can read.
+printf '%s\n' 'waes SHA authpass123 AES privpass123 authPriv READ' \
+  'w256 SHA-256 authpass123 AES-256 privpass123 authPriv READ' >"$work/run/etc/mibagent.usr"
+chmod 600 "$work/run/etc/mibagent.usr"
 export TARNOQSNMP_REGISTRY=$work/no-registry
 cd "$work/run"
 
@@ -96,6 +101,10 @@ start "$work/agent.out" "$root/build/mibagent" -h 127.0.0.1 -p 0
 agent=$(agent_port "$work/agent.out")
 same_walk "$agent" public "the Linux mibagent" 1.3.6.1
 same_walk "$agent" public "the Linux mibagent in SNMPv2c" -v 2c -b 25 1.3.6.1
+same_walk "$agent" public "the Linux mibagent in SNMPv3 (SHA, AES)" -v 3 -u waes -l authPriv \
+  -a SHA -x AES -A authpass123 -X privpass123 -b 25 1.3.6.1
+same_walk "$agent" public "the Linux mibagent in SNMPv3 (SHA-256, AES-256)" -v 3 -u w256 \
+  -l authPriv -a SHA-256 -x AES-256 -A authpass123 -X privpass123 -b 25 1.3.6.1
 
 # The definitions found through the registry (an administrator's token, the
 # keys opened for reading), from a directory that has no etc/.

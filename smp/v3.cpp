@@ -454,8 +454,10 @@ int managerInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) 
     int32_t type = m.encrypted ? -1 : static_cast<int32_t>(asnTag(m.scoped.pdu));
     if (level == USM_NO_AUTH_NO_PRIV) {
         // Unauthenticated, only Reports count, and of them only the engine
-        // they name and its clock, as hints (RFC 3414, 4).
-        if (type != SMP_REPORT || m.encrypted)
+        // they name and its clock, as hints (RFC 3414, 4); and the answers to
+        // a noAuthNoPriv request (RFC 3412, 7.2 step 12).
+        bool answer = type == SMP_GET_RESPONSE && s->sentLevel == USM_NO_AUTH_NO_PRIV;
+        if ((type != SMP_REPORT && !answer) || m.encrypted)
             return 1;
         if (s->engineIdLength == 0 && m.usm.engineIdLen >= USM_ENGINE_ID_MIN &&
             m.usm.engineIdLen <= USM_ENGINE_ID_MAX) {

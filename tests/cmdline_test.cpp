@@ -17,8 +17,12 @@ const std::string changelog = readFile(SOURCE_DIR "/debian/changelog"),
                                        changelog.find_first_of("-)") - changelog.find('(') - 1);
 const std::string H = "10.1.2.3",
                   USAGE = " [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
-                          " [-v 1|2c] [-b maxRepetitions] [-r retries] [-df definitionFile] [-di "
-                          "definitionIncludeDir] [name] ...\n";
+                          " [-v 1|2c|3] [-b maxRepetitions] [-r retries] [-u user]"
+                          " [-l noAuthNoPriv|authNoPriv|authPriv]"
+                          " [-a MD5|SHA|SHA-224|SHA-256|SHA-384|SHA-512] [-A authPassphrase]"
+                          " [-x AES|AES-192|AES-256|AES192C|AES256C|DES(old devices only)]"
+                          " [-X privPassphrase] [-e engineId] [-n context]"
+                          " [-df definitionFile] [-di definitionIncludeDir] [name] ...\n";
 
 // toolParseSettings on "mibwalk" plus args: its status and output, or the settings as text.
 std::string settingsOf(std::vector<std::string> args) {
@@ -46,6 +50,15 @@ std::string settingsOf(std::vector<std::string> args) {
     if (s.version != 0 || s.repetitions != 10 || s.retries != 0) // not the defaults
         all += " v" + std::to_string(s.version) + " b" + std::to_string(s.repetitions) + " r" +
                std::to_string(s.retries);
+    if (s.version == 3) {
+        all += " u=" + std::string(s.user) + " l" + std::to_string(s.level) + " a" +
+               std::to_string(s.auth) + " x" + std::to_string(s.priv) +
+               " A=" + (s.authPassphrase ? s.authPassphrase : "-") +
+               " X=" + (s.privPassphrase ? s.privPassphrase : "-") + " e=";
+        for (int i = 0; i < s.engineIdLength; ++i)
+            all += std::to_string(s.engineId[i]) + ".";
+        all += " n=" + std::string(s.context);
+    }
     for (int i = 0; i < s.nameCount; ++i)
         all += " [" + std::string(s.names[i]) + "]";
     return all;
@@ -55,14 +68,14 @@ TEST(CommandLine, Settings) {
     const std::string usage = "1 Usage: mibwalk" + USAGE, h = "0A010203:161 ",
                       D = " d0 df=- di=/etc", bad = "2 mibwalk: Bad ";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"-x"}, usage},
+        {{"-z"}, usage},
         {{"--"}, usage},
         {{"-dd"}, usage},
         {{"-df"}, usage},
-        {{"-dfx", "defs"}, usage}, // the letter after the skipped "f" must be an option
+        {{"-dfz", "defs"}, usage}, // the letter after the skipped "f" must be an option
         {{"-i"}, usage},
         {{"-ch", "public"}, usage},        // the host has no argument left
-        {{"-d", "-x", "-t", "5s"}, usage}, // syntax is judged before any value
+        {{"-d", "-z", "-t", "5s"}, usage}, // syntax is judged before any value
         {{"-h", "255.255.255.255"}, bad + "foreign host: 255.255.255.255\n"},
         {{"-h", "bad.invalid", "-p", "x", "-t", "x"}, bad + "foreign host: bad.invalid\n"},
         {{"-h", H, "-p", "161abc", "-t", "5s"}, bad + "remote port: 161abc\n"},
@@ -93,6 +106,8 @@ TEST(CommandLine, Settings) {
         {{"-h", H, "-r", "1"}, usage}, // no timeout: nothing would resend
         {{"-h", H, "-t", "0", "-r", "1"}, usage},
         {{"-h", H, "-v"}, usage},
+        {{"-h", H, "-v", "2c", "-u", "me", "-l", "x", "-e", "x"},
+         h + "t0 i0 c=public" + D + " v1 b10 r0"},
         {{"-h", H, "-Ojn", "-Ox", "-Cc", "x"}, h + "t0 i0 c=public" + D + " O15 [x]"},
         {{"-h", H, "-tOnx", "5"}, h + "t5 i0 c=public" + D + " O3"}, // O takes the rest
         {{"-O"}, usage},
@@ -106,6 +121,38 @@ TEST(CommandLine, Settings) {
     };
     for (const auto &[args, expected] : cases)
         EXPECT_EQ(settingsOf(args), expected) << args[0];
+    // Version 3 after "-h H -v 3": the arguments, then the settings' or the refusal's text.
+    const std::string u33(33, 'u'), e66(66, '8'), p256(256, 'p'), n32(32, 'n'),
+        v3 = h + "t0 i0 c=public" + D + " v3 b10 r0 u=";
+    const std::vector<std::pair<std::string, std::string>> v3cases = {
+        {"", "2 mibwalk: Missing user name: -u\n"},
+        {"-u " + u33, bad + "user name: " + u33 + "\n"},
+        {"-u me -l auth", bad + "security level: auth\n"},
+        {"-u me -a none", bad + "authentication protocol: none\n"},
+        {"-u me -a SHA-1 -b x", bad + "authentication protocol: SHA-1\n"},
+        {"-u me -x none", bad + "privacy protocol: none\n"},
+        {"-u me -l authNoPriv", "2 mibwalk: Missing passphrase: -A\n"},
+        {"-u me -l authNoPriv -A 1234567", "2 mibwalk: Passphrase under 8 characters: -A\n"},
+        {"-u me -l authNoPriv -A " + p256, "2 mibwalk: Passphrase over 255 characters: -A\n"},
+        {"-ulAX me AUTHPRIV 12345678 1234567", "2 mibwalk: Passphrase under 8 characters: -X\n"},
+        {"-u me -e 0x800000000", bad + "engine ID: 0x800000000\n"},
+        {"-u me -e 80000000", bad + "engine ID: 80000000\n"},
+        {"-u me -e 800000000g", bad + "engine ID: 800000000g\n"},
+        {"-u me -e " + e66, bad + "engine ID: " + e66 + "\n"},
+        {"-u me -n n" + n32, bad + "context name: n" + n32 + "\n"},
+        {"-u me -A 12345678", v3 + "me l0 a0 x0 A=- X=- e= n="},
+        {"-u me -l authNoPriv -A 12345678 -X 1", v3 + "me l1 a1 x0 A=12345678 X=- e= n="},
+        {"-u me -l authpriv -a sha-512 -x aes256c -A 12345678 -X abcdefgh -e 0X0a0B0c0D0e -n " +
+             n32,
+         v3 + "me l2 a6 x6 A=12345678 X=abcdefgh e=10.11.12.13.14. n=" + n32},
+    };
+    for (const auto &[args, expected] : v3cases) {
+        std::vector<std::string> all = {"-h", H, "-v", "3"};
+        for (std::istringstream in(args); in >> all.emplace_back();)
+            ;
+        all.pop_back();
+        EXPECT_EQ(settingsOf(all), expected) << args;
+    }
     char local[16];
     snprintf(local, sizeof local, "%08X:161 ", hostGetLocalAddress());
     EXPECT_EQ(settingsOf({}), local + std::string("t0 i0 c=public d0 df=- di=/etc"));
@@ -113,6 +160,28 @@ TEST(CommandLine, Settings) {
     ToolSettings settings = {};
     EXPECT_EQ(toolParseSettings(&settings, 0, none), 0); // no argv[0]
     EXPECT_STREQ(programName, "");
+}
+
+// -A and -X win over the variables; the wipe leaves neither source readable.
+TEST(CommandLine, Passphrases) {
+    ScopedEnv a(TOOL_AUTH_PASSPHRASE_VARIABLE, "authenv1"),
+        x(TOOL_PRIV_PASSPHRASE_VARIABLE, "privenv1");
+    const std::string v3 = "0A010203:161 t0 i0 c=public d0 df=- di=/etc v3 b10 r0 u=me l2 a1 x2 A=";
+    EXPECT_EQ(settingsOf({"-h", H, "-v", "3", "-u", "me", "-l", "authPriv"}),
+              v3 + "authenv1 X=privenv1 e= n=");
+    std::vector<std::string> args = {"mibwalk",  "-v", "3", "-u", "me",      "-l",
+                                     "authPriv", "-h", H,   "-A", "given123"};
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    ToolSettings s = {};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(toolParseSettings(&s, static_cast<int>(argv.size()), argv.data()), 0);
+    testing::internal::GetCapturedStdout();
+    toolWipePassphrases(&s);
+    EXPECT_EQ(args[10], std::string(8, '\0'));
+    EXPECT_STREQ(getenv(TOOL_PRIV_PASSPHRASE_VARIABLE), "");
+    EXPECT_STREQ(getenv(TOOL_AUTH_PASSPHRASE_VARIABLE), "authenv1"); // -A was taken
 }
 
 #ifdef MIBWALK_PATH

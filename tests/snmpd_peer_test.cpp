@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
+#include <thread>
 
 using namespace testing_support;
 using walkout::Entry;
@@ -167,6 +169,166 @@ TEST(SnmpdPeer, SubtreesAgree) {
         }
         EXPECT_GE(compared + 1, least); // sysUpTime moves
     }
+}
+
+// mibwalk's lines but sysUpTime's, which moves.
+std::string steady(const std::string &out) {
+    std::string kept, line;
+    for (std::istringstream in(out); std::getline(in, line);)
+        if (line.find(" 1.3.6.1.2.1.1.3.0 ") == std::string::npos)
+            kept += line + "\n";
+    return kept;
+}
+
+ProcessResult walk(const std::string &dir, int port, std::vector<std::string> args) {
+    args.insert(args.begin(), {mibwalk, "-h", "127.0.0.1", "-p", std::to_string(port), "-t", "3"});
+    return runProcess(args, dir, {{"TARNOQSNMP_REGISTRY", dir + "/none"}}, 60);
+}
+
+// Version 3 with every protocol snmpd offers, as -v 2c walks; the failures' messages.
+TEST(SnmpdPeer, Version3) {
+    LINUX_ONLY("the peer is Debian's snmpd");
+    std::string snmpd = findProgram("snmpd");
+    if (mibwalk.empty() || snmpd.empty())
+        GTEST_SKIP() << "mibwalk or snmpd missing (Debian package snmpd)";
+    TempDir dir;
+    const auto auths = words({"MD5 SHA SHA-224 SHA-256 SHA-384 SHA-512"}),
+               privs = words({"none DES AES AES-192 AES-256 AES192C AES256C"});
+    // A text engineID: snmpd makes it 80001f8804 and the text.
+    std::string conf = "engineID tarnoqwalk\nrocommunity public 127.0.0.1\ncreateUser plain\n"
+                       "rouser plain noauth\n";
+    for (const std::string &a : auths)
+        for (const std::string &x : privs)
+            conf += "createUser " + a + x + " " + a + " authpass123" +
+                    (x == "none" ? "" : " " + x + " privpass123") + "\nrouser " + a + x +
+                    " noauth\n";
+    writeFile(dir.file("snmpd.conf"), conf);
+    std::filesystem::create_directory(dir.file("persist"));
+    int port = freeUdpPort();
+    Env env = noMibs;
+    env["SNMP_PERSISTENT_DIR"] = dir.file("persist");
+    BackgroundProcess agent({snmpd, "-f", "-Lo", "-C", "-c", dir.file("snmpd.conf"), "-p",
+                             dir.file("snmpd.pid"), "udp:127.0.0.1:" + std::to_string(port)},
+                            dir.path, env);
+    ASSERT_TRUE(agent.waitForOutput("NET-SNMP version", 10000)) << agent.out() << agent.err();
+    ProcessResult v2c = walk(dir.path, port, {"-v", "2c", "1.3.6.1.2.1.1"});
+    ASSERT_EQ(v2c.status, 0);
+    ASSERT_GE(walkout::parseMibwalk(v2c.out).size(), 7u);
+    const std::string expected = steady(v2c.out);
+    auto v3 = [&](const std::string &user, std::vector<std::string> more) {
+        more.insert(more.begin(), {"-v", "3", "-u", user});
+        more.push_back("1.3.6.1.2.1.1");
+        return walk(dir.path, port, more);
+    };
+    ProcessResult r = v3("plain", {});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(steady(r.out), expected);
+    for (const std::string &a : auths) {
+        for (const std::string &x : privs) {
+            SCOPED_TRACE(a + x);
+            r = v3(a + x, {"-l", x == "none" ? "authNoPriv" : "authPriv", "-a", a, "-x",
+                           x == "none" ? "AES" : x, "-A", "authpass123", "-X", "privpass123"});
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(steady(r.out), expected);
+        }
+    }
+    r = v3("SHA-256AES", {"-l", "authPriv", "-a", "SHA-256", "-A", "authpass123", "-X",
+                          "privpass123", "-e", "80001f88047461726e6f7177616c6b"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(steady(r.out), expected);
+    const std::vector<std::tuple<std::string, std::vector<std::string>, int, std::string>> fails = {
+        {"SHAnone",
+         {"-l", "authNoPriv", "-a", "SHA", "-A", "wrongpass1"},
+         2,
+         ": Authentication failure\n"},
+        {"nobody", {}, 2, ": Unknown user name\n"},
+        {"SHAAES",
+         {"-l", "authPriv", "-a", "SHA", "-A", "authpass123", "-X", "wrongpass1"},
+         4,
+         "Request Timed Out (check the privacy passphrase)\n"},
+        {"plain", {"-l", "authNoPriv", "-A", "authpass123"}, 2, ": Unsupported security level\n"},
+        {"MD5none", {"-e", "8000000001"}, 2, ": Unknown engine ID\n"},
+    };
+    for (const auto &[user, args, status, out] : fails) {
+        SCOPED_TRACE(user);
+        r = v3(user, args);
+        EXPECT_EQ(r.status, status);
+        EXPECT_EQ(r.out, (status == 2 ? mibwalk : "") + out);
+    }
+}
+
+// mibagent's users; restarted in the middle of a walk through a relay, whose
+// request then comes with the old boots: the walk resyncs once and goes on.
+TEST(MibagentPeer, Version3) {
+    LINUX_ONLY("mibagent's users file is checked for its mode");
+    if (mibwalk.empty() || mibagent.empty())
+        GTEST_SKIP() << "mibwalk or mibagent is not built";
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("etc"));
+    writeFile(dir.file("etc/mibagent.cmm"), "public 127.0.0.1 READ\n");
+    writeFile(dir.file("etc/mibagent.trp"), "# none\n");
+    writeFile(dir.file("etc/mibagent.usr"), "aes SHA authpass123 AES privpass123 authPriv READ\n"
+                                            "s256 SHA-256 authpass123 AES-256 privpass123 "
+                                            "authPriv READ\n");
+    std::filesystem::permissions(dir.file("etc/mibagent.usr"),
+                                 std::filesystem::perms::owner_read |
+                                     std::filesystem::perms::owner_write);
+    Env env{{"TARNOQSNMP_REGISTRY", dir.file("none")}};
+    int port = 0;
+    auto start = [&] {
+        auto p = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{mibagent, "-h", "127.0.0.1", "-p", std::to_string(port)},
+            dir.path, env);
+        const std::string mark = "listening on 127.0.0.1 port ";
+        if (p->waitForOutput(mark, 5000))
+            port = std::stoi(p->out().substr(p->out().find(mark) + mark.size()));
+        return p;
+    };
+    auto agent = start();
+    ASSERT_GT(port, 0) << agent->out() << agent->err();
+    ProcessResult v2c = walk(dir.path, port, {"-v", "2c", "1.3.6.1.2.1.1"});
+    ASSERT_EQ(v2c.status, 0);
+    const std::string expected = steady(v2c.out);
+    const std::vector<std::string> aes = {"-v", "3",   "-u", "aes",         "-l", "authPriv",
+                                          "-a", "SHA", "-A", "authpass123", "-X", "privpass123"};
+    std::vector<std::string> args = aes;
+    args.push_back("1.3.6.1.2.1.1");
+    ProcessResult r = walk(dir.path, port, args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(steady(r.out), expected);
+    r = walk(dir.path, port,
+             {"-v", "3", "-u", "s256", "-l", "authPriv", "-a", "SHA-256", "-x", "AES-256", "-A",
+              "authpass123", "-X", "privpass123", "1.3.6.1.2.1.1"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(steady(r.out), expected);
+    // The relay's requests, with the agent restarted before the one at restartAt.
+    auto relayed = [&](int restartAt, ProcessResult *result) {
+        UdpPeer front, back;
+        int count = 0;
+        std::thread relay([&] {
+            std::vector<unsigned char> d;
+            int walker = 0, from = 0;
+            for (; front.receive(d, walker, 3000); ++count) {
+                if (count == restartAt) {
+                    agent->stop();
+                    agent = start();
+                }
+                back.sendTo(port, d);
+                if (back.receive(d, from, 2000))
+                    front.sendTo(walker, d);
+            }
+        });
+        std::vector<std::string> slow = aes; // the relay holds a request while it restarts
+        slow.insert(slow.end(), {"-b", "1", "-t", "10", "-r", "1", "1.3.6.1.2.1.1"});
+        *result = walk(dir.path, front.port, slow);
+        relay.join();
+        return count;
+    };
+    int plain = relayed(-1, &r);
+    EXPECT_EQ(steady(r.out), expected);
+    EXPECT_EQ(relayed(3, &r), plain + 1); // the resync's resend
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(steady(r.out), expected);
 }
 
 } // namespace

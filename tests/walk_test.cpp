@@ -67,6 +67,52 @@ std::function<Datagrams(const Msg &)> reply(std::vector<Bytes> binds, int status
         [=](const Msg &r) { return Datagrams{ber::response(r.requestId, binds, status, index)}; };
 }
 
+// Version 3 (RFC 3412, 6): a request's "msgID msgMaxSize msgFlags user" in
+// the Msg's community, its PDU the Msg's; none when the PDU is encrypted.
+std::optional<Msg> parseV3(const Bytes &in) {
+    size_t p = 0, q = 0, h = 0, u = 0, f = 0, s = 0;
+    auto outer = ber::read(in, p);
+    auto ver = outer ? ber::read(outer->content, q) : std::nullopt;
+    auto head = ver ? ber::read(outer->content, q) : std::nullopt;
+    auto usm = head ? ber::read(outer->content, q) : std::nullopt;
+    auto scoped = usm ? ber::read(outer->content, q) : std::nullopt;
+    auto params = scoped && scoped->tag == 0x30 ? ber::read(usm->content, u) : std::nullopt;
+    if (!params || ber::toInt(ver->content) != 3)
+        return std::nullopt;
+    std::string community;
+    for (int i = 0; i < 3; ++i)
+        community += std::to_string(ber::toInt(ber::read(head->content, h)->content)) + " ";
+    std::optional<ber::Element> e, pdu;
+    for (int i = 0; i < 4; ++i) // engine ID, boots, time, user
+        e = ber::read(params->content, f);
+    for (int i = 0; i < 3; ++i) // contextEngineID, contextName, PDU
+        pdu = ber::read(scoped->content, s);
+    community.append(e->content.begin(), e->content.end());
+    return ber::parse(ber::tlv(0x30, ber::cat({ber::integer(3), ber::octets(community),
+                                               ber::tlv(pdu->tag, pdu->content)})));
+}
+
+// A noAuthNoPriv answer to the version-3 request r, from engine "walk": the PDU of m.
+Bytes v3(const Msg &r, const Bytes &m) {
+    size_t p = 0, q = 0;
+    auto outer = ber::read(m, p);
+    std::optional<ber::Element> pdu;
+    for (int i = 0; i < 3; ++i)
+        pdu = ber::read(outer->content, q);
+    const Bytes engine = ber::hex("80 00 1f 88 04 77 61 6c 6b");
+    const Bytes usm =
+        ber::tlv(0x30, ber::cat({ber::tlv(0x04, engine), ber::integer(1), ber::integer(100),
+                                 ber::octets(r.community.substr(r.community.rfind(' ') + 1)),
+                                 ber::octets(""), ber::octets("")}));
+    const Bytes head =
+        ber::tlv(0x30, ber::cat({ber::integer(std::stoll(r.community)), ber::integer(2048),
+                                 ber::octets(std::string(1, '\0')), ber::integer(3)}));
+    return ber::tlv(0x30,
+                    ber::cat({ber::integer(3), head, ber::tlv(0x04, usm),
+                              ber::tlv(0x30, ber::cat({ber::tlv(0x04, engine), ber::octets(""),
+                                                       ber::tlv(pdu->tag, pdu->content)}))}));
+}
+
 struct ScriptedAgent {
     using Script = std::function<Datagrams(const Msg &)>;
     UdpPeer peer;
@@ -88,6 +134,8 @@ struct ScriptedAgent {
             last = false;
             raw.push_back(in);
             auto msg = ber::parse(in);
+            if (!msg)
+                msg = parseV3(in);
             if (msg)
                 requests.push_back(*msg);
             Datagrams out = msg ? script(*msg) : Datagrams{};
@@ -477,6 +525,40 @@ std::vector<WalkCase> walkCases() {
         {"silence", {"-t", "1", sys}, silent, "Request Timed Out\n", 4, "0"},
         {"strays keep it alive", {"-t", "1", sys}, strays, systemLines, 0, ids, nullptr, 300},
     };
+    // Version 3: the discovery's Report, then the step's answer or Report.
+    auto report = [](const Msg &r, const std::string &name) {
+        return v3(r,
+                  ber::message("", 0xA8, r.requestId, 0, 0, {ber::varBind(name, ber::counter(1))}));
+    };
+    auto v3after = [=](const std::string &name) { // the step's Report; none: its answer
+        return [=](const Msg &r) {
+            return Datagrams{r.pduTag == 0xA0 ? report(r, "1.3.6.1.6.3.15.1.1.4.0")
+                             : name.empty()   ? v3(r, bulkFrom(mib, r))
+                                              : report(r, name)};
+        };
+    };
+    const std::vector<std::string> U = {"-v", "3", "-u", "u", sys},
+                                   E = {"-e", "0x80001f8804", "-v", "3", "-u", "u", sys},
+                                   P = opt("-t 1 -l authPriv -A authpass1 -X privpass1", U);
+    cases.push_back({"v3", U, v3after(""), systemLines, 0, "0/0 0b10"});
+    cases.push_back({"v3 -e", E, v3after(""), systemLines, 0, "0b10"});
+    cases.push_back({"v3 -Oj report", opt("-Oj", U), v3after("1.3.6.1.6.3.15.1.1.3.0"),
+                     "{\"error\":\"unknownUserName\"}\n", 2, "0/0 0b10"});
+    cases.push_back({"v3 authPriv silent", P, v3after(""),
+                     "Request Timed Out (check the privacy passphrase)\n", 4, "0/0"});
+    cases.push_back({"v3 authPriv -e silent", opt("-e 8000000001", P), v3after(""),
+                     "Request Timed Out\n", 4, ""});
+    const auto reports = words({"1 @:_Unsupported_security_level 2 @:_Not_in_time_window",
+                                "3 @:_Unknown_user_name 4 @:_Unknown_engine_ID",
+                                "5 @:_Authentication_failure 6 @:_Decryption_error",
+                                "12.1.5 @:_Unknown_context 11.2.1.3 @:_Report:_"});
+    for (size_t i = 0; i < reports.size(); i += 2) {
+        std::string name = std::string("1.3.6.1.6.3.") + (reports[i].size() > 1 ? "" : "15.1.1.") +
+                           reports[i] + ".0",
+                    out = reports[i + 1] + (reports[i] == "11.2.1.3" ? name : "") + "\n";
+        std::replace(out.begin(), out.end(), '_', ' ');
+        cases.push_back({"v3 report " + name, U, v3after(name), out, 2, "0/0 0b10"});
+    }
     const auto statuses =
         words({"tooBig noSuchName badValue readOnly genErr noAccess wrongType",
                "wrongLength wrongEncoding wrongValue noCreation inconsistentValue",
@@ -523,12 +605,18 @@ TEST_F(WalkTest, ScriptedAgents) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, expected);
         EXPECT_EQ(agent.summary(), c.requests);
-        bool v2c = std::find(c.args.begin(), c.args.end(), "2c") != c.args.end();
+        bool v2c = std::find(c.args.begin(), c.args.end(), "2c") != c.args.end(),
+             v3 = c.label.rfind("v3", 0) == 0;
         for (const auto &q : agent.requests) {
-            EXPECT_EQ(q.pduTag, q.pduTag == 0xA5 && v2c ? 0xA5 : 0xA1);
-            EXPECT_EQ(q.version, v2c ? 1 : 0);
+            bool discovery = v3 && q.pduTag == 0xA0 && q.binds.empty(); // RFC 3414, 4
+            EXPECT_EQ(q.pduTag, discovery ? 0xA0 : q.pduTag == 0xA5 && (v2c || v3) ? 0xA5 : 0xA1);
+            EXPECT_EQ(q.version, v3 ? 3 : v2c ? 1 : 0);
             EXPECT_EQ(q.status, 0); // GetBulk: non-repeaters
-            EXPECT_EQ(q.community, !c.args.empty() && c.args[0] == "-c" ? c.args[1] : "public");
+            if (v3)                 // reportable, msgMaxSize 2048, the user but to the discovery
+                EXPECT_EQ(q.community.substr(q.community.find(' ')),
+                          discovery ? " 2048 4 " : " 2048 4 u");
+            else
+                EXPECT_EQ(q.community, !c.args.empty() && c.args[0] == "-c" ? c.args[1] : "public");
         }
         if (c.check && !agent.requests.empty())
             c.check(agent);

@@ -1,6 +1,10 @@
+#include "platform/crypto.h"
+#include "platform/env.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "smp/smp.h"
+#include "smp/usmcrypto.h"
+#include "smp/v3.h"
 #include "smx/def.h"
 #include "smx/number.h"
 #include "tool/tool.h"
@@ -21,6 +25,14 @@ struct OptionTexts {
     const char *version = nullptr;
     const char *repetitions = nullptr;
     const char *retries = nullptr;
+    const char *user = nullptr; // -u ... -n: version 3's
+    const char *level = nullptr;
+    const char *auth = nullptr;
+    const char *priv = nullptr;
+    const char *authPassphrase = nullptr;
+    const char *privPassphrase = nullptr;
+    const char *engineId = nullptr;
+    const char *context = nullptr;
     uint32_t flags = 0;         // of -O and -C
     const char *info = nullptr; // --help or --version, which end the run
 };
@@ -95,6 +107,30 @@ bool parseOptions(OptionTexts *texts, int argc, char **argv, int *first) {
             case 'r':
                 target = &texts->retries;
                 break;
+            case 'u':
+                target = &texts->user;
+                break;
+            case 'l':
+                target = &texts->level;
+                break;
+            case 'a':
+                target = &texts->auth;
+                break;
+            case 'x':
+                target = &texts->priv;
+                break;
+            case 'A':
+                target = &texts->authPassphrase;
+                break;
+            case 'X':
+                target = &texts->privPassphrase;
+                break;
+            case 'e':
+                target = &texts->engineId;
+                break;
+            case 'n':
+                target = &texts->context;
+                break;
             case 'd':
                 if (letters[1] == '\0') {
                     ++logLevel;
@@ -139,12 +175,97 @@ int rejectValue(const char *why, const char *value) {
     return 2;
 }
 
+// A hexadecimal engine ID, "0x" before it optional, into id: its length, or
+// -1 when it is no such text or not 5 to 32 octets long (RFC 3411, 5).
+int parseEngineId(const char *text, uint8_t *id) {
+    auto digit = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text += 2;
+    size_t n = strlen(text);
+    if (n % 2 != 0 || n < 2 * USM_ENGINE_ID_MIN || n > 2 * USM_ENGINE_ID_MAX)
+        return -1;
+    for (size_t i = 0; i < n; i += 2) {
+        int high = digit(text[i]);
+        int low = digit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return -1;
+        id[i / 2] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return static_cast<int>(n / 2);
+}
+
+// A passphrase the level needs, from the option or else the variable;
+// never echoed. 0, or 2 after the message.
+int takePassphrase(const char **target, const char *given, const char *variable,
+                   const char *option) {
+    *target = given ? given : envValue(variable);
+    if (!*target || !**target)
+        return rejectValue("Missing passphrase", option);
+    if (strlen(*target) < USM_PASSPHRASE_MIN) // RFC 3414, 11.2
+        return rejectValue("Passphrase under 8 characters", option);
+    if (strlen(*target) > SMP_PASSPHRASE_MAX)
+        return rejectValue("Passphrase over 255 characters", option);
+    return 0;
+}
+
+// Version 3's settings, tested in the order of their letters in the usage
+// text. The protocols default to MD5, as net-snmp's tools, and to AES,
+// since DES is for old devices only. 0, or 2 after the message.
+int takeSecurity(ToolSettings *s, const OptionTexts &t) {
+    if (!t.user)
+        return rejectValue("Missing user name", "-u");
+    if (strlen(t.user) > USM_USER_MAX) // RFC 3414, 2.4
+        return rejectValue("Bad user name", t.user);
+    s->user = t.user;
+    int level = t.level ? usmNameIndex(usmLevelNames, t.level) : USM_NO_AUTH_NO_PRIV;
+    if (level < 0)
+        return rejectValue("Bad security level", t.level);
+    s->level = static_cast<UsmLevel>(level);
+    int auth = t.auth ? usmNameIndex(usmAuthNames, t.auth) : USM_AUTH_MD5;
+    if (auth <= USM_AUTH_NONE)
+        return rejectValue("Bad authentication protocol", t.auth);
+    if (!cryptoHashAvailable(usmAuthProtos[auth].hash)) // CNG has no SHA-224
+        return rejectValue("Authentication protocol not offered here", t.auth);
+    int priv = t.priv ? usmNameIndex(usmPrivNames, t.priv) : USM_PRIV_AES;
+    if (priv <= USM_PRIV_NONE)
+        return rejectValue("Bad privacy protocol", t.priv);
+    if (priv == USM_PRIV_DES && !cryptoDesAvailable())
+        return rejectValue("Privacy protocol not offered here", t.priv);
+    s->auth = level >= USM_AUTH_NO_PRIV ? static_cast<UsmAuth>(auth) : USM_AUTH_NONE;
+    s->priv = level == USM_AUTH_PRIV ? static_cast<UsmPriv>(priv) : USM_PRIV_NONE;
+    int r = 0;
+    if (s->auth != USM_AUTH_NONE)
+        r = takePassphrase(&s->authPassphrase, t.authPassphrase, TOOL_AUTH_PASSPHRASE_VARIABLE,
+                           "-A");
+    if (r == 0 && s->priv != USM_PRIV_NONE)
+        r = takePassphrase(&s->privPassphrase, t.privPassphrase, TOOL_PRIV_PASSPHRASE_VARIABLE,
+                           "-X");
+    if (r != 0)
+        return r;
+    s->engineIdLength = t.engineId ? parseEngineId(t.engineId, s->engineId) : 0;
+    if (s->engineIdLength < 0)
+        return rejectValue("Bad engine ID", t.engineId);
+    s->context = t.context ? t.context : "";
+    if (strlen(s->context) > SMP_CONTEXT_MAX)
+        return rejectValue("Bad context name", s->context);
+    return 0;
+}
+
 } // namespace
 
 int printUsage() {
     printf("Usage: %s", programName);
     printf(" [-d] [-h fhost] [-p fport] [-t timeout] [-i requestId] [-c community]"
-           " [-v 1|2c] [-b maxRepetitions] [-r retries]"
+           " [-v 1|2c|3] [-b maxRepetitions] [-r retries]"
+           " [-u user] [-l noAuthNoPriv|authNoPriv|authPriv]"
+           " [-a MD5|SHA|SHA-224|SHA-256|SHA-384|SHA-512] [-A authPassphrase]"
+           " [-x AES|AES-192|AES-256|AES192C|AES256C|DES(old devices only)] [-X privPassphrase]"
+           " [-e engineId] [-n context]"
            " [-df definitionFile] [-di definitionIncludeDir] [name] ...\n");
     return 1;
 }
@@ -200,8 +321,14 @@ int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
     settings->version = SMP_VERSION_1;
     if (texts.version && strcmp(texts.version, "2c") == 0)
         settings->version = SMP_VERSION_2C;
+    else if (texts.version && strcmp(texts.version, "3") == 0)
+        settings->version = SMP_VERSION_3;
     else if (texts.version && strcmp(texts.version, "1") != 0)
         return rejectValue("Bad version value", texts.version);
+    // The other versions ignore these letters, as net-snmp's tools do.
+    if (settings->version == SMP_VERSION_3)
+        if (int r = takeSecurity(settings, texts); r != 0)
+            return r;
 
     // The record holds max-repetitions in 16 bits.
     uint32_t repetitions = 10;
@@ -222,6 +349,17 @@ int toolParseSettings(ToolSettings *settings, int argc, char **argv) {
     settings->nameCount = argc - first;
     settings->names = argv + first;
     return 0;
+}
+
+void toolWipePassphrases(const ToolSettings *settings) {
+    const char *variables[] = {TOOL_AUTH_PASSPHRASE_VARIABLE, TOOL_PRIV_PASSPHRASE_VARIABLE};
+    const char *given[] = {settings->authPassphrase, settings->privPassphrase};
+    for (int i = 0; i < 2; ++i) {
+        if (given[i] && given[i] == envValue(variables[i]))
+            envWipe(variables[i]);
+        else if (given[i]) // an argument string: the process list shows it no more
+            cryptoWipe(const_cast<char *>(given[i]), strlen(given[i]));
+    }
 }
 
 int toolRun(int argc, char **argv) {

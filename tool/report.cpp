@@ -4,6 +4,7 @@
 
 #include "platform/log.h"
 #include "smp/smp.h"
+#include "smp/v3.h"
 #include "smx/smx.h"
 #include "smx/stats.h"
 #include "tool/json.h"
@@ -429,7 +430,78 @@ int walkTooBig(SmpObject *object, const SmpPdu *record) {
     return endWalk(0);
 }
 
+namespace {
+
+// The Reports that end a walk (RFC 3414, 3.2; RFC 3413, 3.2), with their
+// line and their -Oj name.
+struct ReportEnd {
+    int word;
+    const char *message;
+    const char *json;
+};
+constexpr ReportEnd reportEnds[] = {
+    {SMP_STAT_UNKNOWN_USER_NAMES, "Unknown user name", "unknownUserName"},
+    {SMP_STAT_WRONG_DIGESTS, "Authentication failure", "authenticationFailure"},
+    {SMP_STAT_UNSUPPORTED_SEC_LEVELS, "Unsupported security level", "unsupportedSecurityLevel"},
+    {SMP_STAT_NOT_IN_TIME_WINDOWS, "Not in time window", "notInTimeWindow"},
+    {SMP_STAT_UNKNOWN_ENGINE_IDS, "Unknown engine ID", "unknownEngineId"},
+    {SMP_STAT_DECRYPTION_ERRORS, "Decryption error", "decryptionError"},
+    {SMP_STAT_UNKNOWN_CONTEXTS, "Unknown context", "unknownContext"},
+    {SMP_STAT_UNAVAILABLE_CONTEXTS, "Unknown context", "unknownContext"},
+};
+
+// Ends the walk on a Report of word: its line, or for any other counter the
+// Report's name. Status 2.
+int reportEnd(int word, const SmpPdu *record) {
+    for (const ReportEnd &e : reportEnds) {
+        if (e.word != word)
+            continue;
+        if (json())
+            printf("{\"error\":\"%s\"}\n", e.json);
+        else
+            printf("%s: %s\n", programName, e.message);
+        return endWalk(2);
+    }
+    SmpBind none{};
+    const SmpBind *b = record->count > 0 ? &record->binds[0] : &none;
+    if (json()) {
+        jsonEnd("report", b);
+        return endWalk(2);
+    }
+    char text[WALK_TEXT + 1];
+    cutNameText(text, b);
+    printf("%s: Report: %s\n", programName, text);
+    return endWalk(2);
+}
+
+} // namespace
+
+int walkReport(SmpObject *object, const SmpPdu *record) {
+    int word = record->count > 0 ? smpReportWord(&record->binds[0]) : 0;
+    // RFC 3414, 4: the discovery's Report named the engine, which the session took.
+    if (walkState.discovering && word == SMP_STAT_UNKNOWN_ENGINE_IDS &&
+        smpSessionReady(walkState.session)) {
+        walkState.discovering = false;
+        walkState.discovered = true;
+        return walkSendStep(object) != 0 ? endWalk(2) : 0;
+    }
+    // RFC 3414, 3.2 step 7b: only an authentic Report moves the clock, which
+    // the session has done; the step goes once more under a new msgID.
+    if (word == SMP_STAT_NOT_IN_TIME_WINDOWS && record->level >= USM_AUTH_NO_PRIV &&
+        !walkState.resynced && !walkState.discovering) {
+        walkState.resynced = true;
+        return walkSendStep(object) != 0 ? endWalk(2) : 0;
+    }
+    return reportEnd(word, record);
+}
+
 int toolUpcall(SmpObject *object, SmpPdu *record) {
+    // The session took only a Report to its last message (RFC 3412, 7.2 step
+    // 12); the agent may not have read its request-id.
+    if (record->type == SMP_REPORT && record->version == SMP_VERSION_3 && walkState.session)
+        return walkReport(object, record);
+    if (walkState.discovering)
+        return 0;
     // Informs, SNMPv2-Traps and Reports are ignored as Traps are, and so is an
     // answer in the version the walk does not speak.
     if (record->type != SMP_GET_RESPONSE || record->version != walkState.version)
@@ -438,6 +510,8 @@ int toolUpcall(SmpObject *object, SmpPdu *record) {
         return 0; // an answer to an earlier request, or a stray one
     for (uint16_t i = 0; i < record->count; ++i)
         smpStatRaise(SMP_STAT_IN_TOTAL_REQ_VARS); // atomic: the block may be shared
+    walkState.answered = true;
+    walkState.resynced = false; // a later restart of the agent may resync again
 
     if (record->errorStatus == SMP_NO_ERROR) {
         // A response that carries nothing cannot lead anywhere: it ends the

@@ -1,6 +1,8 @@
 // The query tool mibwalk: command line, settings and the walk they start.
 #pragma once
 
+#include "smp/usm.h"
+
 #include <cstdint>
 
 // -O and -C letters, as net-snmp's tools take them where they have them.
@@ -22,11 +24,27 @@ struct ToolSettings {
     const char *community;
     int nameCount;
     char **names;         // the name arguments, in order
-    int32_t version;      // -v: SMP_VERSION_1 (1) or SMP_VERSION_2C (2c)
+    int32_t version;      // -v: SMP_VERSION_1 (1), SMP_VERSION_2C (2c) or SMP_VERSION_3 (3)
     uint16_t repetitions; // -b: max-repetitions of a v2c GetBulk; 0 sends GetNext
     uint32_t retries;     // -r: resends of a request left unanswered for the timeout
     uint32_t flags;       // TOOL_NUMERIC_NAMES ... TOOL_ANY_ORDER
+    // Version 3 (RFC 3414): the user and its protocols; the passphrases those
+    // need (-A and -X, else the environment's); -e's engine ID, 0 octets when
+    // it is to be discovered; -n's context name, empty by default.
+    const char *user;
+    UsmLevel level;
+    UsmAuth auth;
+    UsmPriv priv;
+    const char *authPassphrase;
+    const char *privPassphrase;
+    const char *context;
+    uint8_t engineId[USM_ENGINE_ID_MAX];
+    int engineIdLength;
 };
+
+// Where the passphrases come from when -A or -X is absent.
+inline constexpr const char *TOOL_AUTH_PASSPHRASE_VARIABLE = "MIBWALK_AUTH_PASSPHRASE";
+inline constexpr const char *TOOL_PRIV_PASSPHRASE_VARIABLE = "MIBWALK_PRIV_PASSPHRASE";
 
 // Process body: parses and tests the settings, then runs the walk; returns the
 // exit status.
@@ -46,3 +64,7 @@ int printUsage();
 // text or --version's line. Sets programName, raises logLevel and
 // stores -df and -di with the definitions module (none and "/etc" by default).
 int toolParseSettings(ToolSettings *settings, int argc, char **argv);
+
+// Overwrites the passphrases of the settings with zeros where they came from:
+// the argument strings, or the environment variables.
+void toolWipePassphrases(const ToolSettings *settings);

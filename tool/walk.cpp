@@ -8,6 +8,7 @@
 #include "platform/net.h"
 #include "smp/aps.h"
 #include "smp/smp.h"
+#include "smp/v3.h"
 #include "smx/def.h"
 #include "smx/smx.h"
 #include "smx/stats.h"
@@ -45,6 +46,8 @@ SmpObject *newObject(UdpEndpoint *endpoint) {
     SmpObject *object = smpNew(endpoint, keepAndSend, toolUpcall);
     if (!object)
         printf("%s: Error creating protocol object\n", programName);
+    else if (walkState.session)
+        smpSetSession(object, walkState.session);
     else
         object->version = walkState.version;
     return object;
@@ -102,7 +105,13 @@ int sendFirst(WalkResources *r, uint32_t address, uint32_t port) {
         return 2;
     // None fails the send below.
     walkState.auth = apsNew(walkState.community, "trivial", nullptr);
-    if (walkSendStep(r->object) != 0)
+    // Without its engine a session asks for it first (RFC 3414, 4).
+    walkState.discovering = walkState.session && !smpSessionReady(walkState.session);
+    if (walkState.discovering && smpSessionDiscover(r->object, walkState.requestId) != 0) {
+        printf("%s: Error sending protocol request\n", programName);
+        return 2;
+    }
+    if (!walkState.discovering && walkSendStep(r->object) != 0)
         return 2;
     r->object = smpFree(r->object);
     return 0;
@@ -140,8 +149,16 @@ int receiveAll(WalkResources *r, uint32_t timeout, uint32_t retries) {
                 udpSend(r->endpoint, walkState.sent, walkState.sentLength);
                 continue;
             }
-            printf(walkState.flags & TOOL_JSON ? "{\"error\":\"timeout\"}\n"
-                                               : "Request Timed Out\n");
+            // A wrong privacy key makes the agent drop the request unanswered
+            // (RFC 3414, 3.2 step 8), while the discovery was answered.
+            bool privacy = walkState.discovered && !walkState.answered && walkState.session &&
+                           walkState.session->level == USM_AUTH_PRIV;
+            if (walkState.flags & TOOL_JSON)
+                printf(privacy ? "{\"error\":\"timeout\",\"check\":\"privacyPassphrase\"}\n"
+                               : "{\"error\":\"timeout\"}\n");
+            else
+                printf(privacy ? "Request Timed Out (check the privacy passphrase)\n"
+                               : "Request Timed Out\n");
             return 4;
         }
         r->object = newObject(r->endpoint);
@@ -179,6 +196,9 @@ int release(WalkResources *r, int status) {
     r->object = smpFree(r->object);
     r->endpoint = udpFree(r->endpoint);
     walkState.auth = apsFree(walkState.auth);
+    if (walkState.session)
+        smpSessionFree(walkState.session); // wipes the keys
+    walkState.session = nullptr;
     walkState.requestBinds = smpFreeBinds(walkState.requestBinds);
     walkState.stepBinds = smpFreeBinds(walkState.stepBinds);
     int closed = r->sock >= 0 ? udpCloseSocket(r->sock) : 0;
@@ -197,19 +217,45 @@ void libraryStartup() {
     shminit(nullptr);
 }
 
+namespace {
+
+SmpSession session;
+
+// Sets up version 3's session and wipes the passphrases where they came from;
+// 0, or 2 after the message.
+int startSession(const ToolSettings *s) {
+    int r = smpSessionInit(&session, s->user, s->level, s->auth, s->authPassphrase, s->priv,
+                           s->privPassphrase, s->context, s->engineId, s->engineIdLength);
+    toolWipePassphrases(s);
+    if (r != 0) {
+        smpSessionFree(&session);
+        printf("%s: Error setting up the security: %d\n", programName, r);
+        return 2;
+    }
+    walkState.session = &session;
+    return 0;
+}
+
+} // namespace
+
 int toolWalk(const ToolSettings *s) {
     libraryStartup();
     walkState.requestId = s->requestId;
     walkState.status = 0;
     walkState.version = s->version;
-    walkState.repetitions = s->version == SMP_VERSION_2C ? s->repetitions : 0;
+    walkState.repetitions = s->version != SMP_VERSION_1 ? s->repetitions : 0;
+    walkState.session = nullptr;
+    walkState.discovering = walkState.discovered = walkState.resynced = false;
+    walkState.answered = false;
     walkState.stalled = false;
     walkState.flags = s->flags;
     walkState.row = 0;
     walkState.community = s->community;
 
     WalkResources r;
-    int status = encodeNames(s->nameCount, s->names);
+    int status = s->version == SMP_VERSION_3 ? startSession(s) : 0;
+    if (status == 0)
+        status = encodeNames(s->nameCount, s->names);
     if (status == 0)
         status = sendFirst(&r, s->agentAddress, static_cast<uint32_t>(s->agentPort));
     if (status == 0)

@@ -17,6 +17,7 @@ struct ApsRec;
 struct SmpObject;
 struct SmpPdu;
 struct SmpBind;
+struct SmpSession;
 
 inline constexpr int WALK_OID_BUFFER = 2048;
 inline constexpr int WALK_DATAGRAM = 2048;
@@ -77,6 +78,15 @@ struct WalkState {
     uint8_t sent[WALK_DATAGRAM];
     int sentLength;
     uint32_t resends;
+    // Version 3: the session (none in the other versions); whether its
+    // discovery request is outstanding, or was answered; whether the clock was
+    // taken from a notInTimeWindows Report since the last answer; whether an
+    // answer (a GetResponse) came at all.
+    SmpSession *session;
+    bool discovering;
+    bool discovered;
+    bool resynced;
+    bool answered;
 };
 extern WalkState walkState;
 
@@ -103,6 +113,11 @@ int walkSendStep(SmpObject *object);
 // max-repetitions are halved and the step sent again, else the error block
 // ends the walk. Always 0.
 int walkTooBig(SmpObject *object, const SmpPdu *record);
+
+// Version 3: a Report (record) to the outstanding request or discovery: the
+// next step after discovery or a resync, else the walk's end with the
+// Report's message and status 2. Always 0.
+int walkReport(SmpObject *object, const SmpPdu *record);
 
 // The request id of a GetResponse cut at n octets, read from its first octets
 // when they hold the walk's version and community; false when they do not.
