@@ -1,7 +1,8 @@
 // The cryptography of OpenSSL 3's libcrypto, in a library context of its own:
 // its "default" provider, and its "legacy" one for DES when installed (once one
 // provider is loaded explicitly, the default one must be loaded too).
-// Algorithms are fetched once; a cipher context is made once per key.
+// Algorithms are fetched once, when first used; a cipher context is made
+// once per key.
 #include "platform/crypto.h"
 
 #include <openssl/core_names.h>
@@ -12,6 +13,7 @@
 #include <openssl/rand.h>
 
 #include <array>
+#include <mutex>
 
 struct CryptoHashCtx {
     EVP_MD_CTX *md;
@@ -29,49 +31,80 @@ namespace {
 constexpr std::array<const char *, CRYPTO_HASH_COUNT> hashNames = {
     "MD5", "SHA1", "SHA2-224", "SHA2-256", "SHA2-384", "SHA2-512"};
 
+// The library context and each algorithm, fetched on first use: a walk that
+// uses one hash and AES-128 pays for those only (the legacy provider alone
+// costs a millisecond to load). Each step runs once, by whichever thread
+// comes first; all is kept for the life of the process.
 struct Library {
     OSSL_LIB_CTX *ctx = nullptr;
-    bool ready = false;
+    bool ready = false; // the context with its default provider
+    std::array<std::once_flag, CRYPTO_HASH_COUNT> hashOnce;
     std::array<EVP_MD *, CRYPTO_HASH_COUNT> md{};
     // One HMAC context per hash with its digest set and no key: each call
     // copies it, which is cheaper than naming the digest again.
     std::array<EVP_MAC_CTX *, CRYPTO_HASH_COUNT> hmac{};
+    std::array<std::once_flag, 3> aesOnce;
     std::array<EVP_CIPHER *, 3> aes{}; // 128, 192, 256
-    EVP_CIPHER *des = nullptr;         // null without the legacy provider
+    std::once_flag desOnce;
+    EVP_CIPHER *des = nullptr; // null without the legacy provider
 };
 
-Library load() {
-    Library lib;
-    lib.ctx = OSSL_LIB_CTX_new();
-    if (!lib.ctx || !OSSL_PROVIDER_load(lib.ctx, "default"))
-        return lib;
-    bool legacy = OSSL_PROVIDER_load(lib.ctx, "legacy") != nullptr;
-    EVP_MAC *mac = EVP_MAC_fetch(lib.ctx, "HMAC", nullptr);
-    bool ok = mac != nullptr;
-    for (int h = 0; ok && h < CRYPTO_HASH_COUNT; ++h) {
-        lib.md[h] = EVP_MD_fetch(lib.ctx, hashNames[h], nullptr);
-        lib.hmac[h] = EVP_MAC_CTX_new(mac);
+Library &library() {
+    static Library lib;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        lib.ctx = OSSL_LIB_CTX_new();
+        lib.ready = lib.ctx && OSSL_PROVIDER_load(lib.ctx, "default");
+    });
+    return lib;
+}
+
+// The hash's digest and HMAC template, or false when they cannot be had.
+bool hashReady(CryptoHash h) {
+    Library &lib = library();
+    if (!lib.ready)
+        return false;
+    std::call_once(lib.hashOnce[h], [&lib, h] {
+        EVP_MAC *mac = EVP_MAC_fetch(lib.ctx, "HMAC", nullptr);
+        EVP_MD *md = EVP_MD_fetch(lib.ctx, hashNames[h], nullptr);
+        EVP_MAC_CTX *hmac = mac ? EVP_MAC_CTX_new(mac) : nullptr;
         std::array<OSSL_PARAM, 2> params = {
             OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST,
                                              const_cast<char *>(hashNames[h]), 0),
             OSSL_PARAM_construct_end()};
-        ok = lib.md[h] && lib.hmac[h] && EVP_MAC_CTX_set_params(lib.hmac[h], params.data());
-    }
-    EVP_MAC_free(mac); // the contexts hold their own reference
-    constexpr std::array<const char *, 3> aesNames = {"AES-128-ECB", "AES-192-ECB", "AES-256-ECB"};
-    for (int i = 0; ok && i < 3; ++i)
-        ok = (lib.aes[i] = EVP_CIPHER_fetch(lib.ctx, aesNames[i], nullptr)) != nullptr;
-    if (legacy)
-        lib.des = EVP_CIPHER_fetch(lib.ctx, "DES-ECB", nullptr);
-    lib.ready = ok;
-    return lib;
+        EVP_MAC_free(mac); // the context holds its own reference
+        if (md && hmac && EVP_MAC_CTX_set_params(hmac, params.data())) {
+            lib.md[h] = md;
+            lib.hmac[h] = hmac;
+        } else {
+            EVP_MD_free(md);
+            EVP_MAC_CTX_free(hmac);
+        }
+    });
+    return lib.md[h] != nullptr;
 }
 
-// Loaded once, on first use, by whichever thread comes first (a static's
-// initialisation is thread-safe); kept for the life of the process.
-const Library &library() {
-    static const Library lib = load();
-    return lib;
+const EVP_CIPHER *aesCipher(size_t keyLength) {
+    Library &lib = library();
+    size_t i = (keyLength - 16) / 8;
+    if (!lib.ready)
+        return nullptr;
+    std::call_once(lib.aesOnce[i], [&lib, i] {
+        constexpr std::array<const char *, 3> names = {"AES-128-ECB", "AES-192-ECB", "AES-256-ECB"};
+        lib.aes[i] = EVP_CIPHER_fetch(lib.ctx, names[i], nullptr);
+    });
+    return lib.aes[i];
+}
+
+const EVP_CIPHER *desCipher() {
+    Library &lib = library();
+    if (!lib.ready)
+        return nullptr;
+    std::call_once(lib.desOnce, [&lib] {
+        if (OSSL_PROVIDER_load(lib.ctx, "legacy"))
+            lib.des = EVP_CIPHER_fetch(lib.ctx, "DES-ECB", nullptr);
+    });
+    return lib.des;
 }
 
 } // namespace
@@ -80,9 +113,9 @@ int cryptoHashNew(CryptoHash hash, CryptoHashCtx **out) {
     *out = nullptr;
     if (hash >= CRYPTO_HASH_COUNT)
         return CRYPTO_EINVAL;
-    const Library &lib = library();
-    if (!lib.ready)
+    if (!hashReady(hash))
         return CRYPTO_EFAILED;
+    const Library &lib = library();
     EVP_MD_CTX *md = EVP_MD_CTX_new();
     if (!md || !EVP_DigestInit_ex2(md, lib.md[hash], nullptr)) {
         EVP_MD_CTX_free(md);
@@ -118,10 +151,9 @@ int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t>
                std::span<const uint8_t> data, std::span<const uint8_t> more) {
     if (hash >= CRYPTO_HASH_COUNT || out.size() < std::size_t(cryptoDigestLength[hash]))
         return CRYPTO_EINVAL;
-    const Library &lib = library();
-    if (!lib.ready)
+    if (!hashReady(hash))
         return CRYPTO_EFAILED;
-    EVP_MAC_CTX *mac = EVP_MAC_CTX_dup(lib.hmac[hash]);
+    EVP_MAC_CTX *mac = EVP_MAC_CTX_dup(library().hmac[hash]);
     std::size_t written = 0;
     bool ok = mac && EVP_MAC_init(mac, key.data(), key.size(), nullptr) &&
               EVP_MAC_update(mac, data.data(), data.size()) &&
@@ -133,14 +165,13 @@ int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t>
 
 int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoCipher **out) {
     *out = nullptr;
-    const Library &lib = library();
-    if (!lib.ready)
+    if (!library().ready)
         return CRYPTO_EFAILED;
     const EVP_CIPHER *type = nullptr;
     if (kind == CRYPTO_AES && (key.size() == 16 || key.size() == 24 || key.size() == 32))
-        type = lib.aes[(key.size() - 16) / 8];
+        type = aesCipher(key.size());
     else if (kind == CRYPTO_DES && key.size() == 8)
-        type = lib.des;
+        type = desCipher();
     else
         return CRYPTO_EINVAL;
     if (!type)
@@ -185,11 +216,11 @@ void cryptoCipherFree(CryptoCipher *cipher) {
 }
 
 bool cryptoHashAvailable(CryptoHash hash) {
-    return hash < CRYPTO_HASH_COUNT && library().ready;
+    return hash < CRYPTO_HASH_COUNT && hashReady(hash);
 }
 
 bool cryptoDesAvailable() {
-    return library().des != nullptr;
+    return desCipher() != nullptr;
 }
 
 int cryptoRandom(std::span<uint8_t> out) {
