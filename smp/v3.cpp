@@ -376,7 +376,8 @@ int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
     }
     int32_t requestId = smpComponentInt(scoped.pdu, 1);
     Reply reply{m.msgId, m.maxSize, level, {}, m.usm.userNameLen, &keys};
-    memcpy(reply.user, m.usm.userName, static_cast<size_t>(m.usm.userNameLen));
+    if (m.usm.userNameLen > 0)
+        memcpy(reply.user, m.usm.userName, static_cast<size_t>(m.usm.userNameLen));
     int status = 1;
     int32_t type = static_cast<int32_t>(asnTag(scoped.pdu));
     bool request = type == SMP_GET_REQUEST || type == SMP_GET_NEXT_REQUEST ||
@@ -614,17 +615,19 @@ int smpSessionInit(SmpSession *s, const char *user, UsmLevel level, UsmAuth auth
     if ((auth != USM_AUTH_NONE && authLength < USM_PASSPHRASE_MIN) ||
         (priv != USM_PRIV_NONE && privLength < USM_PASSPHRASE_MIN))
         return USM_CRYPTO_ESHORT;
-    memcpy(s->user, user, userLength);
-    s->userLength = static_cast<uint8_t>(userLength);
-    memcpy(s->context, context, contextLength);
-    s->contextLength = static_cast<uint8_t>(contextLength);
+    // Absent texts are empty ones; a passphrase no protocol uses is not kept.
+    auto put = [](uint8_t *to, const char *from, size_t n) {
+        if (n > 0)
+            memcpy(to, from, n);
+        return static_cast<uint8_t>(n);
+    };
+    s->userLength = put(s->user, user, userLength);
+    s->contextLength = put(s->context, context, contextLength);
     s->level = level;
     s->auth = auth;
     s->priv = priv;
-    memcpy(s->authPassphrase, authPassphrase, authLength);
-    s->authPassphraseLength = static_cast<uint8_t>(authLength);
-    memcpy(s->privPassphrase, privPassphrase, privLength);
-    s->privPassphraseLength = static_cast<uint8_t>(privLength);
+    s->authPassphraseLength = put(s->authPassphrase, authPassphrase, auth ? authLength : 0);
+    s->privPassphraseLength = put(s->privPassphrase, privPassphrase, priv ? privLength : 0);
     uint8_t start[12] = {};
     cryptoRandom(start);
     s->msgId = static_cast<int32_t>(
