@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "smx/number.h"
+#include "smx/smx.h"
 
 namespace {
 
@@ -26,32 +27,6 @@ constexpr const char *HEADER =
 int64_t nowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Hex text into octets: their count, or -1 when it is not whole hex pairs
-// within capacity.
-int fromHex(const char *text, uint8_t *octets, int capacity) {
-    size_t n = strlen(text);
-    if (n % 2 != 0 || n / 2 > static_cast<size_t>(capacity))
-        return -1;
-    for (size_t i = 0; i < n; i += 2) {
-        int hi = hexValue(text[i]);
-        int lo = hexValue(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return -1;
-        octets[i / 2] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    return static_cast<int>(n / 2);
 }
 
 // The state file's place into state.path: 1 when a file is there, 0 when
@@ -105,7 +80,7 @@ bool readState() {
         if (cfgSplitWords(content, words, 3) != 2) {
             good = false;
         } else if (strcmp(words[0], "engineID") == 0) {
-            state.idLength = fromHex(words[1], state.id, USM_ENGINE_ID_MAX);
+            state.idLength = smxHexToOctets(state.id, USM_ENGINE_ID_MAX, words[1]);
             good = haveId = state.idLength >= USM_ENGINE_ID_MIN;
         } else if (strcmp(words[0], "engineBoots") == 0) {
             uint32_t boots = 0;

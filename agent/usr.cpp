@@ -13,6 +13,7 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "smp/usmcrypto.h"
+#include "smx/smx.h"
 
 namespace {
 
@@ -44,13 +45,6 @@ void lineError(int line, const char *message, const char *text) {
     logPrintf("\tline %d : %s %s\n", line, message, text);
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(c | 0x20);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 // A secret's word: "-", "0x" and a key of keyLength octets, or a passphrase
 // of at least USM_PASSPHRASE_MIN characters (RFC 3414, 11.2). The message of
 // what is wrong, never the secret itself; none when it stands.
@@ -63,13 +57,10 @@ const char *parseSecret(const char *word, int keyLength, UsrSecret *secret) {
         secret->form = USR_SECRET_KEY;
         if (n - 2 != static_cast<size_t>(2 * keyLength))
             return "key of the wrong length for user :";
-        for (size_t i = 2; i < n; i += 2) {
-            int hi = hexValue(word[i]);
-            int lo = hexValue(word[i + 1]);
-            if (hi < 0 || lo < 0)
-                return "key not in hexadecimal for user :";
-            secret->octets[secret->length++] = static_cast<uint8_t>(hi << 4 | lo);
-        }
+        int length = smxHexToOctets(secret->octets, keyLength, word + 2);
+        if (length < 0)
+            return "key not in hexadecimal for user :";
+        secret->length = static_cast<uint8_t>(length);
         return nullptr;
     }
     if (n < static_cast<size_t>(USM_PASSPHRASE_MIN))

@@ -13,52 +13,20 @@ build
 start_snmpd
 start_mibagent
 export MIBS= MIBDIRS=/nonexistent
-tick_us=$(awk -v hz="$(getconf CLK_TCK)" 'BEGIN { print 1e6 / hz }')
 subtrees="1.3.6.1.2.1.1 1.3.6.1.2.1.2 1.3.6.1.2.1.4 1.3.6.1.2.1.5 1.3.6.1.2.1.6 1.3.6.1.2.1.7
   1.3.6.1.2.1.11 1.3.6.1.2.1.31.1.1"
 
-# CPU microseconds per returned binding of the agent with pid $1 on port $2:
-# one client replays GetBulk requests (max-repetitions 25) from every name of
+# One client replays GetBulk requests (max-repetitions 25) from every name of
 # a GetNext walk of the objects both serve, ROUNDS times over.
 build_benchtools
 build/benchtools/getnext learn "$agent_port" public $subtrees >"$work/names"
-per_binding() {
-  local before after bindings
-  before=$(cpu_ticks "$1")
-  read -r _ _ _ _ _ bindings < <(BULK=25 build/benchtools/getnext replay "$2" public "$rounds" <"$work/names")
-  after=$(cpu_ticks "$1")
-  awk -v t=$((after - before)) -v n="$bindings" -v u="$tick_us" 'BEGIN { printf "%.3f %d\n", t * u / n, n }'
-}
+replay() { BULK=25 build/benchtools/getnext replay "$1" public "$rounds"; }
+compare_agents "GetBulk (max-repetitions 25)" replay
 
-: >"$work/a.cpu"; : >"$work/d.cpu"
-for _ in $(seq "$runs"); do
-  read -r c n < <(per_binding "${pids[1]}" "$agent_port"); echo "$c" >>"$work/a.cpu"; an=$n
-  read -r c n < <(per_binding "${pids[0]}" "$snmpd_port"); echo "$c" >>"$work/d.cpu"; dn=$n
-done
-[ -z "${VERBOSE:-}" ] || paste "$work/a.cpu" "$work/d.cpu" >&2
-a=$(median <"$work/a.cpu"); d=$(median <"$work/d.cpu")
-echo "== agent CPU per returned binding: GetBulk (max-repetitions 25) from each of" \
-     "$(wc -l <"$work/names") names of the objects both serve, x $rounds rounds" \
-     "($an and $dn bindings a run); median of $runs runs"
-printf '%-9s %12s\n' agent us_cpu
-printf '%-9s %12.3f\n' mibagent "$a" snmpd "$d"
-awk -v a="$a" -v d="$d" 'BEGIN { printf "mibagent/snmpd CPU per binding: %.2f\n", a / d }'
-
-# Whole-tree walks of snmpd, client side. perf's task-clock counts the walker's
-# own CPU from its exec on; the shell's time would add the fork of a shell
-# (about 8 ms here, half a walk), so it serves only where perf cannot count.
+# Whole-tree walks of snmpd, client side.
 mkdir -p "$work/cwd"
 export TARNOQSNMP_REGISTRY="$work/no-registry"
-if perf stat -e task-clock -o "$work/perf" true 2>/dev/null && grep -q task-clock "$work/perf"; then
-  measure() { # as common.sh's: "wall cpu" in seconds, output to $1
-    local out=$1
-    shift
-    perf stat -e task-clock -o "$work/perf" "$@" >"$out" 2>/dev/null
-    awk '/task-clock/ { cpu = $1 / 1000 } /seconds time elapsed/ { wall = $1 }
-         END { printf "%.4f %.4f\n", wall, cpu }' "$work/perf"
-  }
-  echo "(client CPU: perf's task-clock)"
-fi
+prefer_perf
 walkers=("mibwalk -v 2c -b 25" "snmpbulkwalk -v2c -Cr25" "mibwalk -v 1")
 for i in 0 1 2; do : >"$work/w$i"; : >"$work/c$i"; done
 for _ in $(seq "$runs"); do

@@ -7,30 +7,12 @@
 source "$(dirname "$0")/common.sh"
 runs=${RUNS:-9}
 build
-export MIBS= MIBDIRS=/nonexistent SNMP_PERSISTENT_DIR="$work/persist"
-mkdir -p "$work/persist" "$work/cwd"
-snmpd_port=$(free_port)
-printf '%s\n' 'engineID tarnoqbench' 'rocommunity public 127.0.0.1' \
-  'createUser bench SHA-256 authpass123 AES privpass123' 'rouser bench priv' >"$work/snmpd.conf"
-/usr/sbin/snmpd -f -Lo -C -c "$work/snmpd.conf" -p "$work/snmpd.pid" "udp:127.0.0.1:$snmpd_port" \
-  >"$work/snmpd.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  snmpget -v1 -c public -On -t 1 -r 0 "127.0.0.1:$snmpd_port" 1.3.6.1.2.1.1.3.0 >/dev/null 2>&1 && break
-  sleep 0.1
-done
+export MIBS= MIBDIRS=/nonexistent
+mkdir -p "$work/cwd"
+start_snmpd v3
 export TARNOQSNMP_REGISTRY="$work/no-registry"
-if perf stat -e task-clock -o "$work/perf" true 2>/dev/null && grep -q task-clock "$work/perf"; then
-  measure() { # as common.sh's: "wall cpu" in seconds, output to $1
-    local out=$1
-    shift
-    perf stat -e task-clock -o "$work/perf" "$@" >"$out" 2>/dev/null
-    awk '/task-clock/ { cpu = $1 / 1000 } /seconds time elapsed/ { wall = $1 }
-         END { printf "%.4f %.4f\n", wall, cpu }' "$work/perf"
-  }
-  echo "(client CPU: perf's task-clock)"
-fi
-v3=(-l authPriv -a SHA-256 -x AES -A authpass123 -X privpass123)
+prefer_perf
+v3=(-l authPriv -a SHA-256 -x AES -A benchauth1 -X benchpriv1)
 walkers=("mibwalk -v 3 -b 25" "snmpbulkwalk -v3 -Cr25" "mibwalk -v 2c -b 25")
 for i in 0 1 2; do : >"$work/w$i"; : >"$work/c$i"; done
 for _ in $(seq "$runs"); do

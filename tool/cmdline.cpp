@@ -178,25 +178,10 @@ int rejectValue(const char *why, const char *value) {
 // A hexadecimal engine ID, "0x" before it optional, into id: its length, or
 // -1 when it is no such text or not 5 to 32 octets long (RFC 3411, 5).
 int parseEngineId(const char *text, uint8_t *id) {
-    auto digit = [](char c) {
-        return c >= '0' && c <= '9'   ? c - '0'
-               : c >= 'a' && c <= 'f' ? c - 'a' + 10
-               : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                      : -1;
-    };
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         text += 2;
-    size_t n = strlen(text);
-    if (n % 2 != 0 || n < 2 * USM_ENGINE_ID_MIN || n > 2 * USM_ENGINE_ID_MAX)
-        return -1;
-    for (size_t i = 0; i < n; i += 2) {
-        int high = digit(text[i]);
-        int low = digit(text[i + 1]);
-        if (high < 0 || low < 0)
-            return -1;
-        id[i / 2] = static_cast<uint8_t>(high << 4 | low);
-    }
-    return static_cast<int>(n / 2);
+    int n = smxHexToOctets(id, USM_ENGINE_ID_MAX, text);
+    return n >= USM_ENGINE_ID_MIN ? n : -1;
 }
 
 // A passphrase the level needs, from the option or else the variable;
