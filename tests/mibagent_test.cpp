@@ -321,9 +321,14 @@ TEST_F(MibagentTest, NetSnmpWalksWithEveryUserOverV3) {
                      "AES-256", "-X", "privpass123"});
     ASSERT_EQ(users.size(), 44u);
     writeFile(a.dir.file("etc/mibagent.usr"), file);
-    std::filesystem::permissions(a.dir.file("etc/mibagent.usr"),
-                                 std::filesystem::perms::owner_read |
-                                     std::filesystem::perms::owner_write);
+    namespace fs = std::filesystem;
+    fs::permissions(a.dir.file("etc/mibagent.usr"), fs::perms::owner_read | fs::perms::others_read);
+    auto open = runProcess({mibagent, "-p", "0"}, a.dir.path, a.env, 10);
+    EXPECT_EQ(open.status, 1);
+    EXPECT_NE(open.out.find("etc/mibagent.usr can be read by every user: not loaded"),
+              std::string::npos)
+        << open.out;
+    fs::permissions(a.dir.file("etc/mibagent.usr"), fs::perms::owner_read);
     const Env tools = {{"MIBS", ""},
                        {"MIBDIRS", "/nonexistent"},
                        {"SNMP_PERSISTENT_DIR", a.dir.path},
