@@ -115,8 +115,12 @@ fi
 
 if [ -e /usr/share/man/man1/mibwalk.1.gz ]; then
   step "man mibwalk, man 8 mibagent"
-  MANWIDTH=80 man mibwalk 2>/dev/null | grep -q 'walk subtrees of an SNMP version 1, v2c or v3 agent' || fail "man mibwalk"
-  MANWIDTH=80 man 8 mibagent 2>/dev/null | grep -q 'small SNMP version 1, v2c and v3 agent' || fail "man 8 mibagent"
+  # Read whole, then searched: grep -q in a pipe may end it early, and then
+  # man fails with SIGPIPE.
+  page=$(MANWIDTH=80 man mibwalk 2>&1) || true
+  grep -q 'walk subtrees of an SNMP version 1, v2c or v3 agent' <<<"$page" || { head -8 <<<"$page"; fail "man mibwalk"; }
+  page=$(MANWIDTH=80 man 8 mibagent 2>&1) || true
+  grep -q 'small SNMP version 1, v2c and v3 agent' <<<"$page" || { head -8 <<<"$page"; fail "man 8 mibagent"; }
 else
   echo "manual pages excluded by this machine's dpkg configuration: man not checked"
 fi
