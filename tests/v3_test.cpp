@@ -174,7 +174,8 @@ std::string describe(const Bytes &d, const User *u) {
     Msg3 m{};
     if (msg3Decode(d.data(), static_cast<int>(d.size()), &m) != MSG3_OK)
         return "undecodable";
-    std::string s = "f" + std::to_string(m.flags) + " ";
+    std::string s =
+        std::string("f") + std::to_string(m.flags) + " "; // GCC 12 warns on "f" + string
     Bytes copy = d, plain(SMP_MESSAGE_MAX);
     if ((m.flags & 1) && (!u || usmVerify(u->keys.auth, u->keys.authSpan(), copy,
                                           static_cast<size_t>(m.usm.authOffset),
@@ -191,11 +192,14 @@ std::string describe(const Bytes &d, const User *u) {
     AsnNode *list = asnComponent(m.scoped.pdu, 4);
     uint16_t count = 0;
     SmpBind *b = smpCrackList(list, &count);
-    if (asnTag(m.scoped.pdu) == 8)
-        s += "report " + ber::oidText(Bytes(b[0].name, b[0].name + b[0].nameLen));
-    else
+    if (asnTag(m.scoped.pdu) == 8) { // counters' names: every arc under 128
+        s += "report 1.3";
+        for (int i = 1; i < b[0].nameLen; ++i)
+            s += '.', s += std::to_string(b[0].name[i]);
+    } else {
         s += "response " + std::to_string(smpComponentInt(m.scoped.pdu, 2)) + "/" +
              std::to_string(smpComponentInt(m.scoped.pdu, 3)) + " n" + std::to_string(count);
+    }
     smpFreeBinds(b);
     asnFree(list);
     asnFree(m.scoped.pdu);
@@ -213,7 +217,7 @@ std::string moved(const std::vector<int64_t> &before) { // "w" up one, "w+n" up 
     for (int w = 1; w <= SMP_STAT_LAST; ++w)
         if (int64_t d = smpStatRead(w) - before[static_cast<size_t>(w)]; d != 0)
             s += std::string(s.empty() ? "" : " ") + std::to_string(w) +
-                 (d == 1 ? "" : "+" + std::to_string(d));
+                 (d == 1 ? std::string() : std::string("+") + std::to_string(d));
     return s;
 }
 
