@@ -115,11 +115,12 @@ fi
 
 if [ -e /usr/share/man/man1/mibwalk.1.gz ]; then
   step "man mibwalk, man 8 mibagent"
-  # Read whole, then searched: grep -q in a pipe may end it early, and then
-  # man fails with SIGPIPE.
-  page=$(MANWIDTH=80 man mibwalk 2>&1) || true
+  # --nj: formatted afresh. Every build's pages bear the changelog's time
+  # (SOURCE_DATE_EPOCH), so man-db would take a page it cached from an earlier
+  # build of the same version for this one's.
+  page=$(MANWIDTH=80 man --nj mibwalk 2>&1) || true
   grep -q 'walk subtrees of an SNMP version 1, v2c or v3 agent' <<<"$page" || { head -8 <<<"$page"; fail "man mibwalk"; }
-  page=$(MANWIDTH=80 man 8 mibagent 2>&1) || true
+  page=$(MANWIDTH=80 man --nj 8 mibagent 2>&1) || true
   grep -q 'small SNMP version 1, v2c and v3 agent' <<<"$page" || { head -8 <<<"$page"; fail "man 8 mibagent"; }
 else
   echo "manual pages excluded by this machine's dpkg configuration: man not checked"
