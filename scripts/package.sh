@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # CI: builds the Debian packages from a copy of the tree, checks them with
 # lintian, the manual pages with mandoc and man, installs them with apt-get,
-# runs the installed agent as its unit would on a free loopback port, walks
-# it as root and as an ordinary user, checks that refused sets go
-# unanswered, and purges both packages, checking that nothing they installed
-# or created is left. Runs as root on a throwaway machine.
+# runs the installed agent as its unit would on a free loopback port (with a
+# state directory as systemd's StateDirectory= gives it, and one SNMPv3 user
+# added to the installed users file), walks it as root and as an ordinary
+# user, reads it with snmpget -v3, checks that refused sets go unanswered,
+# and purges both packages, checking that nothing they installed or created
+# is left. Runs as root on a throwaway machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "package.sh: must run as root (it installs packages)" >&2; exit 1; }
@@ -18,6 +20,7 @@ DEFS=$CONF/snmp.def
 ORDINARY=nobody
 
 work=$(mktemp -d)
+state=""
 agent=""
 installed=0
 cleanup() {
@@ -29,6 +32,7 @@ cleanup() {
     apt-get -o DPkg::Lock::Timeout=600 purge -y -qq "${PACKAGES[@]}" >/dev/null 2>&1 || true
   fi
   rm -rf "$work"
+  [ -z "$state" ] || rm -rf "$state"
 }
 trap cleanup EXIT
 
@@ -111,8 +115,13 @@ fi
 
 if [ -e /usr/share/man/man1/mibwalk.1.gz ]; then
   step "man mibwalk, man 8 mibagent"
-  MANWIDTH=80 man mibwalk 2>/dev/null | grep -q 'walk subtrees of an SNMP version 1, v2c or v3 agent' || fail "man mibwalk"
-  MANWIDTH=80 man 8 mibagent 2>/dev/null | grep -q 'small SNMP version 1 and v2c agent' || fail "man 8 mibagent"
+  # --nj: formatted afresh. Every build's pages bear the changelog's time
+  # (SOURCE_DATE_EPOCH), so man-db would take a page it cached from an earlier
+  # build of the same version for this one's.
+  page=$(MANWIDTH=80 man --nj mibwalk 2>&1) || true
+  grep -q 'walk subtrees of an SNMP version 1, v2c or v3 agent' <<<"$page" || { head -8 <<<"$page"; fail "man mibwalk"; }
+  page=$(MANWIDTH=80 man --nj 8 mibagent 2>&1) || true
+  grep -q 'small SNMP version 1, v2c and v3 agent' <<<"$page" || { head -8 <<<"$page"; fail "man 8 mibagent"; }
 else
   echo "manual pages excluded by this machine's dpkg configuration: man not checked"
 fi
@@ -135,9 +144,22 @@ for f in mibagent.cmm mibagent.usr; do
     fail "an ordinary user can read $f"
 done
 
-step "agent as the unit runs it: ${command[*]} -p 0 (user $user, in $dir)"
+# systemd makes the unit's StateDirectory= (/var/lib/NAME) for the service
+# user and names it in STATE_DIRECTORY: the same, in a directory of our own.
+[ "$(unit_value StateDirectory)" = mibagent ] || fail "unit lacks StateDirectory=mibagent"
+state=$(mktemp -d /tmp/mibagent-state.XXXXXX)
+chown "$user:$group" "$state"
+chmod "$(unit_value StateDirectoryMode)" "$state"
+# One SNMPv3 user, appended as an administrator would: the file keeps its mode.
+USR=$CONF/mibagent.usr
+V3USER=(-v3 -u pkgcheck -l authPriv -a SHA-256 -A package-auth-pass -x AES -X package-priv-pass)
+echo "pkgcheck SHA-256 package-auth-pass AES package-priv-pass authPriv READ" >>"$USR"
+[ "$(stat -c '%U:%G %a' "$USR")" = "root:$group 640" ] || fail "mibagent.usr is not root:$group 0640"
+
+step "agent as the unit runs it: ${command[*]} -p 0 (user $user, in $dir, STATE_DIRECTORY=$state)"
 # One subshell that execs: $! is the agent itself.
-(cd "$dir" && exec setpriv --reuid="$user" --regid="$group" --init-groups -- "${command[@]}" -p 0 \
+(cd "$dir" && export STATE_DIRECTORY=$state &&
+  exec setpriv --reuid="$user" --regid="$group" --init-groups -- "${command[@]}" -p 0 \
   >"$work/agent.out" 2>"$work/agent.err") &
 agent=$!
 port=""
@@ -173,6 +195,14 @@ status=0
 out=$(walk_ordinary system) || status=$?
 [ "$status" -eq 2 ] && grep -q 'Error parsing argument system' <<<"$out" ||
   fail "a name without definitions: status $status, output: $out"
+
+step "snmpget ${V3USER[*]} sysName.0; the engine state in STATE_DIRECTORY"
+out=$(SNMP_PERSISTENT_DIR="$work/snmp" snmpget "${V3USER[@]}" -On -m '' -t 2 -r 1 "127.0.0.1:$port" \
+  1.3.6.1.2.1.1.5.0 2>&1) || fail "snmpget -v3: $out"
+printf '%s\n' "$out"
+grep -q '^\.1\.3\.6\.1\.2\.1\.1\.5\.0 = STRING: ' <<<"$out" || fail "snmpget -v3 got no sysName"
+grep -qx 'engineBoots 1' "$state/mibagent.eng" || fail "no engine state in $state"
+[ "$(stat -c %U "$state/mibagent.eng")" = "$user" ] || fail "the engine state is not $user's"
 
 counter() { sed -n "s/^Name: $1\.0 Kind: Counter Value: \([0-9]*\) $/\1/p" <<<"$2"; }
 counters() { walk snmpInBadCommunityNames snmpInBadCommunityUses; }

@@ -374,6 +374,11 @@ int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
         logPrintf("smpInput: asn0\n");
         asnPrint(scoped.pdu, 0);
     }
+    // The operations' step traces show names and values, and the answer is
+    // built in clear: of a decrypted request only failures are traced.
+    int traceLevel = logLevel;
+    if (decrypted)
+        logLevel = std::min(logLevel, 1);
     int32_t requestId = smpComponentInt(scoped.pdu, 1);
     Reply reply{m.msgId, m.maxSize, level, {}, m.usm.userNameLen, &keys};
     if (m.usm.userNameLen > 0)
@@ -402,6 +407,7 @@ int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
     } else {
         status = dispatchRequest(object, user, &reply, scoped.pdu);
     }
+    logLevel = traceLevel;
     if (decrypted) { // a tree of its own; the plaintext one is the caller's
         asnFree(scoped.pdu);
         cryptoWipe(plain, sizeof plain);

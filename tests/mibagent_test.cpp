@@ -1,5 +1,6 @@
 // mibagent in a scratch working directory, driven by mibwalk, snmpget and snmpset.
 #include "platform/net.h"
+#include "smp/usmcrypto.h"
 #include "tests/ber_craft.h"
 #include "tests/support.h"
 #include "tests/walk_output.h"
@@ -39,6 +40,11 @@ struct Agent {
                   readFile(std::string(SOURCE_DIR) + "/etc/mibagent.cmm"));
         writeFile(dir.file("etc/mibagent.trp"), "# no destination\n");
         writeFile(dir.file("etc/snmp.def"), definitions);
+        start(extra);
+    }
+    void start(std::vector<std::string> extra = {}) { // again in the same place: a restart
+        process.reset();
+        port = 0;
         extra.insert(extra.begin(), {mibagent, "-h", "127.0.0.1", "-p", "0"});
         process = std::make_unique<BackgroundProcess>(extra, dir.path, env);
         const std::string mark = "mibagent: listening on 127.0.0.1 port ";
@@ -264,6 +270,107 @@ TEST_F(MibagentTest, SnmpGroupCountsAsTheRfcDefines) {
         {15, 4}, {16, 1}, {17, 2}, {18, 1}, {20, 1}, {21, 1}, {22, 1},          {28, 7}};
     for (int c : columns)
         EXPECT_EQ(after[c] - before[c], expected.count(c) ? expected.at(c) : 0) << "snmp." << c;
+}
+
+// Debian's snmpwalk -v3 walks the system group as user of every protocol pair
+// the users file offers, and snmpbulkwalk of a few, seeing what -v2c sees
+// (sysUpTime apart); one user is given by keys localized for the engine. The
+// engine keeps the identifier it made and counts every start.
+TEST_F(MibagentTest, NetSnmpWalksWithEveryUserOverV3) {
+    LINUX_ONLY("the peers are Debian's snmpwalk, snmpbulkwalk and snmpget");
+    const std::string snmpget = findProgram("snmpget"), snmpwalk = findProgram("snmpwalk"),
+                      bulkwalk = findProgram("snmpbulkwalk");
+    if (snmpget.empty() || snmpwalk.empty() || bulkwalk.empty())
+        GTEST_SKIP() << "snmpget/snmpwalk/snmpbulkwalk are not installed (Debian package snmp)";
+    Agent a; // its first start makes the engine
+    ASSERT_GT(a.port, 0);
+    std::string state = readFile(a.dir.file("etc/mibagent.eng"));
+    ASSERT_NE(state.find("engineBoots 1\n"), state.npos) << state;
+    const std::string id = state.substr(state.find("engineID ") + 9, 26);
+    const ber::Bytes engine = ber::hex(id);
+    auto localized = [&](UsmAuth auth, const char *passphrase) {
+        uint8_t ku[USM_KEY_MAX], kul[USM_KEY_MAX];
+        int n = usmPassphraseToKey(auth, {reinterpret_cast<const uint8_t *>(passphrase), 11}, ku);
+        n = usmLocalizeKey(auth, {ku, static_cast<size_t>(n)}, engine, kul);
+        std::string hex = "0x";
+        for (int i = 0; i < n; ++i)
+            hex += "0123456789abcdef"[kul[i] >> 4], hex += "0123456789abcdef"[kul[i] & 15];
+        return hex;
+    };
+    std::vector<std::vector<std::string>> users = {{"plain", "-l", "noAuthNoPriv"}};
+    std::string file = "plain none - none - noAuthNoPriv READ\nkeyed SHA-256 " +
+                       localized(USM_AUTH_SHA256, "authpass123") + " AES-256 " +
+                       localized(USM_AUTH_SHA256, "privpass123") + " authPriv READ\n";
+    for (const char *auth : {"MD5", "SHA", "SHA-224", "SHA-256", "SHA-384", "SHA-512"})
+        for (const char *priv :
+             {"none", "DES", "AES", "AES-192", "AES-256", "AES192C", "AES256C"}) {
+            std::string name;
+            for (const char *c = auth; *c; ++c)
+                name += *c == '-' ? "" : std::string(1, static_cast<char>(std::tolower(*c)));
+            for (const char *c = priv; *priv != 'n' && *c; ++c)
+                name += *c == '-' ? "" : std::string(1, static_cast<char>(std::tolower(*c)));
+            bool p = *priv != 'n';
+            file += name + " " + auth + " authpass123 " + priv + (p ? " privpass123" : " -") +
+                    (p ? " authPriv" : " authNoPriv") + " READ\n";
+            users.push_back(
+                {name, "-l", p ? "authPriv" : "authNoPriv", "-a", auth, "-A", "authpass123"});
+            if (p)
+                users.back().insert(users.back().end(), {"-x", priv, "-X", "privpass123"});
+        }
+    users.push_back({"keyed", "-l", "authPriv", "-a", "SHA-256", "-A", "authpass123", "-x",
+                     "AES-256", "-X", "privpass123"});
+    ASSERT_EQ(users.size(), 44u);
+    writeFile(a.dir.file("etc/mibagent.usr"), file);
+    namespace fs = std::filesystem;
+    fs::permissions(a.dir.file("etc/mibagent.usr"), fs::perms::owner_read | fs::perms::others_read);
+    auto open = runProcess({mibagent, "-p", "0"}, a.dir.path, a.env, 10);
+    EXPECT_EQ(open.status, 1);
+    EXPECT_NE(open.out.find("etc/mibagent.usr can be read by every user: not loaded"),
+              std::string::npos)
+        << open.out;
+    fs::permissions(a.dir.file("etc/mibagent.usr"), fs::perms::owner_read);
+    const Env tools = {{"MIBS", ""},
+                       {"MIBDIRS", "/nonexistent"},
+                       {"SNMP_PERSISTENT_DIR", a.dir.path},
+                       {"SNMPCONFPATH", a.dir.path}};
+    auto run = [&](const std::string &tool, std::vector<std::string> args, const char *oid) {
+        args.insert(args.begin(), tool);
+        args.insert(args.end(), {"-On", "-m", "", "-t", "2", "-r", "1",
+                                 "127.0.0.1:" + std::to_string(a.port), oid});
+        auto r = runProcess(args, "", tools, 60);
+        std::string kept;                                        // without sysUpTime
+        std::istringstream lines(r.out.empty() ? r.err : r.out); // errors where nothing came
+        for (std::string l; std::getline(lines, l);)
+            kept += l.rfind(".1.3.6.1.2.1.1.3.0 = ", 0) == 0 ? "" : l + "\n";
+        return kept;
+    };
+    auto engineNow = [&] { // identifier and boots, over v3
+        return run(snmpget, {"-v3", "-u", "plain", "-l", "noAuthNoPriv", "-Oqv"},
+                   "1.3.6.1.6.3.10.2.1.1.0") +
+               run(snmpget, {"-v3", "-u", "plain", "-l", "noAuthNoPriv", "-Oqv"},
+                   "1.3.6.1.6.3.10.2.1.2.0");
+    };
+    std::string spaced; // the identifier as snmpget prints it
+    for (size_t i = 0; i < id.size(); i += 2)
+        spaced += (i ? " " : "\"") + std::string{static_cast<char>(std::toupper(id[i])),
+                                                 static_cast<char>(std::toupper(id[i + 1]))};
+    a.start();
+    ASSERT_GT(a.port, 0);
+    EXPECT_EQ(engineNow(), spaced + " \"\n2\n");
+    const std::string v2c = run(snmpwalk, {"-v2c", "-c", "public"}, "1.3.6.1.2.1.1");
+    ASSERT_EQ(std::count(v2c.begin(), v2c.end(), '\n'), 6) << v2c;
+    for (const auto &user : users) {
+        std::vector<std::string> args = {"-v3", "-u"};
+        args.insert(args.end(), user.begin(), user.end());
+        EXPECT_EQ(run(snmpwalk, args, "1.3.6.1.2.1.1"), v2c) << user[0];
+        if (user[0] == "md5des" || user[0] == "sha512aes256c" || user[0] == "keyed") {
+            args.push_back("-Cr3");
+            EXPECT_EQ(run(bulkwalk, args, "1.3.6.1.2.1.1"), v2c) << user[0];
+        }
+    }
+    a.start();
+    ASSERT_GT(a.port, 0);
+    EXPECT_EQ(engineNow(), spaced + " \"\n3\n");
 }
 
 TEST_F(MibagentTest, HostileDatagramsDoNotStopIt) {
