@@ -506,7 +506,13 @@ int managerInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) 
     int status = 1;
     // A Response comes at the level of its request (RFC 3412, 7.2 step 12).
     if (type == SMP_REPORT || (type == SMP_GET_RESPONSE && level == s->sentLevel)) {
+        // The upcall sees the answer in clear and builds the next request
+        // from it: of a decrypted answer only failures are traced.
+        int traceLevel = logLevel;
+        if (decrypted)
+            logLevel = std::min(logLevel, 1);
         status = smpResponseInput(object, nullptr, scoped.pdu, SMP_VERSION_3, level);
+        logLevel = traceLevel;
         if (status == 0 && type == SMP_GET_RESPONSE)
             smpStatRaise(SMP_STAT_IN_GET_RESPONSES);
     }
