@@ -164,6 +164,11 @@ int16_t asnEncodeLength(const AsnNode *node, uint8_t *buf, int room);
 // Feeds one received octet: 0 more needed, 1 complete, 2 malformed, 3 out of
 // room or no tree. Once not 0, the status is returned unchanged.
 int asnDecode(AsnNode *root, uint8_t octet);
+// asnDecode over length octets in turn, stopping at the first result other
+// than ASN_MORE: that result (ASN_MORE when all were taken), with the octets
+// taken in *used. The same trees and results as octet by octet; the content
+// of a primitive element is copied in runs rather than stepped through.
+int asnDecodeOctets(AsnNode *root, const uint8_t *octets, int length, int *used);
 
 // References and navigation. asnFree drops one reference and returns none.
 AsnNode *asnFree(AsnNode *node);

@@ -9,8 +9,10 @@
 #include "platform/log.h"
 #include "smx/smx.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -106,6 +108,32 @@ int asnDecode(AsnNode *root, uint8_t octet) {
     logStep("asnDecode bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
     h->status = ASN_COMPLETE;
     return ASN_COMPLETE;
+}
+
+int asnDecodeOctets(AsnNode *root, const uint8_t *octets, int length, int *used) {
+    int i = 0;
+    int r = root ? asnHeader(root)->status : ASN_NO_ROOM;
+    while (i < length && r == ASN_MORE) {
+        AsnHeader *h = asnHeader(root);
+        // Inside a primitive's content each octet only moves the position: all
+        // but the last, which ends the element, are taken at once. Step traces
+        // keep their one line an octet.
+        int run = h->handler == asnInteger2 && !logSteps()
+                      ? std::min({currentNode(h)->endPos - h->pos - 1, length - i,
+                                  static_cast<int>(static_cast<int16_t>(h->bytesLeft))})
+                      : 0;
+        if (run > 0) {
+            memcpy(h->base + h->pos, octets + i, static_cast<size_t>(run));
+            h->pos = static_cast<uint16_t>(h->pos + run);
+            h->bytesLeft = static_cast<uint16_t>(h->bytesLeft - run);
+            i += run;
+            continue;
+        }
+        r = asnDecode(root, octets[i++]);
+    }
+    if (used)
+        *used = i;
+    return r;
 }
 
 int asnType0(AsnHeader *h, int c) {

@@ -1,4 +1,5 @@
-// Feeds arbitrary octets one at a time into a fresh decoding tree. The decoder
+// Feeds arbitrary octets one at a time into a fresh decoding tree, and again
+// in one call that takes primitive contents in runs, which must agree. The decoder
 // must end in status 0 to 3 without touching memory outside its block; on a
 // complete message every node is walked, gathered, dumped and re-encoded, and
 // the re-encoding must match what the decoder consumed.
@@ -63,6 +64,23 @@ void decodeWith(int grammar, const uint8_t *data, size_t size) {
     if (status == 0)
         consumed = size;
     check(asnHeader(root)->status == status);
+    // Decoded in runs, the same octets give the same result and tree.
+    if (AsnNode *runs = asnNew(grammar)) {
+        int used = -1;
+        check(asnDecodeOctets(runs, data, static_cast<int>(size), &used) == status);
+        check(static_cast<size_t>(used) == consumed);
+        const AsnHeader *a = asnHeader(root);
+        const AsnHeader *b = asnHeader(runs);
+        check(a->pos == b->pos && a->bytesLeft == b->bytesLeft && a->depth == b->depth &&
+              std::memcmp(a->base, b->base, a->pos) == 0);
+        if (status == 1) {
+            uint8_t x[ASN_CAPACITY + 8];
+            uint8_t y[ASN_CAPACITY + 8];
+            int16_t nx = asnEncode(root, x, sizeof x);
+            check(nx == asnEncode(runs, y, sizeof y) && std::memcmp(x, y, nx) == 0);
+        }
+        asnFree(runs);
+    }
     if (status == 1) {
         // A further octet changes nothing.
         check(asnDecode(root, 0x30) == 1);

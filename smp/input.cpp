@@ -178,8 +178,7 @@ int smpInput(SmpObject *object, uint32_t host, const uint8_t *octets, int16_t le
     // A message that has not ended within SMP_MESSAGE_MAX octets stays incomplete.
     int limit = length < SMP_MESSAGE_MAX ? length : SMP_MESSAGE_MAX;
     if (octets)
-        for (; i < limit && r == 0; i++)
-            r = asnDecode(object->decoder, octets[i]);
+        r = asnDecodeOctets(object->decoder, octets, limit, &i);
     // A datagram carries exactly one message (RFC 3417, 3.1): octets after it
     // and a datagram longer than the buffer are parse errors.
     if (r != ASN_COMPLETE || i != length) {

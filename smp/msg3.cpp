@@ -23,10 +23,7 @@ enum : int { U_ENGINE = 1, U_BOOTS, U_TIME, U_USER, U_AUTH, U_PRIV };
 // octets it took in *used; none otherwise.
 AsnNode *decodeTree(int grammar, const uint8_t *octets, int length, int *used) {
     AsnNode *root = asnNew(grammar);
-    int r = 0, i = 0;
-    while (i < length && r == ASN_MORE)
-        r = asnDecode(root, octets[i++]);
-    *used = i;
+    int r = asnDecodeOctets(root, octets, length, used);
     if (r != ASN_COMPLETE)
         root = asnFree(root);
     return root;
