@@ -228,7 +228,7 @@ TEST_F(CommTest, EngineStateIsKeptAndBootsRise) {
     EXPECT_EQ(engStart(noRandom), -1); // a new identifier needs random octets
     programName = "/usr/sbin/mibagent.exe";
     ASSERT_EQ(engStart(random), 0);
-    EXPECT_EQ(std::string(engState()->path), path);
+    EXPECT_TRUE(std::filesystem::equivalent(engState()->path, path)) << engState()->path;
     EXPECT_EQ(readFile(path), text(made, "1"));
     ASSERT_EQ(engStart(noRandom), 0); // kept: no new identifier
     EXPECT_EQ(readFile(path), text(made, "2"));
