@@ -53,6 +53,11 @@ Library &library() {
     static Library lib;
     static std::once_flag once;
     std::call_once(once, [] {
+        // The system's openssl.cnf is not read: what is offered here does not
+        // depend on it, and parsing it is most of the library's start.
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
+                                OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
+                            nullptr);
         lib.ctx = OSSL_LIB_CTX_new();
         lib.ready = lib.ctx && OSSL_PROVIDER_load(lib.ctx, "default");
     });
