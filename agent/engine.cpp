@@ -11,7 +11,6 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "smx/number.h"
-#include "smx/smx.h"
 
 namespace {
 

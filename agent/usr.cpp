@@ -13,7 +13,7 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "smp/usmcrypto.h"
-#include "smx/smx.h"
+#include "smx/number.h"
 
 namespace {
 

@@ -81,3 +81,15 @@ int smxTextToInteger(int32_t *value, const char *text) {
     *value = static_cast<int32_t>(negative ? 0u - v : v);
     return result;
 }
+
+int smxHexToOctets(uint8_t *out, int capacity, const char *text) {
+    int n = 0;
+    for (; text && text[0] && text[1]; text += 2, ++n) {
+        int high = digitValue(text[0], 16);
+        int low = digitValue(text[1], 16);
+        if (high < 0 || low < 0 || n >= capacity)
+            return -1;
+        out[n] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return text && text[0] ? -1 : n; // an odd digit left over
+}

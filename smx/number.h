@@ -13,3 +13,6 @@ int smxParseHex(uint32_t *value, const char *digits);
 int smxTextToUnsigned(uint32_t *value, const char *text);
 int smxTextToUnsigned64(uint64_t *value, const char *text); // the same forms, in 64 bits
 int smxTextToInteger(int32_t *value, const char *text);
+// Hexadecimal text, digits in either case, into octets: their count, or -1
+// when the text is not whole pairs of digits or holds more than capacity octets.
+int smxHexToOctets(uint8_t *out, int capacity, const char *text);

@@ -610,23 +610,3 @@ int smxTextToValue(SmpBind *bind, const char *text) {
         return -1;
     }
 }
-
-int smxHexToOctets(uint8_t *out, int capacity, const char *text) {
-    auto digit = [](char c) {
-        return c >= '0' && c <= '9'   ? c - '0'
-               : c >= 'a' && c <= 'f' ? c - 'a' + 10
-               : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                      : -1;
-    };
-    size_t n = text ? strlen(text) : 0;
-    if (n % 2 != 0 || n / 2 > static_cast<size_t>(capacity))
-        return -1;
-    for (size_t i = 0; i < n; i += 2) {
-        int high = digit(text[i]);
-        int low = digit(text[i + 1]);
-        if (high < 0 || low < 0)
-            return -1;
-        out[i / 2] = static_cast<uint8_t>(high << 4 | low);
-    }
-    return static_cast<int>(n / 2);
-}

@@ -92,9 +92,6 @@ int32_t smxErrorStatusCode(const char *name);     // 0 when no entry is equal
 bool smxAppendText(char *buf, int capacity, int *pos, const char *text, int length);
 
 // Digits, without leading zeros.
-// Hexadecimal text, digits in either case, into octets: their count, or -1
-// when the text is not whole pairs of digits or holds more than capacity octets.
-int smxHexToOctets(uint8_t *out, int capacity, const char *text);
 int smxFormatDecimal(char *buf, int capacity, uint32_t value);
 int smxFormatDecimal64(char *buf, int capacity, uint64_t value);
 int smxFormatOctal(char *buf, int capacity, uint32_t value);
