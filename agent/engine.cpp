@@ -3,13 +3,13 @@
 // Bounds: see agent/engine.h.
 #include "agent/engine.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/file.h"
 #include "platform/log.h"
+#include "platform/timer.h"
 #include "smx/number.h"
 
 namespace {
@@ -22,11 +22,6 @@ EngState state;
 constexpr uint8_t ID_PREFIX[] = {0x80, 0x00, 0x7E, 0xD9, 0x05};
 constexpr const char *HEADER =
     "# The SNMP engine of this agent, kept by the agent itself: not configuration.\n";
-
-int64_t nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // The state file's place into state.path: 1 when a file is there, 0 when
 // none is and one can be made there, -1 when neither.
@@ -138,7 +133,7 @@ int engStart(EngRandomFn random) {
     }
     if (!raiseBoots())
         return refuse("cannot save the engine state file");
-    state.startMs = nowMs();
+    state.startMs = timerNowMs();
     state.ready = true;
     return 0;
 }
@@ -148,7 +143,7 @@ const EngState *engState() {
 }
 
 int32_t engTime() {
-    int64_t seconds = (nowMs() - state.startMs) / 1000;
+    int64_t seconds = (timerNowMs() - state.startMs) / 1000;
     if (seconds >= ENG_BOOTS_MAX && state.ready) {
         state.startMs += static_cast<int64_t>(ENG_BOOTS_MAX) * 1000;
         seconds -= ENG_BOOTS_MAX;

@@ -4,6 +4,7 @@
 // Bounds: at most TIMER_SLOTS timers wait at once; starting one more fails.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #ifdef _WIN32
@@ -31,3 +32,10 @@ int timerCancel(uint32_t id);
 // Flushes every standard stream and ends the process at once with status,
 // whatever the other threads are doing; nothing else is cleaned up.
 [[noreturn]] void timerEndProcess(int status);
+
+// Milliseconds of a clock that never goes back (not the time of day): for
+// durations, such as an engine's time since its start.
+inline int64_t timerNowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}

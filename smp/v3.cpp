@@ -7,10 +7,10 @@
 #include "smp/v3.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "platform/log.h"
+#include "platform/timer.h"
 #include "smp/agentside.h"
 #include "smp/aps.h"
 #include "smp/msg3.h"
@@ -21,11 +21,6 @@ namespace {
 const SmpLocalEngine *localEngine = nullptr;
 SmpUserLookupFn userLookup = nullptr;
 uint64_t agentSalt = 0; // the agent's next privacy salt, from a random start
-
-int64_t nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // The Report counters (RFC 3414, 3.2; RFC 3412, 7.2; RFC 3413, 3.2): the
 // word, the encoded prefix of its group and its arc.
@@ -419,7 +414,7 @@ int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
 // --- the manager's side ---
 
 int32_t sessionTime(const SmpSession *s) {
-    int64_t t = s->time + (nowMs() - s->timeAtMs) / 1000;
+    int64_t t = s->time + (timerNowMs() - s->timeAtMs) / 1000;
     return static_cast<int32_t>(std::min<int64_t>(t, 2147483647));
 }
 
@@ -445,7 +440,7 @@ bool managerTimely(SmpSession *s, const Msg3 &m) {
         !s->timeAuthentic) {
         s->boots = m.usm.boots;
         s->time = m.usm.time;
-        s->timeAtMs = nowMs();
+        s->timeAtMs = timerNowMs();
         s->timeAuthentic = true;
         latest = m.usm.time;
     }
@@ -472,7 +467,7 @@ int managerInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) 
             s->engineIdLength = static_cast<uint8_t>(m.usm.engineIdLen);
             s->boots = m.usm.boots;
             s->time = m.usm.time;
-            s->timeAtMs = nowMs();
+            s->timeAtMs = timerNowMs();
             if (sessionLocalize(s) != 0)
                 return 1;
         }
@@ -650,7 +645,7 @@ int smpSessionInit(SmpSession *s, const char *user, UsmLevel level, UsmAuth auth
     if (engineIdLength > 0) {
         memcpy(s->engineId, engineId, static_cast<size_t>(engineIdLength));
         s->engineIdLength = static_cast<uint8_t>(engineIdLength);
-        s->timeAtMs = nowMs();
+        s->timeAtMs = timerNowMs();
         return sessionLocalize(s);
     }
     return 0;
