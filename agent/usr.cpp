@@ -17,10 +17,6 @@
 
 namespace {
 
-void wipe(void *p, size_t n) {
-    cryptoWipe(p, n);
-}
-
 // Storage that is wiped before it is given back, so that a vector growing
 // leaves no copy of a secret behind.
 template <typename T> struct Wiping {
@@ -29,7 +25,7 @@ template <typename T> struct Wiping {
     template <typename U> Wiping(const Wiping<U> &) {}
     T *allocate(size_t n) { return std::allocator<T>{}.allocate(n); }
     void deallocate(T *p, size_t n) {
-        wipe(p, n * sizeof(T));
+        cryptoWipe(p, n * sizeof(T));
         std::allocator<T>{}.deallocate(p, n);
     }
     bool operator==(const Wiping &) const { return true; }
@@ -88,7 +84,7 @@ const char *parseUser(const char *content, UsrUser *user, char *shown) {
     const char *word = w[0];
     const char *why = words == 7 ? parseWords(w, user, &word) : "bad arg list :";
     strcpy(shown, word);
-    wipe(copy, sizeof copy);
+    cryptoWipe(copy, sizeof copy);
     return why;
 }
 
@@ -194,10 +190,10 @@ int usrReadFile() {
         } else {
             read.push_back(user);
         }
-        wipe(&user, sizeof user);
-        wipe(line, sizeof line);
+        cryptoWipe(&user, sizeof user);
+        cryptoWipe(line, sizeof line);
     }
-    wipe(line, sizeof line);
+    cryptoWipe(line, sizeof line);
     fclose(file);
     if (status == USR_READ)
         users.swap(read);
@@ -256,8 +252,8 @@ int usrLocalize(const uint8_t *engineId, int length) {
                                      {privKey, static_cast<size_t>(p)}, engine);
         cryptoWipe(authKey, sizeof authKey);
         cryptoWipe(privKey, sizeof privKey);
-        wipe(&u.authSecret, sizeof u.authSecret);
-        wipe(&u.privSecret, sizeof u.privSecret);
+        cryptoWipe(&u.authSecret, sizeof u.authSecret);
+        cryptoWipe(&u.privSecret, sizeof u.privSecret);
         if (r < 0) {
             char name[USM_USER_MAX + 1] = {};
             memcpy(name, u.name, u.nameLength);
