@@ -175,6 +175,19 @@ int transmitOctets(SmpObject *object, const uint8_t *octets, int length) {
     return r;
 }
 
+// While a decrypted message is handled only failures are traced: the step
+// traces would show its names and values in clear.
+struct ClearTextTraces {
+    int saved = logLevel;
+    explicit ClearTextTraces(bool decrypted) {
+        if (decrypted)
+            logLevel = std::min(logLevel, 1);
+    }
+    ~ClearTextTraces() { logLevel = saved; }
+    ClearTextTraces(const ClearTextTraces &) = delete;
+    ClearTextTraces &operator=(const ClearTextTraces &) = delete;
+};
+
 // --- the agent's side ---
 
 // The state a request leaves for its answer (RFC 3411, 4.4.2's
@@ -370,10 +383,8 @@ int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
         asnPrint(scoped.pdu, 0);
     }
     // The operations' step traces show names and values, and the answer is
-    // built in clear: of a decrypted request only failures are traced.
-    int traceLevel = logLevel;
-    if (decrypted)
-        logLevel = std::min(logLevel, 1);
+    // built in clear.
+    ClearTextTraces quiet(decrypted);
     int32_t requestId = smpComponentInt(scoped.pdu, 1);
     Reply reply{m.msgId, m.maxSize, level, {}, m.usm.userNameLen, &keys};
     if (m.usm.userNameLen > 0)
@@ -402,7 +413,6 @@ int agentInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) {
     } else {
         status = dispatchRequest(object, user, &reply, scoped.pdu);
     }
-    logLevel = traceLevel;
     if (decrypted) { // a tree of its own; the plaintext one is the caller's
         asnFree(scoped.pdu);
         cryptoWipe(plain, sizeof plain);
@@ -501,13 +511,9 @@ int managerInput(SmpObject *object, const uint8_t *octets, int length, Msg3 &m) 
     int status = 1;
     // A Response comes at the level of its request (RFC 3412, 7.2 step 12).
     if (type == SMP_REPORT || (type == SMP_GET_RESPONSE && level == s->sentLevel)) {
-        // The upcall sees the answer in clear and builds the next request
-        // from it: of a decrypted answer only failures are traced.
-        int traceLevel = logLevel;
-        if (decrypted)
-            logLevel = std::min(logLevel, 1);
+        // The upcall sees the answer in clear and builds the next request from it.
+        ClearTextTraces quiet(decrypted);
         status = smpResponseInput(object, nullptr, scoped.pdu, SMP_VERSION_3, level);
-        logLevel = traceLevel;
         if (status == 0 && type == SMP_GET_RESPONSE)
             smpStatRaise(SMP_STAT_IN_GET_RESPONSES);
     }
