@@ -64,7 +64,10 @@ void netCopyField(char (&field)[UNAME_FIELD], const char *text) {
 int hostGetServicePort(const char *text) {
     if (!text)
         return -1;
-    int port = netServicePort(text);
+    // A service name holds a letter (RFC 6335, 5.1), so digits alone skip
+    // the services database and its search for NSS modules.
+    bool digits = *text != '\0' && strspn(text, "0123456789") == strlen(text);
+    int port = digits ? -1 : netServicePort(text);
     if (port >= 0)
         return port;
     uint32_t value;
@@ -249,7 +252,7 @@ int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
     memset(&from, 0, sizeof from);
     int received = netReceiveFrom(socket, buffer, capacity, &from);
     if (received < 0)
-        return -1;
+        return received == UDP_TIMED_OUT ? UDP_TIMED_OUT : -1;
     if (fromAddress)
         *fromAddress = ntohl(from.sin_addr.s_addr);
     if (fromPort)

@@ -112,11 +112,18 @@ int udpGetLocalPort(int socket); // the bound local port, or -1
 // Waits at most timeoutMs (negative = for ever) for a datagram to arrive:
 // 1 when one is waiting, 0 when the time ran out, -1 on failure.
 int udpWaitReadable(int socket, int timeoutMs);
+// Makes each later udpReceive on the socket wait at most timeoutMs for its
+// datagram (negative = for ever, the default; 0 = hardly at all). One system
+// call for the socket's life, where udpWaitReadable costs one per receive.
+// 0, or -1 on failure.
+int udpSetReceiveTimeout(int socket, int64_t timeoutMs);
+inline constexpr int UDP_TIMED_OUT = -2;
 // Receives one datagram into buffer (at most capacity octets) and stores the
 // sender's address and port (host order) where given. Returns the datagram's
 // length; capacity + 1 when it was longer than capacity (its first capacity
-// octets are in buffer, the rest is lost); -1 on failure or for a capacity
-// that is negative or leaves no room for that signal.
+// octets are in buffer, the rest is lost); UDP_TIMED_OUT when the socket's
+// receive timeout ran out first; -1 on failure or for a capacity that is
+// negative or leaves no room for that signal.
 int udpReceive(int socket, uint8_t *buffer, int capacity, uint32_t *fromAddress,
                uint16_t *fromPort);
 int udpCloseSocket(int socket); // 0, or -1 on failure

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -89,7 +90,7 @@ int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from)
                             reinterpret_cast<sockaddr *>(from), &fromLength);
     } while (received < 0 && errno == EINTR);
     if (received < 0)
-        return -1;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? UDP_TIMED_OUT : -1;
     return received > capacity ? capacity + 1 : static_cast<int>(received);
 }
 
@@ -133,6 +134,18 @@ int udpWaitReadable(int socket, int timeoutMs) {
     if (result == 0)
         return 0;
     return (p.revents & POLLIN) ? 1 : -1;
+}
+
+int udpSetReceiveTimeout(int socket, int64_t timeoutMs) {
+    // A zero timeval means for ever; a microsecond is the least wait.
+    timeval limit{0, 0};
+    if (timeoutMs == 0)
+        limit.tv_usec = 1;
+    else if (timeoutMs > 0) {
+        limit.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+        limit.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000 * 1000);
+    }
+    return setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 ? 0 : -1;
 }
 
 int udpCloseSocket(int socket) {

@@ -49,7 +49,7 @@ void netDottedText(char (&text)[NET_DOTTED], uint32_t networkOrder); // "" on fa
 // Fills systemName, version and machine; localName is the whole local host name.
 void netDescribeSystem(UnameRec *record, const char *localName);
 // One datagram into buffer and its sender into from: its length, capacity + 1
-// when it was longer than capacity, or -1.
+// when it was longer than capacity, UDP_TIMED_OUT, or -1.
 int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from);
 int netCatchStop();       // routes the stop signals to netStopArrived; 0, or -1
 void netWake(int socket); // ends a receive on socket under way or to come; signal-safe

@@ -66,6 +66,11 @@ TEST(Udp, SendReceiveAndFailures) {
     ASSERT_EQ(udpWaitReadable(receiver, 1000), 1);
     EXPECT_EQ(udpReceive(receiver, got, 10, nullptr, nullptr), 10); // exactly fits
     EXPECT_EQ(udpWaitReadable(receiver, 50), 0);
+    // A receive timeout ends a receive that nothing answers, not one that waits.
+    ASSERT_EQ(udpSetReceiveTimeout(receiver, 50), 0);
+    EXPECT_EQ(udpReceive(receiver, got, 16, nullptr, nullptr), UDP_TIMED_OUT);
+    EXPECT_EQ(udpSend(to, data, 3), 0);
+    EXPECT_EQ(udpReceive(receiver, got, 16, nullptr, nullptr), 3);
     EXPECT_EQ(udpReceive(receiver, nullptr, 4, nullptr, nullptr), -1);
     EXPECT_EQ(udpReceive(-1, got, 4, nullptr, nullptr), -1);
     EXPECT_EQ(udpWaitReadable(-1, 0), -1);

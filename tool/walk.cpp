@@ -117,18 +117,6 @@ int sendFirst(WalkResources *r, uint32_t address, uint32_t port) {
     return 0;
 }
 
-// Waits at most ms milliseconds (any 32-bit count) for a datagram: as
-// udpWaitReadable.
-int waitReadable(int sock, uint32_t ms) {
-    for (;;) {
-        int step = ms > INT32_MAX ? INT32_MAX : static_cast<int>(ms);
-        int ready = udpWaitReadable(sock, step);
-        if (ready != 0 || ms == static_cast<uint32_t>(step))
-            return ready;
-        ms -= static_cast<uint32_t>(step);
-    }
-}
-
 // Hands every datagram to the engine until the walk ends or a receive fails;
 // the walk's status.
 //
@@ -140,9 +128,13 @@ int waitReadable(int sock, uint32_t ms) {
 int receiveAll(WalkResources *r, uint32_t timeout, uint32_t retries) {
     walkState.done = false;
     uint8_t datagram[WALK_DATAGRAM];
+    // timeout x 1000 in 32 bits: it wraps past 4294967 s, as it always did.
+    if (timeout != 0 && udpSetReceiveTimeout(r->sock, timeout * 1000u) != 0)
+        return 2;
     for (;;) {
-        // timeout x 1000 in 32 bits: it wraps past 4294967 s, as it always did.
-        if (timeout != 0 && waitReadable(r->sock, timeout * 1000u) == 0) {
+        // A longer datagram gives WALK_DATAGRAM + 1, which the engine refuses.
+        int length = udpReceive(r->sock, datagram, WALK_DATAGRAM, nullptr, nullptr);
+        if (length == UDP_TIMED_OUT) {
             // The same octets, so an answer to any of the sends counts.
             if (walkState.resends < retries) {
                 ++walkState.resends;
@@ -164,8 +156,6 @@ int receiveAll(WalkResources *r, uint32_t timeout, uint32_t retries) {
         r->object = newObject(r->endpoint);
         if (!r->object)
             return 2;
-        // A longer datagram gives WALK_DATAGRAM + 1, which the engine refuses.
-        int length = udpReceive(r->sock, datagram, WALK_DATAGRAM, nullptr, nullptr);
         if (logSteps()) {
             for (int i = 0; i < length && i < WALK_DATAGRAM; ++i)
                 logPrintf("%02X ", datagram[i]);

@@ -96,6 +96,8 @@ int netReceiveFrom(int socket, uint8_t *buffer, int capacity, sockaddr_in *from)
     // Windows fails a longer datagram but still hands over its first octets.
     if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE)
         received = capacity + 1;
+    if (received == SOCKET_ERROR && WSAGetLastError() == WSAETIMEDOUT)
+        return UDP_TIMED_OUT;
     return received < 0 ? -1 : received;
 }
 
@@ -139,6 +141,18 @@ int udpWaitReadable(int socket, int timeoutMs) {
     if (result == SOCKET_ERROR)
         return -1;
     return result == 0 ? 0 : 1;
+}
+
+int udpSetReceiveTimeout(int socket, int64_t timeoutMs) {
+    // In milliseconds, where 0 means for ever: the least wait is one.
+    DWORD limit = timeoutMs < 0 ? 0
+                  : timeoutMs == 0
+                      ? 1
+                      : static_cast<DWORD>(timeoutMs > MAXDWORD ? MAXDWORD : timeoutMs);
+    return setsockopt(netHandle(socket), SOL_SOCKET, SO_RCVTIMEO,
+                      reinterpret_cast<const char *>(&limit), sizeof limit) == 0
+               ? 0
+               : -1;
 }
 
 int udpCloseSocket(int socket) {
