@@ -16,9 +16,10 @@ const std::array<uint8_t, 11> PASSPHRASE = {'a', 'u', 't', 'h', 'p', 'a', 's', '
 
 void hmacSha256(benchmark::State &state) {
     std::vector<uint8_t> message(MESSAGE, 0x5a);
-    std::array<uint8_t, 32> key{};
+    UsmKeys keys;
+    usmKeysFromPassphrases(keys, USM_AUTH_SHA256, USM_PRIV_NONE, PASSPHRASE, {}, ENGINE);
     for (auto _ : state)
-        benchmark::DoNotOptimize(usmSign(USM_AUTH_SHA256, key, message, 40, 24));
+        benchmark::DoNotOptimize(usmSign(keys, message, 40, 24));
 }
 BENCHMARK(hmacSha256);
 

@@ -221,7 +221,7 @@ std::vector<uint8_t> wrap(int mode, uint8_t control, const uint8_t *scoped, size
     // Where the MAC stands: the message's header, the OCTET STRING's and the
     // SEQUENCE's, each of two octets, before params.
     size_t at = (message.size() - body.size()) + usmAt + 2 + 2 + macAt;
-    if (usmSign(u.auth, u.keys.authSpan(), message, at, macLength) != 0)
+    if (usmSign(u.keys, message, at, macLength) != 0)
         return {};
     return message;
 }

@@ -10,14 +10,21 @@
 #include <openssl/evp.h>
 #include <openssl/params.h>
 #include <openssl/provider.h>
-#include <openssl/rand.h>
 
 #include <array>
+#include <cerrno>
 #include <mutex>
+
+#include <sys/random.h>
 
 struct CryptoHashCtx {
     EVP_MD_CTX *md;
     const EVP_MD *type;
+};
+
+struct CryptoMac {
+    EVP_MAC_CTX *keyed;
+    int length;
 };
 
 struct CryptoCipher {
@@ -168,6 +175,41 @@ int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t>
     return ok ? static_cast<int>(written) : CRYPTO_EFAILED;
 }
 
+int cryptoMacNew(CryptoHash hash, std::span<const uint8_t> key, CryptoMac **out) {
+    *out = nullptr;
+    if (hash >= CRYPTO_HASH_COUNT || key.size() > CRYPTO_DIGEST_MAX)
+        return CRYPTO_EINVAL;
+    if (!hashReady(hash))
+        return CRYPTO_EFAILED;
+    EVP_MAC_CTX *keyed = EVP_MAC_CTX_dup(library().hmac[hash]);
+    if (!keyed || !EVP_MAC_init(keyed, key.data(), key.size(), nullptr)) {
+        EVP_MAC_CTX_free(keyed);
+        return CRYPTO_EFAILED;
+    }
+    *out = new CryptoMac{keyed, cryptoDigestLength[hash]};
+    return CRYPTO_OK;
+}
+
+int cryptoMac(CryptoMac *mac, std::span<uint8_t> out, std::span<const uint8_t> data,
+              std::span<const uint8_t> more) {
+    if (!mac || out.size() < std::size_t(mac->length))
+        return CRYPTO_EINVAL;
+    // No key: the one already set, whose padded blocks are hashed already.
+    std::size_t written = 0;
+    bool ok = EVP_MAC_init(mac->keyed, nullptr, 0, nullptr) &&
+              EVP_MAC_update(mac->keyed, data.data(), data.size()) &&
+              (more.empty() || EVP_MAC_update(mac->keyed, more.data(), more.size())) &&
+              EVP_MAC_final(mac->keyed, out.data(), &written, out.size());
+    return ok ? static_cast<int>(written) : CRYPTO_EFAILED;
+}
+
+void cryptoMacFree(CryptoMac *mac) {
+    if (!mac)
+        return;
+    EVP_MAC_CTX_free(mac->keyed); // cleanses the keyed state
+    delete mac;
+}
+
 int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoCipher **out) {
     *out = nullptr;
     if (!library().ready)
@@ -201,13 +243,15 @@ int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoC
     return CRYPTO_OK;
 }
 
-int cryptoCipherBlock(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out) {
+int cryptoCipherBlocks(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out,
+                       int count) {
     EVP_CIPHER_CTX *c = decrypt ? cipher->decrypt : cipher->encrypt;
-    if (!c)
+    if (!c || count < 1 || count > CRYPTO_BLOCKS_MAX)
         return CRYPTO_EINVAL;
-    // ECB without padding: a whole block in gives the whole block out at once.
+    // ECB without padding: whole blocks in give the same blocks out at once.
+    int length = count * cipher->block;
     int written = 0;
-    if (!EVP_CipherUpdate(c, out, &written, in, cipher->block) || written != cipher->block)
+    if (!EVP_CipherUpdate(c, out, &written, in, length) || written != length)
         return CRYPTO_EFAILED;
     return CRYPTO_OK;
 }
@@ -229,10 +273,17 @@ bool cryptoDesAvailable() {
 }
 
 int cryptoRandom(std::span<uint8_t> out) {
-    const Library &lib = library();
-    if (!lib.ready)
-        return CRYPTO_EFAILED;
-    return RAND_bytes_ex(lib.ctx, out.data(), out.size(), 0) == 1 ? CRYPTO_OK : CRYPTO_EFAILED;
+    // The kernel's generator itself: libcrypto's would first set up a DRBG,
+    // close to a millisecond of a short-lived walker's start.
+    std::size_t done = 0;
+    while (done < out.size()) {
+        ssize_t n = getrandom(out.data() + done, out.size() - done, 0);
+        if (n < 0 && errno != EINTR)
+            return CRYPTO_EFAILED;
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+    }
+    return CRYPTO_OK;
 }
 
 void cryptoWipe(void *p, std::size_t n) {

@@ -3,7 +3,8 @@
 // Modes of operation (CFB, CBC) are built above this, once for every platform.
 //
 // Bounds: a digest holds at most CRYPTO_DIGEST_MAX octets (SHA-512); a block
-// at most CRYPTO_BLOCK_MAX (AES).
+// at most CRYPTO_BLOCK_MAX (AES); one cipher call takes at most
+// CRYPTO_BLOCKS_MAX blocks.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 
 inline constexpr int CRYPTO_DIGEST_MAX = 64;
 inline constexpr int CRYPTO_BLOCK_MAX = 16;
+inline constexpr int CRYPTO_BLOCKS_MAX = 4096; // blocks in one cipher call
 
 // Status codes: 0 or a length on success, negative on failure.
 inline constexpr int CRYPTO_OK = 0;
@@ -48,6 +50,17 @@ void cryptoHashFree(CryptoHashCtx *ctx);
 int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t> out,
                std::span<const uint8_t> data, std::span<const uint8_t> more = {});
 
+// An HMAC key (at most CRYPTO_DIGEST_MAX octets) made ready once, its padded
+// key hashed, for many messages; wiped when freed. One context serves one
+// thread at a time.
+struct CryptoMac;
+// 0 and *out the context, or a negative status and *out null.
+int cryptoMacNew(CryptoHash hash, std::span<const uint8_t> key, CryptoMac **out);
+// As cryptoHmac, with the context's hash and key.
+int cryptoMac(CryptoMac *mac, std::span<uint8_t> out, std::span<const uint8_t> data,
+              std::span<const uint8_t> more = {});
+void cryptoMacFree(CryptoMac *mac);
+
 enum CryptoCipherKind : uint8_t {
     CRYPTO_AES, // 16, 24 or 32 octets of key; encryption only (CFB needs no other)
     CRYPTO_DES, // 8 octets of key, parity ignored
@@ -61,9 +74,11 @@ struct CryptoCipher;
 // 0 and *out the schedule, or a negative status (CRYPTO_EUNAVAILABLE: DES is
 // not offered here) and *out null.
 int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoCipher **out);
-// One block from in to out (each one block long; they may be the same).
-// Decryption is offered for DES only. 0 or a negative status.
-int cryptoCipherBlock(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out);
+// count blocks (1 to CRYPTO_BLOCKS_MAX) from in to out, each on its own (ECB);
+// in and out may be the same. One call for many blocks lets the library
+// pipeline them. Decryption is offered for DES only. 0 or a negative status.
+int cryptoCipherBlocks(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out,
+                       int count);
 void cryptoCipherFree(CryptoCipher *cipher);
 
 // Whether a hash (with its HMAC) or DES is offered here: OpenSSL 3 offers

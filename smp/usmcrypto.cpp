@@ -85,35 +85,51 @@ void aesIv(uint32_t boots, uint32_t time, std::span<const uint8_t> salt, uint8_t
 }
 
 // CFB-128 (NIST SP 800-38A, 6.3; RFC 3826, 3.1.3 and 3.1.4): each block of
-// key stream encrypts the previous ciphertext block; the last block may be short.
-int cfb(const UsmKeys &keys, uint32_t boots, uint32_t time, std::span<const uint8_t> salt,
-        std::span<const uint8_t> in, std::span<uint8_t> out, bool decrypt) {
+// key stream encrypts the previous ciphertext block; the last block may be
+// short. Encryption must wait for each ciphertext block in turn.
+int aesEncrypt(const UsmKeys &keys, uint32_t boots, uint32_t time, std::span<const uint8_t> salt,
+               std::span<const uint8_t> in, std::span<uint8_t> out) {
     if (out.size() < in.size())
         return USM_CRYPTO_EINVAL;
     Secret<AES_BLOCK> feedback, stream;
     aesIv(boots, time, salt, feedback.octets.data());
     for (std::size_t at = 0; at < in.size(); at += AES_BLOCK) {
-        if (cryptoCipherBlock(keys.cipher, false, feedback.octets.data(), stream.octets.data()) < 0)
+        if (cryptoCipherBlocks(keys.cipher, false, feedback.octets.data(), stream.octets.data(),
+                               1) < 0)
             return USM_CRYPTO_EFAILED;
         int n = static_cast<int>(std::min<std::size_t>(AES_BLOCK, in.size() - at));
-        // The ciphertext feeds back: from the input when decrypting, read
-        // before out (which may be the input) is written.
-        if (decrypt)
-            std::memcpy(feedback.octets.data(), in.data() + at, n);
         xorInto(out.data() + at, in.data() + at, stream.octets.data(), n);
-        if (!decrypt)
-            std::memcpy(feedback.octets.data(), out.data() + at, n);
+        std::memcpy(feedback.octets.data(), out.data() + at, n);
     }
     return static_cast<int>(in.size());
 }
 
-int aesEncrypt(const UsmKeys &keys, uint32_t boots, uint32_t time, std::span<const uint8_t> salt,
-               std::span<const uint8_t> in, std::span<uint8_t> out) {
-    return cfb(keys, boots, time, salt, in, out, false);
-}
+// Decryption knows every ciphertext block at once, so the key stream of a
+// whole run of blocks comes from one cipher call.
 int aesDecrypt(const UsmKeys &keys, uint32_t boots, uint32_t time, std::span<const uint8_t> salt,
                std::span<const uint8_t> in, std::span<uint8_t> out) {
-    return cfb(keys, boots, time, salt, in, out, true);
+    constexpr std::size_t RUN = 32; // blocks per call
+    if (out.size() < in.size())
+        return USM_CRYPTO_EINVAL;
+    Secret<AES_BLOCK * RUN> feedback, stream;
+    Secret<AES_BLOCK> next;
+    aesIv(boots, time, salt, feedback.octets.data());
+    for (std::size_t at = 0; at < in.size(); at += AES_BLOCK * RUN) {
+        std::size_t n = std::min(AES_BLOCK * RUN, in.size() - at);
+        std::size_t blocks = (n + AES_BLOCK - 1) / AES_BLOCK;
+        // Every block but the last of a run is whole, and so is the last
+        // when another run follows.
+        std::size_t whole = (blocks - 1) * AES_BLOCK;
+        std::memcpy(feedback.octets.data() + AES_BLOCK, in.data() + at, whole);
+        if (cryptoCipherBlocks(keys.cipher, false, feedback.octets.data(), stream.octets.data(),
+                               static_cast<int>(blocks)) < 0)
+            return USM_CRYPTO_EFAILED;
+        if (at + n < in.size()) // read before out, which may be in, is written
+            std::memcpy(next.octets.data(), in.data() + at + whole, AES_BLOCK);
+        xorInto(out.data() + at, in.data() + at, stream.octets.data(), static_cast<int>(n));
+        std::memcpy(feedback.octets.data(), next.octets.data(), AES_BLOCK);
+    }
+    return static_cast<int>(in.size());
 }
 
 // RFC 3414, 8.1.1.1: IV = pre-IV (octets 9 to 16 of the key) XOR salt.
@@ -135,7 +151,7 @@ int desEncrypt(const UsmKeys &keys, uint32_t, uint32_t, std::span<const uint8_t>
         block.octets = {};
         std::memcpy(block.octets.data(), in.data() + at, n);
         xorInto(block.octets.data(), block.octets.data(), chain.octets.data(), DES_BLOCK);
-        if (cryptoCipherBlock(keys.cipher, false, block.octets.data(), chain.octets.data()) < 0)
+        if (cryptoCipherBlocks(keys.cipher, false, block.octets.data(), chain.octets.data(), 1) < 0)
             return USM_CRYPTO_EFAILED;
         std::memcpy(out.data() + at, chain.octets.data(), DES_BLOCK);
     }
@@ -153,7 +169,7 @@ int desDecrypt(const UsmKeys &keys, uint32_t, uint32_t, std::span<const uint8_t>
     desIv(keys, salt, chain.octets.data());
     for (std::size_t at = 0; at < in.size(); at += DES_BLOCK) {
         std::memcpy(cipher.octets.data(), in.data() + at, DES_BLOCK); // out may be in
-        if (cryptoCipherBlock(keys.cipher, true, cipher.octets.data(), block.octets.data()) < 0)
+        if (cryptoCipherBlocks(keys.cipher, true, cipher.octets.data(), block.octets.data(), 1) < 0)
             return USM_CRYPTO_EFAILED;
         xorInto(out.data() + at, block.octets.data(), chain.octets.data(), DES_BLOCK);
         chain.octets = cipher.octets;
@@ -233,30 +249,29 @@ namespace {
 
 // The MAC over message with the field zeroed (RFC 3414, 6.3.1 and 7.3.1):
 // the field is zeroed here and left so.
-int macOf(UsmAuth auth, std::span<const uint8_t> key, std::span<uint8_t> message,
-          std::size_t offset, std::size_t length, std::span<uint8_t> digest) {
-    if (auth == USM_AUTH_NONE || auth >= USM_AUTH_COUNT ||
-        length != usmAuthProtos[auth].macLength || offset > message.size() ||
-        length > message.size() - offset || key.size() != usmAuthProtos[auth].keyLength)
+int macOf(const UsmKeys &keys, std::span<uint8_t> message, std::size_t offset, std::size_t length,
+          std::span<uint8_t> digest) {
+    if (!keys.mac || length != usmAuthProtos[keys.auth].macLength || offset > message.size() ||
+        length > message.size() - offset)
         return USM_CRYPTO_EINVAL;
     std::memset(message.data() + offset, 0, length);
-    return fromCrypto(cryptoHmac(usmAuthProtos[auth].hash, key, digest, message));
+    return fromCrypto(cryptoMac(keys.mac, digest, message));
 }
 
 } // namespace
 
-int usmSign(UsmAuth auth, std::span<const uint8_t> key, std::span<uint8_t> message,
-            std::size_t offset, std::size_t length) {
+int usmSign(const UsmKeys &keys, std::span<uint8_t> message, std::size_t offset,
+            std::size_t length) {
     Secret<CRYPTO_DIGEST_MAX> digest;
-    int status = macOf(auth, key, message, offset, length, digest.octets);
+    int status = macOf(keys, message, offset, length, digest.octets);
     if (status < 0)
         return status;
     std::memcpy(message.data() + offset, digest.octets.data(), length);
     return USM_CRYPTO_OK;
 }
 
-int usmVerify(UsmAuth auth, std::span<const uint8_t> key, std::span<uint8_t> message,
-              std::size_t offset, std::size_t length) {
+int usmVerify(const UsmKeys &keys, std::span<uint8_t> message, std::size_t offset,
+              std::size_t length) {
     std::array<uint8_t, USM_MAC_MAX> received{};
     if (offset <= message.size() &&
         length <= std::min<std::size_t>(USM_MAC_MAX, message.size() - offset))
@@ -264,7 +279,7 @@ int usmVerify(UsmAuth auth, std::span<const uint8_t> key, std::span<uint8_t> mes
     else
         return USM_CRYPTO_EINVAL;
     Secret<CRYPTO_DIGEST_MAX> digest;
-    int status = macOf(auth, key, message, offset, length, digest.octets);
+    int status = macOf(keys, message, offset, length, digest.octets);
     std::memcpy(message.data() + offset, received.data(), length);
     if (status < 0)
         return status;
@@ -284,6 +299,8 @@ UsmKeys &UsmKeys::operator=(UsmKeys &&other) noexcept {
         priv = other.priv;
         authKey = other.authKey;
         privKey = other.privKey;
+        mac = other.mac;
+        other.mac = nullptr;
         cipher = other.cipher;
         other.cipher = nullptr;
         usmKeysRelease(other);
@@ -298,6 +315,8 @@ UsmKeys::~UsmKeys() {
 void usmKeysRelease(UsmKeys &keys) {
     cryptoWipe(keys.authKey.data(), keys.authKey.size());
     cryptoWipe(keys.privKey.data(), keys.privKey.size());
+    cryptoMacFree(keys.mac);
+    keys.mac = nullptr;
     cryptoCipherFree(keys.cipher);
     keys.cipher = nullptr;
     keys.auth = USM_AUTH_NONE;
@@ -310,6 +329,11 @@ bool protocolsValid(UsmAuth auth, UsmPriv priv) {
     // RFC 3412, 6.4: privacy without authentication is not a security level.
     return auth < USM_AUTH_COUNT && priv < USM_PRIV_COUNT &&
            (priv == USM_PRIV_NONE || auth != USM_AUTH_NONE);
+}
+
+// Makes the authentication key ready for HMAC.
+int finishAuth(UsmKeys &keys) {
+    return fromCrypto(cryptoMacNew(usmAuthProtos[keys.auth].hash, keys.authSpan(), &keys.mac));
 }
 
 // Takes the localized privacy key (have octets in keys.privKey), extends it
@@ -346,6 +370,8 @@ int usmKeysFromPassphrases(UsmKeys &keys, UsmAuth auth, UsmPriv priv,
     int status = usmPassphraseToKey(auth, authPassphrase, ku.octets);
     if (status >= 0)
         status = usmLocalizeKey(auth, std::span(ku.octets).first(status), engineId, keys.authKey);
+    if (status >= 0)
+        status = finishAuth(keys);
     if (status >= 0 && priv != USM_PRIV_NONE) {
         status = usmPassphraseToKey(auth, privPassphrase, ku.octets);
         if (status >= 0)
@@ -376,7 +402,9 @@ int usmKeysFromLocalized(UsmKeys &keys, UsmAuth auth, UsmPriv priv,
     std::copy(authKey.begin(), authKey.end(), keys.authKey.begin());
     int have = static_cast<int>(std::min<std::size_t>(privKey.size(), USM_PRIV_KEY_MAX));
     std::copy_n(privKey.begin(), have, keys.privKey.begin());
-    int status = priv == USM_PRIV_NONE ? USM_CRYPTO_OK : finishPriv(keys, have, engineId);
+    int status = auth == USM_AUTH_NONE ? USM_CRYPTO_OK : finishAuth(keys);
+    if (status >= 0 && priv != USM_PRIV_NONE)
+        status = finishPriv(keys, have, engineId);
     if (status < 0)
         usmKeysRelease(keys);
     return status;

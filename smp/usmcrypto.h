@@ -80,14 +80,15 @@ int usmPassphraseToKey(UsmAuth auth, std::span<const uint8_t> passphrase, std::s
 int usmLocalizeKey(UsmAuth auth, std::span<const uint8_t> ku, std::span<const uint8_t> engineId,
                    std::span<uint8_t> kul);
 
-// Writes the MAC into message[offset, offset + length), computed over the whole
-// message with that field zeroed; length must be the protocol's MAC length.
-int usmSign(UsmAuth auth, std::span<const uint8_t> key, std::span<uint8_t> message,
-            std::size_t offset, std::size_t length);
+// Writes the MAC of the keys' protocol into message[offset, offset + length),
+// computed over the whole message with that field zeroed; length must be the
+// protocol's MAC length.
+int usmSign(const UsmKeys &keys, std::span<uint8_t> message, std::size_t offset,
+            std::size_t length);
 // Checks the MAC found there (compared in constant time), leaving the
 // message as it was: 0, USM_CRYPTO_EWRONG_DIGEST or another negative status.
-int usmVerify(UsmAuth auth, std::span<const uint8_t> key, std::span<uint8_t> message,
-              std::size_t offset, std::size_t length);
+int usmVerify(const UsmKeys &keys, std::span<uint8_t> message, std::size_t offset,
+              std::size_t length);
 
 // Whether two spans hold the same octets, in time that depends on their
 // length only.
@@ -100,6 +101,7 @@ struct UsmKeys {
     UsmPriv priv = USM_PRIV_NONE;
     std::array<uint8_t, USM_KEY_MAX> authKey{};
     std::array<uint8_t, USM_PRIV_KEY_MAX> privKey{};
+    CryptoMac *mac = nullptr; // authKey made ready for HMAC
     CryptoCipher *cipher = nullptr;
 
     UsmKeys() = default;

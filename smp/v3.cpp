@@ -157,8 +157,7 @@ int buildMessage(const Outgoing &g, AsnNode *pdu, uint8_t *out) {
     if (length < 0)
         return -1;
     if ((g.flags & MSG3_FLAG_AUTH) && !g.measuring &&
-        usmSign(g.keys->auth, g.keys->authSpan(), {out, size_t(length)}, size_t(authOffset),
-                size_t(m.usm.authLen)) < 0)
+        usmSign(*g.keys, {out, size_t(length)}, size_t(authOffset), size_t(m.usm.authLen)) < 0)
         return -1;
     return length;
 }
@@ -278,7 +277,7 @@ bool authentic(const Msg3 &m, const UsmKeys &keys, const uint8_t *octets, int le
         return false;
     uint8_t copy[SMP_MESSAGE_MAX];
     memcpy(copy, octets, static_cast<size_t>(length));
-    return usmVerify(keys.auth, keys.authSpan(), {copy, size_t(length)}, size_t(m.usm.authOffset),
+    return usmVerify(keys, {copy, size_t(length)}, size_t(m.usm.authOffset),
                      size_t(m.usm.authLen)) == 0;
 }
 

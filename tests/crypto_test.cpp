@@ -191,21 +191,24 @@ TEST(Crypto, SignAndVerify) {
         plain += "what do ya want for nothing? ";
     for (const Row &r : rows) {
         SCOPED_TRACE(usmAuthNames[r.auth]);
-        Bytes key = hex(r.key), message(plain.begin(), plain.end());
+        Bytes message(plain.begin(), plain.end());
+        UsmKeys key; // one HMAC context for every message below
+        ASSERT_EQ(usmKeysFromLocalized(key, r.auth, USM_PRIV_NONE, hex(r.key), {}, TARNOQ), 0);
         std::size_t length = usmAuthProtos[r.auth].macLength;
-        ASSERT_EQ(usmSign(r.auth, key, message, 10, length), 0);
+        ASSERT_EQ(usmSign(key, message, 10, length), 0);
         EXPECT_EQ(hexOf(std::span(message).subspan(10, length)), r.mac);
-        EXPECT_EQ(usmSign(r.auth, key, message, 10, length + 1), USM_CRYPTO_EINVAL);
+        EXPECT_EQ(usmSign(key, message, 10, length + 1), USM_CRYPTO_EINVAL);
         const Bytes signed_ = message;
-        EXPECT_EQ(usmVerify(r.auth, key, message, 10, length), 0);
+        EXPECT_EQ(usmVerify(key, message, 10, length), 0);
         const std::size_t bits[] = {10 * 8 + 3, (10 + length - 1) * 8, 2 * 8 + 7,
                                     message.size() * 8 - 1};
         for (std::size_t bit : bits) {
             message[bit / 8] ^= uint8_t(1u << (bit % 8));
-            EXPECT_EQ(usmVerify(r.auth, key, message, 10, length), USM_CRYPTO_EWRONG_DIGEST) << bit;
+            EXPECT_EQ(usmVerify(key, message, 10, length), USM_CRYPTO_EWRONG_DIGEST) << bit;
             message[bit / 8] ^= uint8_t(1u << (bit % 8));
         }
-        EXPECT_EQ(message, signed_); // verify leaves the MAC where it was
+        EXPECT_EQ(message, signed_);                       // verify leaves the MAC where it was
+        EXPECT_EQ(usmVerify(key, message, 10, length), 0); // the key still stands
     }
 }
 
@@ -256,6 +259,21 @@ TEST(Crypto, PrivacyBothWays) {
             EXPECT_EQ(usmDecrypt(keys, 0, 0, salt, std::span(out).first(n - 1), out),
                       USM_CRYPTO_EBAD_LENGTH);
         }
+    }
+    // AES decrypts a run of blocks per cipher call: lengths about the runs'
+    // edges, in place and not, against encryption's block-by-block feedback.
+    UsmKeys keys;
+    Bytes auth(16, 0x5a), key = hex(rows[0].key), salt = hex(rows[0].salt);
+    ASSERT_EQ(usmKeysFromLocalized(keys, USM_AUTH_MD5, USM_PRIV_AES, auth, key, TARNOQ), 0);
+    for (std::size_t length : {511u, 512u, 513u, 1040u, 2047u}) {
+        Bytes plain(length), sealed(length), opened(length);
+        for (std::size_t i = 0; i < length; ++i)
+            plain[i] = static_cast<uint8_t>(i * 7 + i / 256);
+        ASSERT_EQ(usmEncrypt(keys, 1, 2, salt, plain, sealed), int(length));
+        ASSERT_EQ(usmDecrypt(keys, 1, 2, salt, sealed, opened), int(length));
+        EXPECT_EQ(opened, plain) << length;
+        ASSERT_EQ(usmDecrypt(keys, 1, 2, salt, sealed, sealed), int(length));
+        EXPECT_EQ(sealed, plain) << length << " in place";
     }
 }
 

@@ -156,10 +156,9 @@ Bytes datagram(const Request &r) {
     asnFree(m.scoped.pdu);
     EXPECT_GT(n, 0);
     out.resize(static_cast<size_t>(std::max(n, 0)));
-    int signed_ = level && keys.auth
-                      ? usmSign(keys.auth, keys.authSpan(), out, static_cast<size_t>(at),
-                                static_cast<size_t>(m.usm.authLen))
-                      : 0;
+    int signed_ = level && keys.auth ? usmSign(keys, out, static_cast<size_t>(at),
+                                               static_cast<size_t>(m.usm.authLen))
+                                     : 0;
     EXPECT_EQ(signed_, 0);
     const uint8_t field[] = {0x04, 0x01, flags}; // msgFlags
     if (r.flags >= 0)                            // set after signing, as an attacker would
@@ -177,8 +176,7 @@ std::string describe(const Bytes &d, const User *u) {
     std::string s =
         std::string("f") + std::to_string(m.flags) + " "; // GCC 12 warns on "f" + string
     Bytes copy = d, plain(SMP_MESSAGE_MAX);
-    if ((m.flags & 1) && (!u || usmVerify(u->keys.auth, u->keys.authSpan(), copy,
-                                          static_cast<size_t>(m.usm.authOffset),
+    if ((m.flags & 1) && (!u || usmVerify(u->keys, copy, static_cast<size_t>(m.usm.authOffset),
                                           static_cast<size_t>(m.usm.authLen)) != 0))
         s += "! ";
     if (m.encrypted) {

@@ -211,6 +211,40 @@ int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t>
     return ok ? length : CRYPTO_EFAILED;
 }
 
+// CNG's reusable hash objects are not relied on: the key is kept and each
+// message hashed as cryptoHmac does.
+struct CryptoMac {
+    CryptoHash hash;
+    std::array<uint8_t, CRYPTO_DIGEST_MAX> key;
+    std::size_t length;
+};
+
+int cryptoMacNew(CryptoHash hash, std::span<const uint8_t> key, CryptoMac **out) {
+    *out = nullptr;
+    if (hash >= CRYPTO_HASH_COUNT || key.size() > CRYPTO_DIGEST_MAX)
+        return CRYPTO_EINVAL;
+    if (int status = statusOf(library().hmac[hash], hash); status < 0)
+        return status;
+    auto *mac = new CryptoMac{hash, {}, key.size()};
+    std::memcpy(mac->key.data(), key.data(), key.size());
+    *out = mac;
+    return CRYPTO_OK;
+}
+
+int cryptoMac(CryptoMac *mac, std::span<uint8_t> out, std::span<const uint8_t> data,
+              std::span<const uint8_t> more) {
+    if (!mac)
+        return CRYPTO_EINVAL;
+    return cryptoHmac(mac->hash, std::span(mac->key).first(mac->length), out, data, more);
+}
+
+void cryptoMacFree(CryptoMac *mac) {
+    if (!mac)
+        return;
+    SecureZeroMemory(mac->key.data(), mac->key.size());
+    delete mac;
+}
+
 int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoCipher **out) {
     *out = nullptr;
     const Library &lib = library();
@@ -244,10 +278,17 @@ int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoC
     return CRYPTO_OK;
 }
 
-int cryptoCipherBlock(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out) {
-    if (decrypt && cipher->block != 8)
+int cryptoCipherBlocks(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out,
+                       int count) {
+    if ((decrypt && cipher->block != 8) || count < 1 || count > CRYPTO_BLOCKS_MAX)
         return CRYPTO_EINVAL; // AES is used for encryption only (CFB)
-    return blockOf(*cipher, decrypt, in, out);
+    // Block by block: DES is CBC underneath (see blockOf).
+    for (int i = 0; i < count; ++i) {
+        std::size_t at = static_cast<std::size_t>(i) * cipher->block;
+        if (int status = blockOf(*cipher, decrypt, in + at, out + at); status != CRYPTO_OK)
+            return status;
+    }
+    return CRYPTO_OK;
 }
 
 void cryptoCipherFree(CryptoCipher *cipher) {
