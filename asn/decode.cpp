@@ -115,10 +115,11 @@ int asnDecodeOctets(AsnNode *root, const uint8_t *octets, int length, int *used)
     int r = root ? asnHeader(root)->status : ASN_NO_ROOM;
     while (i < length && r == ASN_MORE) {
         AsnHeader *h = asnHeader(root);
-        // Inside a primitive's content each octet only moves the position: all
-        // but the last, which ends the element, are taken at once. Step traces
-        // keep their one line an octet.
-        int run = h->handler == asnInteger2 && !logSteps()
+        // Inside a primitive's content each octet only moves the position (an
+        // OBJECT IDENTIFIER's are checked at its end): all but the last, which
+        // ends the element, are taken at once. Step traces keep their one line
+        // an octet.
+        int run = (h->handler == asnInteger2 || h->handler == asnObjectId1) && !logSteps()
                       ? std::min({currentNode(h)->endPos - h->pos - 1, length - i,
                                   static_cast<int>(static_cast<int16_t>(h->bytesLeft))})
                       : 0;
