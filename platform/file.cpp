@@ -147,6 +147,10 @@ int fileReplace(const char *path, const char *text, int length) {
     return 0;
 }
 
+bool fileIsTerminal(FILE *file) {
+    return isatty(fileno(file)) == 1;
+}
+
 int fileOthersCanRead(FILE *file) {
     struct stat st;
     if (!file || fstat(fileno(file), &st) != 0)

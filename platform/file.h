@@ -54,6 +54,9 @@ int fileReplace(const char *path, const char *text, int length);
 // when that cannot be told. Windows files carry access lists instead: always 0.
 int fileOthersCanRead(FILE *file);
 
+// Whether the stream writes to a terminal (on Windows a console).
+bool fileIsTerminal(FILE *file);
+
 // The directory the service manager gives the program for its state (the
 // first of systemd's STATE_DIRECTORY), or none.
 const char *fileStateDirectory();

@@ -1,5 +1,6 @@
 #include "platform/crypto.h"
 #include "platform/env.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/net.h"
 #include "smp/smp.h"
@@ -354,5 +355,11 @@ int toolRun(int argc, char **argv) {
         return 0;
     if (status != 0)
         return status;
+    // A file or a pipe takes the report in a few large writes rather than one
+    // system call every 4 KB; a terminal keeps its lines as they come.
+    // (glibc takes the size only with a buffer given.)
+    static char report[TOOL_OUTPUT_BUFFER];
+    if (!fileIsTerminal(stdout))
+        setvbuf(stdout, report, _IOFBF, sizeof report);
     return toolWalk(&settings);
 }

@@ -11,6 +11,9 @@ inline constexpr uint32_t TOOL_HEX_STRINGS = 2;   // -Ox: OctetStrings as hexade
 inline constexpr uint32_t TOOL_JSON = 4;          // -Oj: one JSON object per line
 inline constexpr uint32_t TOOL_ANY_ORDER = 8;     // -Cc: names need not increase
 
+// Octets of the report buffered before a write when it goes to a file or a pipe.
+inline constexpr int TOOL_OUTPUT_BUFFER = 65536;
+
 // toolParseSettings' result when the run is over with status 0 (--help, --version).
 inline constexpr int TOOL_PARSE_DONE = -1;
 

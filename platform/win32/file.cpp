@@ -135,6 +135,10 @@ int fileReplace(const char *path, const char *text, int length) {
     return 0;
 }
 
+bool fileIsTerminal(FILE *file) {
+    return _isatty(_fileno(file)) != 0;
+}
+
 int fileOthersCanRead(FILE *) {
     return 0;
 }
