@@ -2,9 +2,12 @@
 // its "default" provider, and its "legacy" one for DES when installed (once one
 // provider is loaded explicitly, the default one must be loaded too).
 // Algorithms are fetched once, when first used; a cipher context is made
-// once per key.
+// once per key. AES is taken from the default provider's own dispatch table
+// (provider-cipher(7)) rather than fetched: a fetch first builds a method for
+// every cipher the provider has, over a millisecond of a walker's start.
 #include "platform/crypto.h"
 
+#include <openssl/core_dispatch.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -13,6 +16,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include <sys/random.h>
@@ -27,10 +31,24 @@ struct CryptoMac {
     int length;
 };
 
+namespace {
+
+// The provider functions AES needs: a context, a key, whole blocks.
+struct AesImpl {
+    OSSL_FUNC_cipher_newctx_fn *newctx = nullptr;
+    OSSL_FUNC_cipher_encrypt_init_fn *init = nullptr;
+    OSSL_FUNC_cipher_cipher_fn *cipher = nullptr;
+    OSSL_FUNC_cipher_freectx_fn *freectx = nullptr;
+};
+
+} // namespace
+
 struct CryptoCipher {
     EVP_CIPHER_CTX *encrypt;
     EVP_CIPHER_CTX *decrypt; // DES only
     int block;
+    void *aes; // AES: the provider's context, encryption only
+    const AesImpl *impl;
 };
 
 namespace {
@@ -44,14 +62,15 @@ constexpr std::array<const char *, CRYPTO_HASH_COUNT> hashNames = {
 // comes first; all is kept for the life of the process.
 struct Library {
     OSSL_LIB_CTX *ctx = nullptr;
-    bool ready = false; // the context with its default provider
+    OSSL_PROVIDER *provider = nullptr; // "default"
+    bool ready = false;                // the context with its default provider
     std::array<std::once_flag, CRYPTO_HASH_COUNT> hashOnce;
     std::array<EVP_MD *, CRYPTO_HASH_COUNT> md{};
     // One HMAC context per hash with its digest set and no key: each call
     // copies it, which is cheaper than naming the digest again.
     std::array<EVP_MAC_CTX *, CRYPTO_HASH_COUNT> hmac{};
     std::array<std::once_flag, 3> aesOnce;
-    std::array<EVP_CIPHER *, 3> aes{}; // 128, 192, 256
+    std::array<AesImpl, 3> aes{}; // 128, 192, 256
     std::once_flag desOnce;
     EVP_CIPHER *des = nullptr; // null without the legacy provider
 };
@@ -66,7 +85,8 @@ Library &library() {
                                 OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
                             nullptr);
         lib.ctx = OSSL_LIB_CTX_new();
-        lib.ready = lib.ctx && OSSL_PROVIDER_load(lib.ctx, "default");
+        lib.provider = lib.ctx ? OSSL_PROVIDER_load(lib.ctx, "default") : nullptr;
+        lib.ready = lib.provider != nullptr;
     });
     return lib;
 }
@@ -96,16 +116,55 @@ bool hashReady(CryptoHash h) {
     return lib.md[h] != nullptr;
 }
 
-const EVP_CIPHER *aesCipher(size_t keyLength) {
+// Whether an algorithm's names ("NAME:ALIAS:...") include name.
+bool named(const char *names, const char *name) {
+    std::size_t length = std::strlen(name);
+    for (const char *at = names;; ++at) {
+        if (std::strncmp(at, name, length) == 0 && (at[length] == ':' || at[length] == '\0'))
+            return true;
+        at = std::strchr(at, ':');
+        if (!at)
+            return false;
+    }
+}
+
+// The default provider's AES for a key length, or null when it lacks one.
+const AesImpl *aesImpl(size_t keyLength) {
     Library &lib = library();
     size_t i = (keyLength - 16) / 8;
     if (!lib.ready)
         return nullptr;
     std::call_once(lib.aesOnce[i], [&lib, i] {
         constexpr std::array<const char *, 3> names = {"AES-128-ECB", "AES-192-ECB", "AES-256-ECB"};
-        lib.aes[i] = EVP_CIPHER_fetch(lib.ctx, names[i], nullptr);
+        int noCache = 0;
+        const OSSL_ALGORITHM *a =
+            OSSL_PROVIDER_query_operation(lib.provider, OSSL_OP_CIPHER, &noCache);
+        for (; a && a->algorithm_names && !named(a->algorithm_names, names[i]); ++a) {
+        }
+        AesImpl found;
+        for (const OSSL_DISPATCH *f = a && a->algorithm_names ? a->implementation : nullptr;
+             f && f->function_id != 0; ++f) {
+            switch (f->function_id) {
+            case OSSL_FUNC_CIPHER_NEWCTX:
+                found.newctx = OSSL_FUNC_cipher_newctx(f);
+                break;
+            case OSSL_FUNC_CIPHER_ENCRYPT_INIT:
+                found.init = OSSL_FUNC_cipher_encrypt_init(f);
+                break;
+            case OSSL_FUNC_CIPHER_CIPHER:
+                found.cipher = OSSL_FUNC_cipher_cipher(f);
+                break;
+            case OSSL_FUNC_CIPHER_FREECTX:
+                found.freectx = OSSL_FUNC_cipher_freectx(f);
+                break;
+            default:
+                break;
+            }
+        }
+        if (found.newctx && found.init && found.cipher && found.freectx)
+            lib.aes[i] = found;
     });
-    return lib.aes[i];
+    return lib.aes[i].newctx ? &lib.aes[i] : nullptr;
 }
 
 const EVP_CIPHER *desCipher() {
@@ -214,16 +273,25 @@ int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoC
     *out = nullptr;
     if (!library().ready)
         return CRYPTO_EFAILED;
-    const EVP_CIPHER *type = nullptr;
-    if (kind == CRYPTO_AES && (key.size() == 16 || key.size() == 24 || key.size() == 32))
-        type = aesCipher(key.size());
-    else if (kind == CRYPTO_DES && key.size() == 8)
-        type = desCipher();
-    else
+    if (kind == CRYPTO_AES && (key.size() == 16 || key.size() == 24 || key.size() == 32)) {
+        const AesImpl *impl = aesImpl(key.size());
+        if (!impl)
+            return CRYPTO_EUNAVAILABLE;
+        void *aes = impl->newctx(OSSL_PROVIDER_get0_provider_ctx(library().provider));
+        if (!aes || !impl->init(aes, key.data(), key.size(), nullptr, 0, nullptr)) {
+            if (aes)
+                impl->freectx(aes);
+            return CRYPTO_EFAILED;
+        }
+        *out = new CryptoCipher{nullptr, nullptr, cryptoBlockLength[kind], aes, impl};
+        return CRYPTO_OK;
+    }
+    if (kind != CRYPTO_DES || key.size() != 8)
         return CRYPTO_EINVAL;
+    const EVP_CIPHER *type = desCipher();
     if (!type)
         return CRYPTO_EUNAVAILABLE;
-    auto *cipher = new CryptoCipher{nullptr, nullptr, cryptoBlockLength[kind]};
+    auto *cipher = new CryptoCipher{nullptr, nullptr, cryptoBlockLength[kind], nullptr, nullptr};
     auto make = [&](int encrypt) {
         EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
         if (c && EVP_CipherInit_ex2(c, type, key.data(), nullptr, encrypt, nullptr) &&
@@ -233,9 +301,8 @@ int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoC
         return static_cast<EVP_CIPHER_CTX *>(nullptr);
     };
     cipher->encrypt = make(1);
-    if (kind == CRYPTO_DES)
-        cipher->decrypt = make(0);
-    if (!cipher->encrypt || (kind == CRYPTO_DES && !cipher->decrypt)) {
+    cipher->decrypt = make(0);
+    if (!cipher->encrypt || !cipher->decrypt) {
         cryptoCipherFree(cipher);
         return CRYPTO_EFAILED;
     }
@@ -245,11 +312,23 @@ int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoC
 
 int cryptoCipherBlocks(CryptoCipher *cipher, bool decrypt, const uint8_t *in, uint8_t *out,
                        int count) {
+    if (count < 1 || count > CRYPTO_BLOCKS_MAX)
+        return CRYPTO_EINVAL;
+    int length = count * cipher->block;
+    if (cipher->aes) {
+        std::size_t done = 0;
+        if (decrypt)
+            return CRYPTO_EINVAL;
+        return cipher->impl->cipher(cipher->aes, out, &done, std::size_t(length), in,
+                                    std::size_t(length)) &&
+                       done == std::size_t(length)
+                   ? CRYPTO_OK
+                   : CRYPTO_EFAILED;
+    }
     EVP_CIPHER_CTX *c = decrypt ? cipher->decrypt : cipher->encrypt;
-    if (!c || count < 1 || count > CRYPTO_BLOCKS_MAX)
+    if (!c)
         return CRYPTO_EINVAL;
     // ECB without padding: whole blocks in give the same blocks out at once.
-    int length = count * cipher->block;
     int written = 0;
     if (!EVP_CipherUpdate(c, out, &written, in, length) || written != length)
         return CRYPTO_EFAILED;
@@ -259,7 +338,9 @@ int cryptoCipherBlocks(CryptoCipher *cipher, bool decrypt, const uint8_t *in, ui
 void cryptoCipherFree(CryptoCipher *cipher) {
     if (!cipher)
         return;
-    EVP_CIPHER_CTX_free(cipher->encrypt); // cleanses the key schedule
+    if (cipher->aes)
+        cipher->impl->freectx(cipher->aes); // clears the key schedule, as EVP's free would
+    EVP_CIPHER_CTX_free(cipher->encrypt);   // cleanses the key schedule
     EVP_CIPHER_CTX_free(cipher->decrypt);
     delete cipher;
 }
