@@ -85,8 +85,12 @@ agent_port() {
   cat "$1" >&2
   exit 1
 }
-# Up times and counters move between two walks.
-steady() { tr -d '\r' | sed -E 's/(Kind: (TimeTicks|Counter|Counter64) Value: )[0-9]+/\1N/'; }
+# Up times, counters and the engine's time (snmpEngineTime, seconds) move
+# between two walks.
+steady() {
+  tr -d '\r' | sed -E -e 's/(Kind: (TimeTicks|Counter|Counter64) Value: )[0-9]+/\1N/' \
+    -e 's/(\.6\.3\.10\.2\.1\.3\.0 Kind: Integer Value: )[0-9]+/\1N/'
+}
 same_walk() { # port, community, what, names...
   local port=$1 community=$2 what=$3
   shift 3
