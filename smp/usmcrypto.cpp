@@ -69,8 +69,17 @@ int extendByLocalizing(UsmAuth auth, std::span<uint8_t> key, int have, int lengt
     return have;
 }
 
+// to may be a (decrypting in place), so each word is read before it is written.
 void xorInto(uint8_t *to, const uint8_t *a, const uint8_t *b, int n) {
-    for (int i = 0; i < n; ++i)
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        x ^= y;
+        std::memcpy(to + i, &x, 8);
+    }
+    for (; i < n; ++i)
         to[i] = a[i] ^ b[i];
 }
 
