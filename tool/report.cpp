@@ -140,12 +140,12 @@ void cutNameText(char *text, const SmpBind *b) {
 
 namespace {
 
-// "LABEL TEXT " as printf("LABEL%s ") writes it, without parsing a format
-// for every field of every line.
-void putField(const char *label, const char *text) {
-    fputs(label, stdout);
-    fputs(text, stdout);
-    putchar(' ');
+// "LABEL TEXT " as printf("LABEL%s ") writes it, added to the line, which
+// goes out in one call rather than one a field.
+void putField(std::string &line, const char *label, const char *text) {
+    line += label;
+    line += text;
+    line += ' ';
 }
 
 // Octets that arrived in constructed form are not in the record.
@@ -155,20 +155,24 @@ bool octetsAbsent(const SmpBind *b) {
 
 // The plain line's value field: with -Ox an OctetString's octets, all of
 // them, in hexadecimal; with -On an ObjectId in dotted numeric form.
-void putValue(const SmpBind *b, char *text) {
+void putValue(std::string &line, const SmpBind *b, char *text) {
     if (b->kind == SMP_KIND_OCTET_STRING && (walkState.flags & TOOL_HEX_STRINGS) &&
         !octetsAbsent(b)) {
-        fputs("Value: ", stdout);
-        for (int i = 0; i < b->valueLen; ++i)
-            printf(i ? " %02X" : "%02X", b->value[i]);
-        putchar(' ');
+        line += "Value: ";
+        for (int i = 0; i < b->valueLen; ++i) {
+            if (i)
+                line += ' ';
+            line += "0123456789ABCDEF"[b->value[i] >> 4];
+            line += "0123456789ABCDEF"[b->value[i] & 15];
+        }
+        line += ' ';
         return;
     }
     int n = b->kind != SMP_KIND_OBJECT_ID || !(walkState.flags & TOOL_NUMERIC_NAMES)
                 ? smxValueToText(text, WALK_TEXT, b)
             : octetsAbsent(b) ? -1
                               : smxObjectIdToNumeric(text, WALK_TEXT, b->value, b->valueLen);
-    putField("Value: ", n < 0 ? "GARBLED" : text);
+    putField(line, "Value: ", n < 0 ? "GARBLED" : text);
 }
 
 // -Oj's value: numbers exactly, text whole; null where the plain line has no
@@ -234,6 +238,7 @@ void jsonPutBind(const SmpBind *b, char *text) {
 
 void printBinds(const SmpBind *binds, uint16_t count) {
     char text[WALK_TEXT + 1];
+    std::string line;
     ++walkState.row;
     for (uint16_t i = 0; i < count; ++i) {
         const SmpBind *b = &binds[i];
@@ -241,11 +246,13 @@ void printBinds(const SmpBind *binds, uint16_t count) {
             jsonPutBind(b, text);
             continue;
         }
+        line.clear();
         if (nameText(text, b->name, b->nameLen) >= 0)
-            putField("Name: ", text);
-        putField("Kind: ", smxKindName(b->kind));
-        putValue(b, text);
-        putchar('\n');
+            putField(line, "Name: ", text);
+        putField(line, "Kind: ", smxKindName(b->kind));
+        putValue(line, b, text);
+        line += '\n';
+        fwrite(line.data(), 1, line.size(), stdout);
     }
     if (count > 1 && !json()) // -Oj has no empty lines
         putchar('\n');
