@@ -86,10 +86,10 @@ AsnNode *asnNew(int grammarNumber) {
     return root;
 }
 
-int asnDecode(AsnNode *root, uint8_t octet) {
-    if (!root)
-        return ASN_NO_ROOM;
-    AsnHeader *h = asnHeader(root);
+namespace {
+
+// One octet into the tree whose header is h (see asnDecode).
+inline int decodeStep(AsnHeader *h, uint8_t octet) {
     logStep("asnDecode0 bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
     if (h->status != ASN_MORE)
         return h->status;
@@ -108,6 +108,12 @@ int asnDecode(AsnNode *root, uint8_t octet) {
     logStep("asnDecode bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
     h->status = ASN_COMPLETE;
     return ASN_COMPLETE;
+}
+
+} // namespace
+
+int asnDecode(AsnNode *root, uint8_t octet) {
+    return root ? decodeStep(asnHeader(root), octet) : ASN_NO_ROOM;
 }
 
 int asnDecodeOctets(AsnNode *root, const uint8_t *octets, int length, int *used) {
@@ -130,7 +136,7 @@ int asnDecodeOctets(AsnNode *root, const uint8_t *octets, int length, int *used)
             i += run;
             continue;
         }
-        r = asnDecode(root, octets[i++]);
+        r = decodeStep(h, octets[i++]);
     }
     if (used)
         *used = i;
