@@ -218,6 +218,22 @@ void cryptoHashFree(CryptoHashCtx *ctx) {
     delete ctx;
 }
 
+namespace {
+
+// HMAC of data then more into out with the context keyed by key, or with the
+// key it already holds when key is null: the digest length, or CRYPTO_EFAILED.
+int macOver(EVP_MAC_CTX *mac, const uint8_t *key, std::size_t keyLength, std::span<uint8_t> out,
+            std::span<const uint8_t> data, std::span<const uint8_t> more) {
+    std::size_t written = 0;
+    bool ok = mac && EVP_MAC_init(mac, key, keyLength, nullptr) &&
+              EVP_MAC_update(mac, data.data(), data.size()) &&
+              (more.empty() || EVP_MAC_update(mac, more.data(), more.size())) &&
+              EVP_MAC_final(mac, out.data(), &written, out.size());
+    return ok ? static_cast<int>(written) : CRYPTO_EFAILED;
+}
+
+} // namespace
+
 int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t> out,
                std::span<const uint8_t> data, std::span<const uint8_t> more) {
     if (hash >= CRYPTO_HASH_COUNT || out.size() < std::size_t(cryptoDigestLength[hash]))
@@ -225,13 +241,9 @@ int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t>
     if (!hashReady(hash))
         return CRYPTO_EFAILED;
     EVP_MAC_CTX *mac = EVP_MAC_CTX_dup(library().hmac[hash]);
-    std::size_t written = 0;
-    bool ok = mac && EVP_MAC_init(mac, key.data(), key.size(), nullptr) &&
-              EVP_MAC_update(mac, data.data(), data.size()) &&
-              (more.empty() || EVP_MAC_update(mac, more.data(), more.size())) &&
-              EVP_MAC_final(mac, out.data(), &written, out.size());
+    int status = macOver(mac, key.data(), key.size(), out, data, more);
     EVP_MAC_CTX_free(mac); // cleanses the keyed state
-    return ok ? static_cast<int>(written) : CRYPTO_EFAILED;
+    return status;
 }
 
 int cryptoMacNew(CryptoHash hash, std::span<const uint8_t> key, CryptoMac **out) {
@@ -254,12 +266,7 @@ int cryptoMac(CryptoMac *mac, std::span<uint8_t> out, std::span<const uint8_t> d
     if (!mac || out.size() < std::size_t(mac->length))
         return CRYPTO_EINVAL;
     // No key: the one already set, whose padded blocks are hashed already.
-    std::size_t written = 0;
-    bool ok = EVP_MAC_init(mac->keyed, nullptr, 0, nullptr) &&
-              EVP_MAC_update(mac->keyed, data.data(), data.size()) &&
-              (more.empty() || EVP_MAC_update(mac->keyed, more.data(), more.size())) &&
-              EVP_MAC_final(mac->keyed, out.data(), &written, out.size());
-    return ok ? static_cast<int>(written) : CRYPTO_EFAILED;
+    return macOver(mac->keyed, nullptr, 0, out, data, more);
 }
 
 void cryptoMacFree(CryptoMac *mac) {
