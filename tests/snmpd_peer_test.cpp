@@ -74,10 +74,11 @@ std::map<std::string, Entry> parseSnmpwalk(const std::string &out, bool hex) {
 }
 
 // udpTable, udpEndpointTable, hrSWRunTable, hrSWRunPerfTable: a walker's own
-// socket or process; nsCacheTable: its caches expire and fill again meanwhile.
+// socket or process; nsCacheTable: its caches expire and fill again meanwhile;
+// laTable: a load average may rise and fall back between the bracketing walks.
 bool moving(const std::string &name) {
-    static const std::regex tables(
-        "^1\\.3\\.6\\.1\\.(2\\.1\\.(7\\.[57]|25\\.[45])|4\\.1\\.8072\\.1\\.5\\.3)\\..*");
+    static const std::regex tables("^1\\.3\\.6\\.1\\.(2\\.1\\.(7\\.[57]|25\\.[45])|"
+                                   "4\\.1\\.(8072\\.1\\.5\\.3|2021\\.10))\\..*");
     return std::regex_match(name, tables);
 }
 
