@@ -1,10 +1,10 @@
 // The cryptography of OpenSSL 3's libcrypto, in a library context of its own:
 // its "default" provider, and its "legacy" one for DES when installed (once one
 // provider is loaded explicitly, the default one must be loaded too).
-// Algorithms are fetched once, when first used; a cipher context is made
-// once per key. AES is taken from the default provider's own dispatch table
-// (provider-cipher(7)) rather than fetched: a fetch first builds a method for
-// every cipher the provider has, over a millisecond of a walker's start.
+// Algorithms are found once, when first used; a cipher context is made once
+// per key. Hashes and AES are called through the default provider's own
+// functions, and HMAC (RFC 2104) is built on its hashes; only DES goes
+// through EVP, as the legacy provider offers it.
 #include "platform/crypto.h"
 
 #include <openssl/core_dispatch.h>
@@ -21,17 +21,16 @@
 
 #include <sys/random.h>
 
-struct CryptoHashCtx {
-    EVP_MD_CTX *md;
-    const EVP_MD *type;
-};
-
-struct CryptoMac {
-    EVP_MAC_CTX *keyed;
-    int length;
-};
-
 namespace {
+
+// The provider functions a hash needs (provider-digest(7)).
+struct DigestImpl {
+    OSSL_FUNC_digest_newctx_fn *newctx = nullptr;
+    OSSL_FUNC_digest_init_fn *init = nullptr;
+    OSSL_FUNC_digest_update_fn *update = nullptr;
+    OSSL_FUNC_digest_final_fn *final = nullptr;
+    OSSL_FUNC_digest_freectx_fn *freectx = nullptr;
+};
 
 // The provider functions AES needs: a context, a key, whole blocks.
 struct AesImpl {
@@ -41,7 +40,26 @@ struct AesImpl {
     OSSL_FUNC_cipher_freectx_fn *freectx = nullptr;
 };
 
+// The input block of each hash, which HMAC pads its key to (RFC 2104, 2).
+constexpr int HASH_BLOCK_MAX = 128;
+constexpr std::array<int, CRYPTO_HASH_COUNT> hashBlocks = {64, 64, 64, 64, 128, 128};
+
 } // namespace
+
+struct CryptoHashCtx {
+    const DigestImpl *impl;
+    void *state; // the provider's, which its freectx clears
+    int length;
+};
+
+struct CryptoMac {
+    CryptoHashCtx hash;
+    int block;
+    // The key padded to a block and XORed with ipad and with opad (RFC 2104,
+    // 2): hashing one more block per message is cheaper than copying a
+    // hashed state, which the provider would allocate.
+    std::array<uint8_t, HASH_BLOCK_MAX> inner, outer;
+};
 
 struct CryptoCipher {
     EVP_CIPHER_CTX *encrypt;
@@ -56,19 +74,17 @@ namespace {
 constexpr std::array<const char *, CRYPTO_HASH_COUNT> hashNames = {
     "MD5", "SHA1", "SHA2-224", "SHA2-256", "SHA2-384", "SHA2-512"};
 
-// The library context and each algorithm, fetched on first use: a walk that
+// The library context and each algorithm, found on first use: a walk that
 // uses one hash and AES-128 pays for those only (the legacy provider alone
 // costs a millisecond to load). Each step runs once, by whichever thread
 // comes first; all is kept for the life of the process.
 struct Library {
     OSSL_LIB_CTX *ctx = nullptr;
     OSSL_PROVIDER *provider = nullptr; // "default"
-    bool ready = false;                // the context with its default provider
+    void *provctx = nullptr;
+    bool ready = false; // the context with its default provider
     std::array<std::once_flag, CRYPTO_HASH_COUNT> hashOnce;
-    std::array<EVP_MD *, CRYPTO_HASH_COUNT> md{};
-    // One HMAC context per hash with its digest set and no key: each call
-    // copies it, which is cheaper than naming the digest again.
-    std::array<EVP_MAC_CTX *, CRYPTO_HASH_COUNT> hmac{};
+    std::array<DigestImpl, CRYPTO_HASH_COUNT> digest{};
     std::array<std::once_flag, 3> aesOnce;
     std::array<AesImpl, 3> aes{}; // 128, 192, 256
     std::once_flag desOnce;
@@ -80,40 +96,19 @@ Library &library() {
     static std::once_flag once;
     std::call_once(once, [] {
         // The system's openssl.cnf is not read: what is offered here does not
-        // depend on it, and parsing it is most of the library's start.
+        // depend on it, and parsing it is most of the library's start. Error
+        // strings are never printed here, and loading them, or freeing all
+        // at exit, costs a short-lived walker more than its keys do.
         OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
-                                OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
+                                OPENSSL_INIT_NO_ADD_ALL_DIGESTS |
+                                OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS | OPENSSL_INIT_NO_ATEXIT,
                             nullptr);
         lib.ctx = OSSL_LIB_CTX_new();
         lib.provider = lib.ctx ? OSSL_PROVIDER_load(lib.ctx, "default") : nullptr;
+        lib.provctx = lib.provider ? OSSL_PROVIDER_get0_provider_ctx(lib.provider) : nullptr;
         lib.ready = lib.provider != nullptr;
     });
     return lib;
-}
-
-// The hash's digest and HMAC template, or false when they cannot be had.
-bool hashReady(CryptoHash h) {
-    Library &lib = library();
-    if (!lib.ready)
-        return false;
-    std::call_once(lib.hashOnce[h], [&lib, h] {
-        EVP_MAC *mac = EVP_MAC_fetch(lib.ctx, "HMAC", nullptr);
-        EVP_MD *md = EVP_MD_fetch(lib.ctx, hashNames[h], nullptr);
-        EVP_MAC_CTX *hmac = mac ? EVP_MAC_CTX_new(mac) : nullptr;
-        std::array<OSSL_PARAM, 2> params = {
-            OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST,
-                                             const_cast<char *>(hashNames[h]), 0),
-            OSSL_PARAM_construct_end()};
-        EVP_MAC_free(mac); // the context holds its own reference
-        if (md && hmac && EVP_MAC_CTX_set_params(hmac, params.data())) {
-            lib.md[h] = md;
-            lib.hmac[h] = hmac;
-        } else {
-            EVP_MD_free(md);
-            EVP_MAC_CTX_free(hmac);
-        }
-    });
-    return lib.md[h] != nullptr;
 }
 
 // Whether an algorithm's names ("NAME:ALIAS:...") include name.
@@ -128,6 +123,47 @@ bool named(const char *names, const char *name) {
     }
 }
 
+// The default provider's implementation of an algorithm, taken from its own
+// dispatch table (provider-base(7)) rather than fetched: a fetch first builds
+// a method for every algorithm of the kind, and the name map for them all,
+// over a millisecond of a walker's start.
+const OSSL_DISPATCH *implementation(int operation, const char *name) {
+    int noCache = 0;
+    const OSSL_ALGORITHM *a =
+        OSSL_PROVIDER_query_operation(library().provider, operation, &noCache);
+    for (; a && a->algorithm_names; ++a)
+        if (named(a->algorithm_names, name))
+            return a->implementation;
+    return nullptr;
+}
+
+// Sets *slot to the implementation's function for id, when it has one.
+template <class Fn>
+void take(const OSSL_DISPATCH *f, int id, Fn **slot, Fn *(*cast)(const OSSL_DISPATCH *)) {
+    for (; f && f->function_id != 0; ++f)
+        if (f->function_id == id)
+            *slot = cast(f);
+}
+
+// The hash's provider functions, or null when they cannot be had.
+const DigestImpl *hashReady(CryptoHash h) {
+    Library &lib = library();
+    if (!lib.ready)
+        return nullptr;
+    std::call_once(lib.hashOnce[h], [&lib, h] {
+        const OSSL_DISPATCH *f = implementation(OSSL_OP_DIGEST, hashNames[h]);
+        DigestImpl found;
+        take(f, OSSL_FUNC_DIGEST_NEWCTX, &found.newctx, OSSL_FUNC_digest_newctx);
+        take(f, OSSL_FUNC_DIGEST_INIT, &found.init, OSSL_FUNC_digest_init);
+        take(f, OSSL_FUNC_DIGEST_UPDATE, &found.update, OSSL_FUNC_digest_update);
+        take(f, OSSL_FUNC_DIGEST_FINAL, &found.final, OSSL_FUNC_digest_final);
+        take(f, OSSL_FUNC_DIGEST_FREECTX, &found.freectx, OSSL_FUNC_digest_freectx);
+        if (found.newctx && found.init && found.update && found.final && found.freectx)
+            lib.digest[h] = found;
+    });
+    return lib.digest[h].newctx ? &lib.digest[h] : nullptr;
+}
+
 // The default provider's AES for a key length, or null when it lacks one.
 const AesImpl *aesImpl(size_t keyLength) {
     Library &lib = library();
@@ -136,31 +172,12 @@ const AesImpl *aesImpl(size_t keyLength) {
         return nullptr;
     std::call_once(lib.aesOnce[i], [&lib, i] {
         constexpr std::array<const char *, 3> names = {"AES-128-ECB", "AES-192-ECB", "AES-256-ECB"};
-        int noCache = 0;
-        const OSSL_ALGORITHM *a =
-            OSSL_PROVIDER_query_operation(lib.provider, OSSL_OP_CIPHER, &noCache);
-        for (; a && a->algorithm_names && !named(a->algorithm_names, names[i]); ++a) {
-        }
+        const OSSL_DISPATCH *f = implementation(OSSL_OP_CIPHER, names[i]);
         AesImpl found;
-        for (const OSSL_DISPATCH *f = a && a->algorithm_names ? a->implementation : nullptr;
-             f && f->function_id != 0; ++f) {
-            switch (f->function_id) {
-            case OSSL_FUNC_CIPHER_NEWCTX:
-                found.newctx = OSSL_FUNC_cipher_newctx(f);
-                break;
-            case OSSL_FUNC_CIPHER_ENCRYPT_INIT:
-                found.init = OSSL_FUNC_cipher_encrypt_init(f);
-                break;
-            case OSSL_FUNC_CIPHER_CIPHER:
-                found.cipher = OSSL_FUNC_cipher_cipher(f);
-                break;
-            case OSSL_FUNC_CIPHER_FREECTX:
-                found.freectx = OSSL_FUNC_cipher_freectx(f);
-                break;
-            default:
-                break;
-            }
-        }
+        take(f, OSSL_FUNC_CIPHER_NEWCTX, &found.newctx, OSSL_FUNC_cipher_newctx);
+        take(f, OSSL_FUNC_CIPHER_ENCRYPT_INIT, &found.init, OSSL_FUNC_cipher_encrypt_init);
+        take(f, OSSL_FUNC_CIPHER_CIPHER, &found.cipher, OSSL_FUNC_cipher_cipher);
+        take(f, OSSL_FUNC_CIPHER_FREECTX, &found.freectx, OSSL_FUNC_cipher_freectx);
         if (found.newctx && found.init && found.cipher && found.freectx)
             lib.aes[i] = found;
     });
@@ -178,71 +195,127 @@ const EVP_CIPHER *desCipher() {
     return lib.des;
 }
 
+// A fresh hash of the kind in *ctx, or false.
+bool hashStart(CryptoHashCtx *ctx, CryptoHash hash) {
+    const DigestImpl *impl = hashReady(hash);
+    void *state = impl ? impl->newctx(library().provctx) : nullptr;
+    if (state && !impl->init(state, nullptr)) {
+        impl->freectx(state);
+        state = nullptr;
+    }
+    *ctx = {impl, state, cryptoDigestLength[hash]};
+    return state != nullptr;
+}
+
+bool hashUpdate(CryptoHashCtx *ctx, const uint8_t *data, std::size_t length) {
+    return length == 0 || ctx->impl->update(ctx->state, data, length);
+}
+
+// The digest into out, then a new hash begun: the digest length, or a negative status.
+int hashFinal(CryptoHashCtx *ctx, uint8_t *out, std::size_t room) {
+    std::size_t written = 0;
+    if (room < std::size_t(ctx->length))
+        return CRYPTO_EINVAL;
+    if (!ctx->impl->final(ctx->state, out, &written, room) || !ctx->impl->init(ctx->state, nullptr))
+        return CRYPTO_EFAILED;
+    return static_cast<int>(written);
+}
+
+void hashEnd(CryptoHashCtx *ctx) {
+    if (ctx->state)
+        ctx->impl->freectx(ctx->state);
+    ctx->state = nullptr;
+}
+
+// Makes *mac ready for key, of any length (RFC 2104, 3: one longer than the
+// block is hashed first): 0 or a negative status.
+int macStart(CryptoMac *mac, CryptoHash hash, std::span<const uint8_t> key) {
+    if (!hashStart(&mac->hash, hash))
+        return CRYPTO_EFAILED;
+    mac->block = hashBlocks[hash];
+    std::array<uint8_t, CRYPTO_DIGEST_MAX> hashed;
+    if (key.size() > std::size_t(mac->block)) {
+        int n = hashUpdate(&mac->hash, key.data(), key.size())
+                    ? hashFinal(&mac->hash, hashed.data(), hashed.size())
+                    : CRYPTO_EFAILED;
+        if (n < 0) {
+            cryptoWipe(hashed.data(), hashed.size());
+            return CRYPTO_EFAILED;
+        }
+        key = std::span(hashed).first(std::size_t(n));
+    }
+    mac->inner.fill(0x36);
+    mac->outer.fill(0x5c);
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        mac->inner[i] ^= key[i];
+        mac->outer[i] ^= key[i];
+    }
+    cryptoWipe(hashed.data(), hashed.size());
+    return CRYPTO_OK;
+}
+
+void macEnd(CryptoMac *mac) {
+    hashEnd(&mac->hash);
+    cryptoWipe(mac->inner.data(), mac->inner.size());
+    cryptoWipe(mac->outer.data(), mac->outer.size());
+}
+
+// H(K ^ opad || H(K ^ ipad || data || more)) into out: the digest length,
+// or a negative status.
+int macOver(CryptoMac *mac, std::span<uint8_t> out, std::span<const uint8_t> data,
+            std::span<const uint8_t> more) {
+    CryptoHashCtx *h = &mac->hash;
+    std::array<uint8_t, CRYPTO_DIGEST_MAX> inner;
+    std::size_t block = std::size_t(mac->block);
+    int n = hashUpdate(h, mac->inner.data(), block) && hashUpdate(h, data.data(), data.size()) &&
+                    hashUpdate(h, more.data(), more.size())
+                ? hashFinal(h, inner.data(), inner.size())
+                : CRYPTO_EFAILED;
+    if (n >= 0)
+        n = hashUpdate(h, mac->outer.data(), block) && hashUpdate(h, inner.data(), std::size_t(n))
+                ? hashFinal(h, out.data(), out.size())
+                : CRYPTO_EFAILED;
+    cryptoWipe(inner.data(), inner.size());
+    return n;
+}
+
 } // namespace
 
 int cryptoHashNew(CryptoHash hash, CryptoHashCtx **out) {
     *out = nullptr;
     if (hash >= CRYPTO_HASH_COUNT)
         return CRYPTO_EINVAL;
-    if (!hashReady(hash))
+    CryptoHashCtx ctx;
+    if (!hashStart(&ctx, hash))
         return CRYPTO_EFAILED;
-    const Library &lib = library();
-    EVP_MD_CTX *md = EVP_MD_CTX_new();
-    if (!md || !EVP_DigestInit_ex2(md, lib.md[hash], nullptr)) {
-        EVP_MD_CTX_free(md);
-        return CRYPTO_EFAILED;
-    }
-    *out = new CryptoHashCtx{md, lib.md[hash]};
+    *out = new CryptoHashCtx(ctx);
     return CRYPTO_OK;
 }
 
 int cryptoHashUpdate(CryptoHashCtx *ctx, std::span<const uint8_t> data) {
-    return EVP_DigestUpdate(ctx->md, data.data(), data.size()) ? CRYPTO_OK : CRYPTO_EFAILED;
+    return hashUpdate(ctx, data.data(), data.size()) ? CRYPTO_OK : CRYPTO_EFAILED;
 }
 
 int cryptoHashFinal(CryptoHashCtx *ctx, std::span<uint8_t> out) {
-    int length = EVP_MD_get_size(ctx->type);
-    if (out.size() < static_cast<std::size_t>(length))
-        return CRYPTO_EINVAL;
-    unsigned written = 0;
-    if (!EVP_DigestFinal_ex(ctx->md, out.data(), &written) ||
-        !EVP_DigestInit_ex2(ctx->md, ctx->type, nullptr))
-        return CRYPTO_EFAILED;
-    return static_cast<int>(written);
+    return hashFinal(ctx, out.data(), out.size());
 }
 
 void cryptoHashFree(CryptoHashCtx *ctx) {
     if (!ctx)
         return;
-    EVP_MD_CTX_free(ctx->md); // cleanses the digest state
+    hashEnd(ctx);
     delete ctx;
 }
-
-namespace {
-
-// HMAC of data then more into out with the context keyed by key, or with the
-// key it already holds when key is null: the digest length, or CRYPTO_EFAILED.
-int macOver(EVP_MAC_CTX *mac, const uint8_t *key, std::size_t keyLength, std::span<uint8_t> out,
-            std::span<const uint8_t> data, std::span<const uint8_t> more) {
-    std::size_t written = 0;
-    bool ok = mac && EVP_MAC_init(mac, key, keyLength, nullptr) &&
-              EVP_MAC_update(mac, data.data(), data.size()) &&
-              (more.empty() || EVP_MAC_update(mac, more.data(), more.size())) &&
-              EVP_MAC_final(mac, out.data(), &written, out.size());
-    return ok ? static_cast<int>(written) : CRYPTO_EFAILED;
-}
-
-} // namespace
 
 int cryptoHmac(CryptoHash hash, std::span<const uint8_t> key, std::span<uint8_t> out,
                std::span<const uint8_t> data, std::span<const uint8_t> more) {
     if (hash >= CRYPTO_HASH_COUNT || out.size() < std::size_t(cryptoDigestLength[hash]))
         return CRYPTO_EINVAL;
-    if (!hashReady(hash))
-        return CRYPTO_EFAILED;
-    EVP_MAC_CTX *mac = EVP_MAC_CTX_dup(library().hmac[hash]);
-    int status = macOver(mac, key.data(), key.size(), out, data, more);
-    EVP_MAC_CTX_free(mac); // cleanses the keyed state
+    CryptoMac mac;
+    int status = macStart(&mac, hash, key);
+    if (status == CRYPTO_OK)
+        status = macOver(&mac, out, data, more);
+    macEnd(&mac);
     return status;
 }
 
@@ -250,29 +323,26 @@ int cryptoMacNew(CryptoHash hash, std::span<const uint8_t> key, CryptoMac **out)
     *out = nullptr;
     if (hash >= CRYPTO_HASH_COUNT || key.size() > CRYPTO_DIGEST_MAX)
         return CRYPTO_EINVAL;
-    if (!hashReady(hash))
-        return CRYPTO_EFAILED;
-    EVP_MAC_CTX *keyed = EVP_MAC_CTX_dup(library().hmac[hash]);
-    if (!keyed || !EVP_MAC_init(keyed, key.data(), key.size(), nullptr)) {
-        EVP_MAC_CTX_free(keyed);
-        return CRYPTO_EFAILED;
+    auto *mac = new CryptoMac;
+    if (int status = macStart(mac, hash, key); status < 0) {
+        cryptoMacFree(mac);
+        return status;
     }
-    *out = new CryptoMac{keyed, cryptoDigestLength[hash]};
+    *out = mac;
     return CRYPTO_OK;
 }
 
 int cryptoMac(CryptoMac *mac, std::span<uint8_t> out, std::span<const uint8_t> data,
               std::span<const uint8_t> more) {
-    if (!mac || out.size() < std::size_t(mac->length))
+    if (!mac || out.size() < std::size_t(mac->hash.length))
         return CRYPTO_EINVAL;
-    // No key: the one already set, whose padded blocks are hashed already.
-    return macOver(mac->keyed, nullptr, 0, out, data, more);
+    return macOver(mac, out, data, more);
 }
 
 void cryptoMacFree(CryptoMac *mac) {
     if (!mac)
         return;
-    EVP_MAC_CTX_free(mac->keyed); // cleanses the keyed state
+    macEnd(mac);
     delete mac;
 }
 
@@ -284,7 +354,7 @@ int cryptoCipherNew(CryptoCipherKind kind, std::span<const uint8_t> key, CryptoC
         const AesImpl *impl = aesImpl(key.size());
         if (!impl)
             return CRYPTO_EUNAVAILABLE;
-        void *aes = impl->newctx(OSSL_PROVIDER_get0_provider_ctx(library().provider));
+        void *aes = impl->newctx(library().provctx);
         if (!aes || !impl->init(aes, key.data(), key.size(), nullptr, 0, nullptr)) {
             if (aes)
                 impl->freectx(aes);
