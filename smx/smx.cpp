@@ -67,21 +67,39 @@ int32_t codeOf(std::span<const char *const> table, const char *name) {
     return 0;
 }
 
+// Digits of the largest 64-bit value in a base, and the base's powers below it.
+template <uint32_t base>
+constexpr int maxDigits = [] {
+    int n = 1;
+    for (uint64_t v = UINT64_MAX / base; v != 0; v /= base)
+        ++n;
+    return n;
+}();
+template <uint32_t base>
+constexpr auto powersOf = [] {
+    std::array<uint64_t, maxDigits<base>> p{};
+    uint64_t v = 1;
+    for (size_t i = 0; i < p.size(); ++i, v *= base)
+        p[i] = v;
+    return p;
+}();
+
 // The base is a template argument: divisions by a constant compile to
-// multiplications, and names print an arc at a time.
+// multiplications, and names print an arc at a time. The digits are counted
+// against the base's powers, then written last first in place.
 template <uint32_t base> int formatBase(char *buf, int capacity, uint64_t value) {
-    if (capacity <= 0)
-        return -1;
     int digits = 1;
-    for (uint64_t v = value / base; v != 0; v /= base)
+    while (digits < maxDigits<base> && value >= powersOf<base>[digits])
         ++digits;
-    if (digits > capacity)
+    if (capacity <= 0 || digits > capacity)
         return -1;
     buf[digits] = '\0';
-    for (int i = digits - 1; i >= 0; --i) {
-        buf[i] = static_cast<char>('0' + value % base);
-        value /= base;
-    }
+    int i = digits;
+    // Above 32 bits a division costs more; nearly every arc and number is below.
+    for (; value > UINT32_MAX; value /= base)
+        buf[--i] = static_cast<char>('0' + value % base);
+    for (auto v = static_cast<uint32_t>(value); i > 0; v /= base)
+        buf[--i] = static_cast<char>('0' + v % base);
     return digits;
 }
 
@@ -293,10 +311,18 @@ int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length
         !appendDecimal(buf, capacity, &pos, x - 40u * firstArc))
         return -1;
     while (at < length) {
-        uint32_t subId = 0;
-        if (!smxReadSubId(oid, length, &at, &subId) || !appendChar(buf, capacity, &pos, '.') ||
-            !appendDecimal(buf, capacity, &pos, subId))
+        uint32_t subId = oid[at];
+        if (subId < 0x80)
+            ++at; // an arc of one octet, as most are
+        else if (!smxReadSubId(oid, length, &at, &subId))
             return -1;
+        if (capacity - pos > 11) { // room for the dot and ten digits
+            buf[pos++] = '.';
+            pos += formatBase<10>(buf + pos, capacity - pos, subId);
+        } else if (!appendChar(buf, capacity, &pos, '.') ||
+                   !appendDecimal(buf, capacity, &pos, subId)) {
+            return -1;
+        }
     }
     return pos;
 }
