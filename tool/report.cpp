@@ -27,8 +27,15 @@ namespace {
 bool oidGreater(const uint8_t *a, int aLen, const uint8_t *b, int bLen) {
     if (aLen < 0 || bLen < 0 || (aLen > 0 && !a) || (bLen > 0 && !b))
         return false;
-    int i = 0;
-    int j = 0;
+    // Octets the two share are the same arcs, however spelled: the arcs are
+    // compared from the start of the one in which they first differ.
+    int common = 0;
+    while (common < aLen && common < bLen && a[common] == b[common])
+        ++common;
+    while (common > 0 && (a[common - 1] & 0x80))
+        --common;
+    int i = common;
+    int j = common;
     while (i < aLen && j < bLen) {
         uint32_t x = 0;
         uint32_t y = 0;
