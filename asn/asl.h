@@ -48,6 +48,13 @@ inline const AslEntry *aslEntry(int grammar, int index) {
     return &aslTables[grammar].entries[index - 1];
 }
 
+// aslIndex for an entry of the grammar's own table (or none), found without
+// searching: the decoder asks at nearly every element.
+inline int aslIndexIn(int grammar, const AslEntry *e) {
+    const AslTable &t = aslTables[grammar];
+    return e && e >= t.entries && e < t.entries + t.size ? static_cast<int>(e - t.entries) + 1 : 0;
+}
+
 inline uint32_t aslKind(const AslEntry *e) {
     return e->kind;
 }
