@@ -38,9 +38,9 @@ int refuse(const char *code) {
     return ASN_MALFORMED;
 }
 
-// A definite length L has been read: the content starts at the next octet.
-void openDefinite(AsnHeader *h, AsnNode *n, int L) {
-    const AslEntry *e = entryOf(n);
+// A definite length L of n, which matched e, has been read: the content
+// starts at the next octet.
+void openDefinite(AsnHeader *h, AsnNode *n, const AslEntry *e, int L) {
     n->flags |= ASN_FLAG_DEFINITE;
     // An end beyond any block's reach is never met; the block runs out first.
     int end = h->pos + L;
@@ -60,6 +60,37 @@ void traceInteger(const char *name, AsnHeader *h, const AsnNode *n, int c) {
     logPrintf("asnInteger1: %02X\n", h->base[n->valueOffset]);
     logPrintf("%s: %d\n", name, n->valueOffset);
     logPrintf("%s: %08" PRIXPTR "\n", name, addr(n));
+}
+
+// asnLenVerify, with the entry n matched.
+int lenVerify(const AsnNode *n, const AslEntry *e, int L) {
+    if (logSteps()) {
+        logPrintf("asnLenVerify ");
+        logPrintf("Max %d ", n->maxLen);
+        logPrintf("Tot %d ", n->total);
+        logPrintf("Len %d ", L);
+        logPrintf("Min %d ", e->aslMinLen);
+    }
+    if (e->kind == ASN_SEQUENCE) {
+        if (L < e->first->aslMinLen)
+            return refuse("0 ");
+    } else if (e->kind == ASN_SEQUENCEOF) {
+        if (L != 0 && L < e->first->aslMinLen)
+            return refuse("1 ");
+        if (L < 0)
+            return refuse("1 ");
+    } else if (L < e->aslMinLen) {
+        return refuse("5 ");
+    }
+    int m = e->next ? e->next->aslMinLen : 0;
+    // The element and the least that must follow it have to fit.
+    if (n->maxLen != -1 && n->total + L + m > n->maxLen)
+        return refuse("2 ");
+    // The last component must end where its parent ends.
+    if ((n->flags & ASN_FLAG_DEFINITE) && !e->next && n->maxLen != -1 && n->total + L != n->maxLen)
+        return refuse("3 ");
+    logStep("4 ");
+    return 0;
 }
 
 } // namespace
@@ -201,9 +232,9 @@ int asnLen0(AsnHeader *h, int c) {
     const AslEntry *e = entryOf(n);
     n->total++;
     if (c < 0x80) {
-        if (asnLenVerify(n, c) != 0)
+        if (lenVerify(n, e, c) != 0)
             return refuse("2\n");
-        openDefinite(h, n, c);
+        openDefinite(h, n, e, c);
         logStep("4\n");
         return 0;
     }
@@ -263,42 +294,16 @@ int asnLen1(AsnHeader *h, int c) {
         return 0;
     }
     // A length read as negative is below every bound and refused here.
-    if (asnLenVerify(n, t) != 0)
+    const AslEntry *e = entryOf(n);
+    if (lenVerify(n, e, t) != 0)
         return refuse("2\n");
-    openDefinite(h, n, t);
+    openDefinite(h, n, e, t);
     logStep("3\n");
     return 0;
 }
 
 int asnLenVerify(const AsnNode *n, int L) {
-    const AslEntry *e = entryOf(n);
-    if (logSteps()) {
-        logPrintf("asnLenVerify ");
-        logPrintf("Max %d ", n->maxLen);
-        logPrintf("Tot %d ", n->total);
-        logPrintf("Len %d ", L);
-        logPrintf("Min %d ", e->aslMinLen);
-    }
-    if (e->kind == ASN_SEQUENCE) {
-        if (L < e->first->aslMinLen)
-            return refuse("0 ");
-    } else if (e->kind == ASN_SEQUENCEOF) {
-        if (L != 0 && L < e->first->aslMinLen)
-            return refuse("1 ");
-        if (L < 0)
-            return refuse("1 ");
-    } else if (L < e->aslMinLen) {
-        return refuse("5 ");
-    }
-    int m = e->next ? e->next->aslMinLen : 0;
-    // The element and the least that must follow it have to fit.
-    if (n->maxLen != -1 && n->total + L + m > n->maxLen)
-        return refuse("2 ");
-    // The last component must end where its parent ends.
-    if ((n->flags & ASN_FLAG_DEFINITE) && !e->next && n->maxLen != -1 && n->total + L != n->maxLen)
-        return refuse("3 ");
-    logStep("4 ");
-    return 0;
+    return lenVerify(n, entryOf(n), L);
 }
 
 int asnPush(AsnHeader *h, const AslEntry *entry) {
@@ -418,8 +423,12 @@ int asnObjectId1(AsnHeader *h, int c) {
         return refuse("0\n");
     // RFC 2578, 7.1.3: no sub-identifier exceeds 2^32-1, so no name holds one.
     // Only an arc of five significant octets or more can: just those are read.
+    // Such an arc has four octets with bit 8 set; most names have fewer in all.
     const uint8_t *oid = h->base + n->valueOffset;
-    for (int at = 0, start = 0; at < n->contentLen; ++at) {
+    int continued = 0;
+    for (int at = 0; at < n->contentLen; ++at)
+        continued += oid[at] >> 7;
+    for (int at = 0, start = 0; continued >= 4 && at < n->contentLen; ++at) {
         if (oid[at] == 0x80 && at == start)
             ++start; // padding before the arc's first significant octet
         else if (!(oid[at] & 0x80) && at - start >= 4) {
