@@ -318,7 +318,16 @@ int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length
             return -1;
         if (capacity - pos > 11) { // room for the dot and ten digits
             buf[pos++] = '.';
-            pos += formatBase<10>(buf + pos, capacity - pos, subId);
+            if (subId < 10) { // most arcs are one or two digits
+                buf[pos++] = static_cast<char>('0' + subId);
+                buf[pos] = '\0';
+            } else if (subId < 100) {
+                buf[pos++] = static_cast<char>('0' + subId / 10);
+                buf[pos++] = static_cast<char>('0' + subId % 10);
+                buf[pos] = '\0';
+            } else {
+                pos += formatBase<10>(buf + pos, capacity - pos, subId);
+            }
         } else if (!appendChar(buf, capacity, &pos, '.') ||
                    !appendDecimal(buf, capacity, &pos, subId)) {
             return -1;
