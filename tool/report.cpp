@@ -245,7 +245,7 @@ void jsonPutBind(const SmpBind *b, char *text) {
 
 void printBinds(const SmpBind *binds, uint16_t count) {
     char text[WALK_TEXT + 1];
-    std::string line;
+    static std::string line; // its room kept from row to row
     ++walkState.row;
     for (uint16_t i = 0; i < count; ++i) {
         const SmpBind *b = &binds[i];
