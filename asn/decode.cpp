@@ -130,15 +130,18 @@ inline int decodeStep(AsnHeader *h, uint8_t octet) {
     }
     h->bytesLeft--;
     h->base[h->pos++] = octet;
-    h->status = h->handler(h, octet);
+    // The status is kept in hand and stored once: read back beside the depth,
+    // just after its store, it would stall the load.
+    int status = h->handler(h, octet);
     // Several nested elements can end at the same octet; each gets its end signal.
-    while (h->status == ASN_MORE && currentNode(h)->endPos == h->pos)
-        h->status = h->handler(h, ASN_END);
-    if (h->status != ASN_MORE || h->depth != 0)
-        return h->status;
-    logStep("asnDecode bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
-    h->status = ASN_COMPLETE;
-    return ASN_COMPLETE;
+    while (status == ASN_MORE && currentNode(h)->endPos == h->pos)
+        status = h->handler(h, ASN_END);
+    if (status == ASN_MORE && h->depth == 0) {
+        logStep("asnDecode bytesLeft %d\n", static_cast<int16_t>(h->bytesLeft));
+        status = ASN_COMPLETE;
+    }
+    h->status = status;
+    return status;
 }
 
 } // namespace
