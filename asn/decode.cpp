@@ -24,9 +24,9 @@ AsnNode *currentNode(AsnHeader *h) {
     return asnNodeAt(h, h->current);
 }
 
-// The entry a node matched, in its tree's grammar.
-const AslEntry *entryOf(const AsnNode *n) {
-    return aslEntry(asnHeader(n)->grammar, n->descriptor);
+// The entry a node of the tree whose header is h matched, in its grammar.
+inline const AslEntry *entryOf(const AsnHeader *h, const AsnNode *n) {
+    return aslEntry(h->grammar, n->descriptor);
 }
 
 AsnHandler handlerFor(uint32_t kind) {
@@ -183,8 +183,8 @@ int asnType0(AsnHeader *h, int c) {
         return ASN_MALFORMED;
     AsnNode *n = currentNode(h);
     n->total++;
-    logStep("asnType0 dp %" PRIXPTR " np %" PRIXPTR "\n", addr(n), addr(entryOf(n)));
-    const AslEntry *e = aslChoice(entryOf(n), c);
+    logStep("asnType0 dp %" PRIXPTR " np %" PRIXPTR "\n", addr(n), addr(entryOf(h, n)));
+    const AslEntry *e = aslChoice(entryOf(h, n), c);
     if (!e)
         return ASN_MALFORMED;
     if (n->maxLen != -1 && e->aslMinLen > n->maxLen)
@@ -213,7 +213,7 @@ int asnType1(AsnHeader *h, int c) {
         return ASN_MALFORMED;
     AsnNode *n = currentNode(h);
     n->total++;
-    const AslEntry *e = aslChoice(entryOf(n), c);
+    const AslEntry *e = aslChoice(entryOf(h, n), c);
     if (!e)
         return ASN_MALFORMED;
     if (n->maxLen != -1 && n->total + e->aslMinLen > n->maxLen)
@@ -232,7 +232,7 @@ int asnLen0(AsnHeader *h, int c) {
     if (c == 0xFF) // reserved (X.690, 8.1.3.5)
         return refuse("1\n");
     AsnNode *n = currentNode(h);
-    const AslEntry *e = entryOf(n);
+    const AslEntry *e = entryOf(h, n);
     n->total++;
     if (c < 0x80) {
         if (lenVerify(n, e, c) != 0)
@@ -287,7 +287,7 @@ int asnLen1(AsnHeader *h, int c) {
         logPrintf("tlen %d ", t);
         logPrintf("MaxLen %d ", n->maxLen);
         logPrintf("TotalLen %d ", n->total);
-        logPrintf("aslMinLen %d ", entryOf(n)->aslMinLen);
+        logPrintf("aslMinLen %d ", entryOf(h, n)->aslMinLen);
     }
     if (n->maxLen != -1 && t + n->total > n->maxLen)
         return refuse("1\n");
@@ -297,7 +297,7 @@ int asnLen1(AsnHeader *h, int c) {
         return 0;
     }
     // A length read as negative is below every bound and refused here.
-    const AslEntry *e = entryOf(n);
+    const AslEntry *e = entryOf(h, n);
     if (lenVerify(n, e, t) != 0)
         return refuse("2\n");
     openDefinite(h, n, e, t);
@@ -306,7 +306,7 @@ int asnLen1(AsnHeader *h, int c) {
 }
 
 int asnLenVerify(const AsnNode *n, int L) {
-    return lenVerify(n, entryOf(n), L);
+    return lenVerify(n, entryOf(asnHeader(n), n), L);
 }
 
 int asnPush(AsnHeader *h, const AslEntry *entry) {
@@ -326,7 +326,7 @@ int asnPush(AsnHeader *h, const AslEntry *entry) {
     n->maxLen = parent->maxLen;
     if (n->maxLen != -1 && (parent->flags & ASN_FLAG_INDEFINITE))
         n->maxLen = static_cast<int16_t>(n->maxLen - 2); // the end-of-contents octets
-    if (!entryOf(parent)->next && (parent->flags & ASN_FLAG_DEFINITE))
+    if (!entryOf(h, parent)->next && (parent->flags & ASN_FLAG_DEFINITE))
         n->flags = ASN_FLAG_DEFINITE;
     h->handler = handlerFor(entry->kind);
     h->current = h->lowest;
@@ -339,10 +339,10 @@ int asnPop(AsnHeader *h) {
     AsnNode *n = currentNode(h);
     n->total = static_cast<int16_t>(n->total + n->contentLen);
     n->endPos = 0;
-    h->pending = static_cast<uint8_t>(aslIndexIn(h->grammar, entryOf(n)->next));
+    h->pending = static_cast<uint8_t>(aslIndexIn(h->grammar, entryOf(h, n)->next));
     if (n->parent != 0) {
         AsnNode *p = asnNodeAt(h, n->parent);
-        h->handler = handlerFor(entryOf(p)->kind);
+        h->handler = handlerFor(entryOf(h, p)->kind);
         if (p->flags & ASN_FLAG_INDEFINITE)
             p->contentLen = static_cast<int16_t>(p->contentLen + n->total);
         p->valueLen = static_cast<int16_t>(p->valueLen + n->valueLen);
@@ -492,7 +492,7 @@ int asnSeqOf(AsnHeader *h, int c) {
         h->handler = asnEOC1;
         return 0;
     }
-    int r = asnPush(h, entryOf(n)->first);
+    int r = asnPush(h, entryOf(h, n)->first);
     if (r != 0)
         return r;
     return h->handler(h, c);
