@@ -147,8 +147,8 @@ void cutNameText(char *text, const SmpBind *b) {
 
 namespace {
 
-// "LABEL TEXT " as printf("LABEL%s ") writes it, added to the line, which
-// goes out in one call rather than one a field.
+// "LABEL TEXT " as printf("LABEL%s ") writes it, added to the row's lines,
+// which go out in one call rather than one a field.
 void putField(std::string &line, const char *label, const char *text) {
     line += label;
     line += text;
@@ -245,24 +245,24 @@ void jsonPutBind(const SmpBind *b, char *text) {
 
 void printBinds(const SmpBind *binds, uint16_t count) {
     char text[WALK_TEXT + 1];
-    static std::string line; // its room kept from row to row
+    static std::string lines; // the row's lines, written at once; its room kept
     ++walkState.row;
+    lines.clear();
     for (uint16_t i = 0; i < count; ++i) {
         const SmpBind *b = &binds[i];
         if (json()) {
             jsonPutBind(b, text);
             continue;
         }
-        line.clear();
         if (nameText(text, b->name, b->nameLen) >= 0)
-            putField(line, "Name: ", text);
-        putField(line, "Kind: ", smxKindName(b->kind));
-        putValue(line, b, text);
-        line += '\n';
-        fwrite(line.data(), 1, line.size(), stdout);
+            putField(lines, "Name: ", text);
+        putField(lines, "Kind: ", smxKindName(b->kind));
+        putValue(lines, b, text);
+        lines += '\n';
     }
     if (count > 1 && !json()) // -Oj has no empty lines
-        putchar('\n');
+        lines += '\n';
+    fwrite(lines.data(), 1, lines.size(), stdout);
 }
 
 namespace {
