@@ -515,8 +515,6 @@ constexpr Root roots[ASL_GRAMMAR_COUNT] = {
     {V3_TABLE, &V3::table[M3_SCOPED_SEL]},
     {USM_TABLE, &UsmParameters::table[USM_SEL]},
 };
-// The distinct tables, the most used first.
-constexpr AslTable tables[] = {V1_TABLE, V2C_TABLE, V3_TABLE, USM_TABLE};
 
 } // namespace
 
@@ -524,16 +522,6 @@ const AslTable aslTables[ASL_GRAMMAR_COUNT] = {roots[0].table, roots[1].table, r
                                                roots[3].table, roots[4].table, roots[5].table};
 
 void aslInit() {}
-
-int aslIndex(const AslEntry *e) {
-    if (!e)
-        return 0;
-    // A position names the entry in the table the tree's header names.
-    for (const AslTable &t : tables)
-        if (e >= t.entries && e < t.entries + t.size)
-            return static_cast<int>(e - t.entries) + 1;
-    return 0;
-}
 
 int aslGrammarNumber(int grammarNumber) {
     switch (grammarNumber) {

@@ -34,7 +34,6 @@ enum AslGrammar : int {
 // Entries are named by index in node records: 1 + the table position, 0 none;
 // the tree's header says which grammar's table.
 inline constexpr int ASL_INDEX_LIMIT = 64; // what the record's field holds
-int aslIndex(const AslEntry *e);
 struct AslTable {
     const AslEntry *entries;
     int size;
@@ -48,9 +47,9 @@ inline const AslEntry *aslEntry(int grammar, int index) {
     return &aslTables[grammar].entries[index - 1];
 }
 
-// aslIndex for an entry of the grammar's own table (or none), found without
-// searching: the decoder asks at nearly every element.
-inline int aslIndexIn(int grammar, const AslEntry *e) {
+// The index of an entry of the grammar's table, or 0 for none (inline: the
+// decoder asks at nearly every element).
+inline int aslIndex(int grammar, const AslEntry *e) {
     const AslTable &t = aslTables[grammar];
     return e && e >= t.entries && e < t.entries + t.size ? static_cast<int>(e - t.entries) + 1 : 0;
 }

@@ -50,7 +50,7 @@ void openDefinite(AsnHeader *h, AsnNode *n, const AslEntry *e, int L) {
     n->contentLen = static_cast<int16_t>(L);
     n->maxLen = static_cast<int16_t>(L);
     h->handler = handlerFor(e->kind);
-    h->pending = static_cast<uint8_t>(aslIndexIn(h->grammar, e->first));
+    h->pending = static_cast<uint8_t>(aslIndex(h->grammar, e->first));
 }
 
 void traceInteger(const char *name, AsnHeader *h, const AsnNode *n, int c) {
@@ -111,7 +111,7 @@ AsnNode *asnNew(int grammarNumber) {
         h->grammar = static_cast<uint8_t>(aslGrammarNumber(grammarNumber));
         h->depth = 1;
         logStep(" dp %" PRIXPTR, addr(root));
-        root->descriptor = static_cast<uint16_t>(aslIndex(g));
+        root->descriptor = static_cast<uint16_t>(aslIndex(h->grammar, g));
     }
     logStep("\n");
     return root;
@@ -189,7 +189,7 @@ int asnType0(AsnHeader *h, int c) {
         return ASN_MALFORMED;
     if (n->maxLen != -1 && e->aslMinLen > n->maxLen)
         return ASN_MALFORMED;
-    n->descriptor = static_cast<uint16_t>(aslIndexIn(h->grammar, e));
+    n->descriptor = static_cast<uint16_t>(aslIndex(h->grammar, e));
     n->tagClass = static_cast<uint32_t>(c) >> 6;
     if (c & 0x20)
         n->flags |= ASN_FLAG_CONSTRUCTED;
@@ -218,7 +218,7 @@ int asnType1(AsnHeader *h, int c) {
         return ASN_MALFORMED;
     if (n->maxLen != -1 && n->total + e->aslMinLen > n->maxLen)
         return ASN_MALFORMED;
-    n->descriptor = static_cast<uint16_t>(aslIndexIn(h->grammar, e));
+    n->descriptor = static_cast<uint16_t>(aslIndex(h->grammar, e));
     n->tagNumber = (n->tagNumber << 7) | static_cast<uint32_t>(c & 0x7F);
     if (!(c & 0x80))
         h->handler = asnLen0;
@@ -254,7 +254,7 @@ int asnLen0(AsnHeader *h, int c) {
         n->kind = e->kind;
         n->valueOffset = static_cast<int16_t>(h->pos);
         h->handler = handlerFor(e->kind);
-        h->pending = static_cast<uint8_t>(aslIndexIn(h->grammar, e->first));
+        h->pending = static_cast<uint8_t>(aslIndex(h->grammar, e->first));
         logStep("8\n");
         return 0;
     }
@@ -322,7 +322,7 @@ int asnPush(AsnHeader *h, const AslEntry *entry) {
     *n = AsnNode{};
     n->toHeader = h->nextToHeader++;
     n->parent = h->current;
-    n->descriptor = static_cast<uint16_t>(aslIndexIn(h->grammar, entry));
+    n->descriptor = static_cast<uint16_t>(aslIndex(h->grammar, entry));
     n->maxLen = parent->maxLen;
     if (n->maxLen != -1 && (parent->flags & ASN_FLAG_INDEFINITE))
         n->maxLen = static_cast<int16_t>(n->maxLen - 2); // the end-of-contents octets
@@ -339,7 +339,7 @@ int asnPop(AsnHeader *h) {
     AsnNode *n = currentNode(h);
     n->total = static_cast<int16_t>(n->total + n->contentLen);
     n->endPos = 0;
-    h->pending = static_cast<uint8_t>(aslIndexIn(h->grammar, entryOf(h, n)->next));
+    h->pending = static_cast<uint8_t>(aslIndex(h->grammar, entryOf(h, n)->next));
     if (n->parent != 0) {
         AsnNode *p = asnNodeAt(h, n->parent);
         h->handler = handlerFor(entryOf(h, p)->kind);
