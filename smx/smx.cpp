@@ -84,9 +84,20 @@ constexpr auto powersOf = [] {
     return p;
 }();
 
+// Every two-digit number in the base, as its two characters.
+template <uint32_t base>
+constexpr auto digitPairs = [] {
+    std::array<char, 2 * base * base> p{};
+    for (uint32_t i = 0; i < base * base; ++i) {
+        p[2 * i] = static_cast<char>('0' + i / base);
+        p[2 * i + 1] = static_cast<char>('0' + i % base);
+    }
+    return p;
+}();
+
 // The base is a template argument: divisions by a constant compile to
 // multiplications, and names print an arc at a time. The digits are counted
-// against the base's powers, then written last first in place.
+// against the base's powers, then written last first in place, two at a time.
 template <uint32_t base> int formatBase(char *buf, int capacity, uint64_t value) {
     int digits = 1;
     while (digits < maxDigits<base> && value >= powersOf<base>[digits])
@@ -98,8 +109,11 @@ template <uint32_t base> int formatBase(char *buf, int capacity, uint64_t value)
     // Above 32 bits a division costs more; nearly every arc and number is below.
     for (; value > UINT32_MAX; value /= base)
         buf[--i] = static_cast<char>('0' + value % base);
-    for (auto v = static_cast<uint32_t>(value); i > 0; v /= base)
-        buf[--i] = static_cast<char>('0' + v % base);
+    auto v = static_cast<uint32_t>(value);
+    for (; i > 1; v /= base * base, i -= 2)
+        memcpy(buf + i - 2, &digitPairs<base>[2 * (v % (base * base))], 2);
+    if (i == 1) // one digit left, and v below the base
+        buf[0] = static_cast<char>('0' + v);
     return digits;
 }
 
@@ -311,27 +325,10 @@ int smxObjectIdToNumeric(char *buf, int capacity, const uint8_t *oid, int length
         !appendDecimal(buf, capacity, &pos, x - 40u * firstArc))
         return -1;
     while (at < length) {
-        uint32_t subId = oid[at];
-        if (subId < 0x80)
-            ++at; // an arc of one octet, as most are
-        else if (!smxReadSubId(oid, length, &at, &subId))
+        uint32_t subId = 0;
+        if (!smxReadSubId(oid, length, &at, &subId) || !appendChar(buf, capacity, &pos, '.') ||
+            !appendDecimal(buf, capacity, &pos, subId))
             return -1;
-        if (capacity - pos > 11) { // room for the dot and ten digits
-            buf[pos++] = '.';
-            if (subId < 10) { // most arcs are one or two digits
-                buf[pos++] = static_cast<char>('0' + subId);
-                buf[pos] = '\0';
-            } else if (subId < 100) {
-                buf[pos++] = static_cast<char>('0' + subId / 10);
-                buf[pos++] = static_cast<char>('0' + subId % 10);
-                buf[pos] = '\0';
-            } else {
-                pos += formatBase<10>(buf + pos, capacity - pos, subId);
-            }
-        } else if (!appendChar(buf, capacity, &pos, '.') ||
-                   !appendDecimal(buf, capacity, &pos, subId)) {
-            return -1;
-        }
     }
     return pos;
 }

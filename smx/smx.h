@@ -112,6 +112,10 @@ int smxObjectIdToText(char *buf, int capacity, const uint8_t *oid, int length);
 // a name exists nowhere and is never wrapped into one that does.
 // Inline: every name a walk or an agent handles is read through it.
 inline bool smxReadSubId(const uint8_t *oid, int length, int *pos, uint32_t *value) {
+    if (*pos < length && oid[*pos] < 0x80) { // an arc of one octet, as most are
+        *value = oid[(*pos)++];
+        return true;
+    }
     uint64_t v = 0;
     bool fits = true;
     while (*pos < length) {
